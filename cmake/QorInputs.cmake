@@ -1,0 +1,51 @@
+# Checks on a build's inputs, made at configure time so that a wrong input
+# fails before anything is built, naming the variable at fault.
+
+# The longest fixed path is "/tmp/" NAME ".license.txt" and the longest
+# command line is "/usr/bin/gdebi /tmp/" NAME; both must fit the launcher's
+# 1023-character buffers.
+set(QOR_PACKAGE_FILE_NAME_MAX 1003)
+
+function(qor_check_package_file_name var name)
+  if(name STREQUAL "")
+    message(FATAL_ERROR "${var}: the package file name is empty")
+  endif()
+  # The name goes unquoted into a shell command line: allow no shell syntax.
+  if(NOT name MATCHES "^[A-Za-z0-9._+-]+$")
+    message(FATAL_ERROR "${var}: '${name}' may hold only letters, digits and . _ + - "
+                        "(it is put into a shell command line unquoted)")
+  endif()
+  if(name STREQUAL "." OR name STREQUAL "..")
+    message(FATAL_ERROR "${var}: '${name}' is not a file name")
+  endif()
+  string(LENGTH "${name}" len)
+  if(len GREATER QOR_PACKAGE_FILE_NAME_MAX)
+    message(FATAL_ERROR "${var}: the name has ${len} characters; at most "
+                        "${QOR_PACKAGE_FILE_NAME_MAX} fit the launcher's 1023-character buffers")
+  endif()
+endfunction()
+
+function(qor_check_version version)
+  if(NOT version MATCHES "^[A-Za-z0-9._+~-]+$")
+    message(FATAL_ERROR "QOR_VERSION: '${version}' may hold only letters, digits and . _ + ~ -")
+  endif()
+endfunction()
+
+# Input files are named in an assembler .incbin directive: they must exist
+# and their paths must not break its quoted string.
+function(qor_check_input_file var path)
+  if(path MATCHES "[\"\\\\\n]")
+    message(FATAL_ERROR "${var}: the path '${path}' holds a quote, backslash or line end")
+  endif()
+  if(NOT EXISTS "${path}" OR IS_DIRECTORY "${path}")
+    message(FATAL_ERROR "${var}: the file '${path}' does not exist")
+  endif()
+endfunction()
+
+# Writes DIR/qor_build_config.h: the version and the three /tmp paths, the one
+# definition that both the launcher and the wizard compile in.
+function(qor_write_build_config dir package_file_name)
+  set(QOR_CONFIG_PACKAGE_FILE_NAME "${package_file_name}")
+  configure_file("${PROJECT_SOURCE_DIR}/cmake/qor_build_config.h.in"
+                 "${dir}/qor_build_config.h" @ONLY)
+endfunction()

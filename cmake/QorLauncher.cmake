@@ -1,0 +1,51 @@
+# qor_add_launcher(TARGET
+#     PACKAGE_FILE_NAME name      file name of the package under /tmp
+#     LICENSE file PACKAGE file WIZARD file   the three payloads
+#     [DEPENDS target...]         targets that produce payload files
+#     [COMPILE_OPTIONS opt...]    extra options, e.g. sanitizers
+#     [OUTPUT_DIRECTORY dir])
+#
+# Builds one launcher executable with its payloads joined in. The release
+# build is one call; tests make more launchers with other payloads and
+# package file names, so that runs in parallel never share /tmp files.
+function(qor_add_launcher target)
+  cmake_parse_arguments(L "" "PACKAGE_FILE_NAME;LICENSE;PACKAGE;WIZARD;OUTPUT_DIRECTORY"
+                        "DEPENDS;COMPILE_OPTIONS" ${ARGN})
+  qor_check_package_file_name("PACKAGE_FILE_NAME of ${target}" "${L_PACKAGE_FILE_NAME}")
+  foreach(input LICENSE PACKAGE WIZARD)
+    if(NOT L_${input})
+      message(FATAL_ERROR "qor_add_launcher(${target}): ${input} is missing")
+    endif()
+    get_filename_component(L_${input} "${L_${input}}" ABSOLUTE)
+    if(L_${input} MATCHES "[\"\\\\\n]")
+      message(FATAL_ERROR "qor_add_launcher(${target}): the ${input} path '${L_${input}}' "
+                          "holds a quote, backslash or line end")
+    endif()
+  endforeach()
+
+  set(gen "${CMAKE_CURRENT_BINARY_DIR}/${target}.gen")
+  qor_write_build_config("${gen}" "${L_PACKAGE_FILE_NAME}")
+  set(QOR_PAYLOAD_LICENSE "${L_LICENSE}")
+  set(QOR_PAYLOAD_PACKAGE "${L_PACKAGE}")
+  set(QOR_PAYLOAD_WIZARD "${L_WIZARD}")
+  configure_file("${PROJECT_SOURCE_DIR}/launcher/payload/payloads.S.in" "${gen}/payloads.S" @ONLY)
+  # The compiler's dependency scan does not see .incbin: name the payloads.
+  set_source_files_properties("${gen}/payloads.S" PROPERTIES
+      OBJECT_DEPENDS "${L_LICENSE};${L_PACKAGE};${L_WIZARD}")
+
+  add_executable(${target}
+      "${PROJECT_SOURCE_DIR}/launcher/main_t.cpp"
+      "${PROJECT_SOURCE_DIR}/launcher/qorwiz_t.cpp"
+      "${gen}/payloads.S")
+  target_include_directories(${target} PRIVATE "${gen}" "${PROJECT_SOURCE_DIR}/launcher")
+  if(L_COMPILE_OPTIONS)
+    target_compile_options(${target} PRIVATE ${L_COMPILE_OPTIONS})
+    target_link_options(${target} PRIVATE ${L_COMPILE_OPTIONS})
+  endif()
+  if(L_OUTPUT_DIRECTORY)
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${L_OUTPUT_DIRECTORY}")
+  endif()
+  if(L_DEPENDS)
+    add_dependencies(${target} ${L_DEPENDS})
+  endif()
+endfunction()

@@ -1,0 +1,11 @@
+#!/bin/sh
+# Builds the installer from the demo inputs and runs it. The run happens in a
+# private mount namespace whose changes vanish afterwards, so the host's
+# package database stays as it was. Arguments go to the installer.
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+"$here/tools/install-deps.sh"
+cmake -S "$here" -B "$here/build" -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$here/build" -j "$(nproc)"
+echo "Built $here/build/qor-setup; running it in a throwaway sandbox."
+exec "$here/tests/system/sandbox.sh" "$here/build/qor-setup" "$@"

@@ -1,0 +1,29 @@
+#!/bin/bash
+# run-under-xvfb.sh COMMAND [ARG...]
+# Runs COMMAND with DISPLAY naming a private Xvfb server of its own, so that
+# tests can run in parallel, each with a real X server, and stops it after.
+set -u
+dir=$(mktemp -d)
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" 2>"$dir/xvfb.log" &
+xvfb=$!
+for _ in $(seq 200); do
+  [ -s "$dir/display" ] && break
+  kill -0 "$xvfb" 2>/dev/null || break
+  sleep 0.05
+done
+display=$(head -n 1 "$dir/display" 2>/dev/null)
+if [ -z "$display" ]; then
+  echo "run-under-xvfb.sh: Xvfb did not start:" >&2
+  cat "$dir/xvfb.log" >&2
+  kill "$xvfb" 2>/dev/null
+  rm -rf "$dir"
+  exit 1
+fi
+export DISPLAY=":$display"
+unset QT_QPA_PLATFORM
+"$@"
+rc=$?
+kill "$xvfb" 2>/dev/null
+wait "$xvfb" 2>/dev/null
+rm -rf "$dir"
+exit "$rc"
