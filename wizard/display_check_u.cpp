@@ -1,0 +1,1 @@
+// PLACEHOLDER: being written (display check).
