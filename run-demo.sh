@@ -8,4 +8,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 cmake -S "$here" -B "$here/build" -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$here/build" -j "$(nproc)"
 echo "Built $here/build/qor-setup; running it in a throwaway sandbox."
+if [ "$(id -u)" -ne 0 ]; then
+  exec sudo --preserve-env=DISPLAY,XAUTHORITY "$here/tests/system/sandbox.sh" "$here/build/qor-setup" "$@"
+fi
 exec "$here/tests/system/sandbox.sh" "$here/build/qor-setup" "$@"
