@@ -1,4 +1,35 @@
+// Entry point of the launcher: graphical installation on an X11 desktop when
+// started without arguments, text mode otherwise.
 #include "qorwiz_t.h"
-#include <stdio.h>
-#include <string.h>
-int main() { int32_t n; memcpy(&n, &qorlicensetext_size, 4); printf("%d %d\n", n, (int)(qorlicensetext[0])); memcpy(&n,&qornativeinstaller_size,4); printf("%d\n", n); memcpy(&n,&qoruiinstaller_size,4); printf("%d\n", n); return 0; }
+
+#include <stdlib.h>
+
+namespace {
+
+// The operating system keeps only the low 8 bits of an exit status, and a
+// wait status of 256 (a tool that exited with 1) would read as success.
+// A failure must never exit with 0: take the low byte when it holds
+// something (errno, -1, a signal), else the child's own exit status, else 1.
+int exit_status_of(int result)
+{
+    if (result == 0)
+        return 0;
+    if ((result & 0xff) != 0)
+        return result & 0xff;
+    if (((result >> 8) & 0xff) != 0)
+        return (result >> 8) & 0xff;
+    return 1;
+}
+
+} // namespace
+
+int isX11Mode()
+{
+    return getenv("DISPLAY") != nullptr ? 1 : 0;
+}
+
+int main(int argc, char **argv)
+{
+    int result = isX11Mode() == 1 && argc <= 1 ? cli_start_ui() : cli_execute(argc, argv);
+    return exit_status_of(result);
+}

@@ -1,1 +1,354 @@
+// Text mode, package installation and graphical launch of the launcher.
+// Plain libc: no heap, no exceptions; every message goes to standard output.
+#include "qorwiz_t.h"
 
+#include "qor_build_config.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char kPackagePath[] = QOR_PACKAGE_PATH;
+const char kLicensePath[] = QOR_LICENSE_PATH;
+const char kWizardPath[] = QOR_WIZARD_PATH;
+
+// Paths and command lines: 1023 characters and the terminator.
+const size_t kBufferSize = 1024;
+
+// Owner read, write and execute; group nothing; others execute only.
+const mode_t kWizardMode = 0701;
+const mode_t kKeepMode = static_cast<mode_t>(-1);
+
+enum WriteOutcome { kWritten, kNotCreated, kShortWrite };
+
+// Opens PATH for a payload. /tmp is shared by all users and our paths are
+// predictable, so a file found there is used only if it cannot be anybody
+// else's: never through a symbolic link (O_NOFOLLOW), only a regular file
+// that we own with no second name. O_NONBLOCK keeps a planted FIFO from
+// blocking the open. A file of ours that others could write may still be
+// open for writing elsewhere, so it is replaced by a fresh one rather than
+// reused. Returns the descriptor, or -1 with errno set (EACCES when a file
+// found is refused).
+int open_payload_target(const char *path)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+        if (attempt > 0)
+            flags |= O_EXCL;
+        // A new file never starts out writable for others, whatever the umask.
+        int fd = open(path, flags, 0666 & ~(S_IWGRP | S_IWOTH));
+        if (fd < 0)
+            return -1;
+        struct stat st;
+        if (fstat(fd, &st) != 0) {
+            int saved = errno;
+            close(fd);
+            errno = saved;
+            return -1;
+        }
+        if (!S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1) {
+            close(fd);
+            errno = EACCES;
+            return -1;
+        }
+        if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            return fd;
+        }
+        close(fd);
+        if (unlink(path) != 0)
+            return -1;
+    }
+    errno = EACCES;
+    return -1;
+}
+
+// Writes one payload to PATH in one fwrite of SIZE bytes, replacing what was
+// there. On kNotCreated nothing at PATH has been changed; on kShortWrite
+// (a full disk shows at fwrite or only at close) the partial file has been
+// removed. errno tells why in both cases. MODE, unless kKeepMode, is given
+// to the file before anything is written to it.
+WriteOutcome write_payload(const char *path, const unsigned char *data,
+                           const int32_t *size_word, mode_t mode)
+{
+    int fd = open_payload_target(path);
+    if (fd < 0)
+        return kNotCreated;
+    if (ftruncate(fd, 0) != 0) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+        return kNotCreated;
+    }
+    if (mode != kKeepMode)
+        fchmod(fd, mode);
+    FILE *file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        int saved = errno;
+        close(fd);
+        unlink(path);
+        errno = saved;
+        return kNotCreated;
+    }
+    size_t size = static_cast<size_t>(payload_size(size_word));
+    size_t written = fwrite(data, 1, size, file);
+    int error = written == size ? 0 : errno;
+    if (fclose(file) != 0 && error == 0)
+        error = errno;
+    if (written == size && error == 0)
+        return kWritten;
+    unlink(path);
+    errno = error != 0 ? error : EIO;
+    return kShortWrite;
+}
+
+// One payload of the graphical launch and the messages that report it.
+struct Extraction {
+    const char *path;
+    const unsigned char *data;
+    const int32_t *size_word;
+    mode_t mode;
+    const char *written_format;
+    const char *not_created_format;
+};
+
+// Returns 0 when written, else errno after printing the failure.
+int extract(const Extraction &e)
+{
+    switch (write_payload(e.path, e.data, e.size_word, e.mode)) {
+    case kWritten:
+        printf(e.written_format, e.path);
+        return 0;
+    case kNotCreated: {
+        int error = errno;
+        printf(e.not_created_format, e.path, error);
+        return error;
+    }
+    case kShortWrite:
+        break;
+    }
+    int error = errno;
+    printf("\n ERROR : file extraction to %s :%d\n", e.path, error);
+    return error;
+}
+
+void print_help(const char *program)
+{
+    printf("\n Installs %s ", program);
+    printf("\n Application starts Window based Install wizard if X11 is available(DISPLAY variable is set) \n");
+    printf("\n For text based installation following command line options are applicable:");
+    printf("\n 1. extract <filename> : does not install, only extracts native installer to filename.");
+    printf("\n 2. accepteula : user agrees to the eula and does not want any prompts while installing.");
+    printf("\n 3. accepteula extract <filename>: user agrees to the eula and does not want any prompts while extracting to filename.\n");
+}
+
+// Takes the rest of the answer line after its first character, so that a
+// package tool started afterwards reads the user's next line, as it would on
+// a terminal, rather than the tail of this one.
+void discard_rest_of_line(char first)
+{
+    if (first == '\n')
+        return;
+    for (int c = getchar(); c != EOF && c != '\n'; c = getchar()) {
+    }
+}
+
+} // namespace
+
+int32_t payload_size(const int32_t *size_word)
+{
+    int32_t size;
+    memcpy(&size, size_word, sizeof size);
+    return size;
+}
+
+int cli_execute(int argc, char **argv)
+{
+    char cmdoption_extract_filename[kBufferSize];
+    memset(cmdoption_extract_filename, 0, sizeof cmdoption_extract_filename);
+    int cmdoption_skip_eula = 0;
+    int cmdoption_extract = 0;
+
+    for (int i = 0; i < argc; ++i) {
+        if (strcmp(argv[i], "accepteula") == 0) {
+            printf("\n Product License Agreement Terms Accepted.\n");
+            cmdoption_skip_eula = 1;
+        }
+    }
+
+    // The argument that serves as a file name is examined as a keyword too,
+    // and a later "extract" replaces an earlier one's path.
+    for (int i = 0; i < argc; ++i) {
+        if (strcmp(argv[i], "extract") != 0)
+            continue;
+        if (i + 1 < argc) {
+            size_t length = strlen(argv[i + 1]);
+            if (length >= kBufferSize) {
+                printf("\n ERROR : the file name after extract has %zu characters; at most %zu are allowed."
+                       " Nothing was extracted.\n",
+                       length, kBufferSize - 1);
+                return ENAMETOOLONG;
+            }
+            memcpy(cmdoption_extract_filename, argv[i + 1], length + 1);
+            printf("\n Extracting native installer to '%s'\n", cmdoption_extract_filename);
+            cmdoption_extract = 1;
+            cmdoption_skip_eula = 1;
+        } else {
+            snprintf(cmdoption_extract_filename, sizeof cmdoption_extract_filename, "%s", kPackagePath);
+            printf("\n WARNING: no filename specified to be extracted, usign %s\n", cmdoption_extract_filename);
+            cmdoption_extract = 1;
+        }
+    }
+
+    if (cmdoption_extract_filename[0] == '\0') {
+        snprintf(cmdoption_extract_filename, sizeof cmdoption_extract_filename, "%s", kPackagePath);
+        printf("\n Extracting native installer to '%s'\n", cmdoption_extract_filename);
+    }
+
+    for (int i = 0; i < argc; ++i) {
+        if (strcmp(argv[i], "help") == 0) {
+            print_help(argv[0]);
+            return 0;
+        }
+    }
+
+    if (unlink(cmdoption_extract_filename) != 0 && errno != ENOENT) {
+        int error = errno;
+        printf("\n ERROR : file extraction to %s :%d\n", cmdoption_extract_filename, error);
+        return error;
+    }
+
+    if (cli_show_eula(cmdoption_skip_eula) == 0)
+        return 1;
+
+    switch (write_payload(cmdoption_extract_filename, qornativeinstaller, &qornativeinstaller_size, kKeepMode)) {
+    case kWritten:
+        break;
+    case kNotCreated: {
+        int error = errno;
+        printf("\n Failed in extracting Native installer to : %s,%d", cmdoption_extract_filename, error);
+        return error;
+    }
+    case kShortWrite: {
+        int error = errno;
+        printf("\n ERROR : file extraction to %s :%d\n", cmdoption_extract_filename, error);
+        return error;
+    }
+    }
+
+    if (cmdoption_extract)
+        return 0;
+    return cli_install(cmdoption_extract_filename);
+}
+
+int cli_show_eula(int skip_eula)
+{
+    if (skip_eula) {
+        printf("\n\nLicense Agreement Terms: Accepted\n");
+        return 1;
+    }
+    if (qorlicensetext[0] == 0)
+        return 0;
+
+    printf("\n\n\n");
+    // The licence carries no terminator: its size word says where it ends.
+    int32_t size = payload_size(&qorlicensetext_size);
+    for (int32_t i = 0; i < size; ++i)
+        printf("%c", qorlicensetext[i]);
+    printf("\n\nDo you accept the above License Agreement Terms?[Yes/No]:");
+    fflush(stdout);
+
+    // Unbuffered, so that reading the answer takes no more of standard input
+    // than the answer line: the rest belongs to the package tool.
+    setvbuf(stdin, nullptr, _IONBF, 0);
+    char response = 'n';
+    if (scanf("%c", &response) != 1 || (response != 'Y' && response != 'y')) {
+        printf("\n\nLicense Agreement Terms: Not Accepted\n");
+        return 0;
+    }
+    discard_rest_of_line(response);
+    printf("\n\nLicense Agreement Terms: Accepted\n");
+    return 1;
+}
+
+int cli_install(char *native_install_file)
+{
+    char sapplication[kBufferSize];
+    int length;
+    if (strstr(native_install_file, "ubuntu") != nullptr) {
+        struct stat st;
+        if (stat("/usr/bin/gdebi", &st) != 0) {
+            printf("\nMissing dependency: gdebi-core is not installed.\n");
+            return -1;
+        }
+        length = snprintf(sapplication, sizeof sapplication, "/usr/bin/gdebi %s", native_install_file);
+    } else {
+        length = snprintf(sapplication, sizeof sapplication, "rpm -ivh %s", native_install_file);
+    }
+    // The build keeps the package file name short enough; a cut command line
+    // would install something else, so it is never run.
+    if (length < 0 || static_cast<size_t>(length) >= sizeof sapplication) {
+        printf("\n ERROR : the install command for %s is longer than %zu characters\n",
+               native_install_file, kBufferSize - 1);
+        return ENAMETOOLONG;
+    }
+
+    // The tool writes to the same terminal: our messages must come first.
+    fflush(stdout);
+    int status = system(sapplication);
+    if (status != 0) {
+        printf("\nError Code:%d", status);
+        printf("\nApplication:%s", sapplication);
+    } else {
+        printf("\nInstallation Finished");
+        unlink(native_install_file);
+    }
+    printf("\n\n\n");
+    return status;
+}
+
+int cli_start_ui()
+{
+    const Extraction extractions[] = {
+        {kPackagePath, qornativeinstaller, &qornativeinstaller_size, kKeepMode,
+         "\nextracted Native installer to : %s", "\n Failed in extracting Native installer to : %s,%d"},
+        {kLicensePath, qorlicensetext, &qorlicensetext_size, kKeepMode,
+         "\nextracted license file to : %s", "\n Failed in extracting license file to : %s,%d"},
+        {kWizardPath, qoruiinstaller, &qoruiinstaller_size, kWizardMode,
+         "\nextracted ui installer file to : %s", "\n Failed in ui installer file to : %s,%d"},
+    };
+    for (const Extraction &e : extractions) {
+        int error = extract(e);
+        if (error != 0)
+            return error;
+    }
+
+    // The wizard's own output goes to a pipe that nobody reads; ours must be
+    // out before it starts.
+    fflush(stdout);
+    FILE *wizard = popen(kWizardPath, "r");
+    if (wizard == nullptr) {
+        int error = errno != 0 ? errno : EAGAIN;
+        printf("\n ERROR : cannot start the ui installer %s :%d (%s)\n", kWizardPath, error, strerror(error));
+        return error;
+    }
+    int status = pclose(wizard);
+    if (status != 0) {
+        printf("\nError Code:%d", status);
+        printf("\nApplication:%s", kWizardPath);
+        printf("\n\n\n");
+        return status;
+    }
+    printf("\nInstallation Finished");
+    unlink(kWizardPath);
+    unlink(kLicensePath);
+    unlink(kPackagePath);
+    printf("\n\n\n");
+    return 0;
+}
