@@ -1,3 +1,54 @@
-// PLACEHOLDER: being written (installed-version check).
+// Asks an installed product for its version before the wizard is built.
 #include "qorwiz_u.h"
-bool qorwiz::installCheck() { return false; }
+
+#include <QByteArray>
+#include <QMessageBox>
+#include <QProcess>
+
+// How long the product's client may take to start, and to answer "-v".
+// A client that hangs must not keep the wizard from ever appearing; the
+// bound is generous because a first start after boot may be slow.
+static const int qorCliStartTimeoutMs = 30000;
+static const int qorCliAnswerTimeoutMs = 30000;
+// After a kill, the client is gone within moments; do not wait forever on
+// one stuck in the kernel either.
+static const int qorCliReapTimeoutMs = 5000;
+
+bool qorwiz::installCheck()
+{
+    QProcess process(this);
+    process.start(QString::fromLatin1("qor-cli"), QStringList() << QString::fromLatin1("-v"),
+                  QIODevice::ReadOnly);
+    if (!process.waitForStarted(qorCliStartTimeoutMs))
+        return false;
+
+    if (!process.waitForFinished(qorCliAnswerTimeoutMs)) {
+        process.kill();
+        process.waitForFinished(qorCliReapTimeoutMs);
+        return false;
+    }
+
+    const QByteArray output = process.readAllStandardOutput();
+    QString version = QString::fromUtf8(output.constData(), qstrnlen(output.constData(), output.size()));
+
+    // A client killed by a signal has not answered, whatever its code reads.
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        return false;
+
+    QMessageBox question;
+    question.setText(QString::fromLatin1("Already Installed. Do you want to upgrade from"));
+    version.remove(QString::fromLatin1("EC_generateKey_FIPS_consistancy_test: GOOD Signature Verify!"),
+                   Qt::CaseSensitive);
+    version.remove(QLatin1Char('\r'));
+    version.remove(QLatin1Char('\n'));
+    question.setInformativeText(version);
+    question.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    question.setDefaultButton(QMessageBox::Ok);
+    question.setIcon(QMessageBox::Warning);
+
+    if (question.exec() == QMessageBox::Ok) {
+        process.close();
+        return false;
+    }
+    return true;
+}

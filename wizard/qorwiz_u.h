@@ -2,6 +2,8 @@
 #ifndef QORWIZ_U_H
 #define QORWIZ_U_H
 
+#include <memory>
+
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -9,11 +11,19 @@
 #include <QWizardPage>
 
 class QCheckBox;
+class QCoreApplication;
 class QLabel;
+class QLocale;
 class QTextEdit;
+class QTranslator;
 
 // The product version this wizard installs.
 extern QString szVersion;
+
+// Loads Qt's own catalogue ("qt_" and the locale's name) from Qt's
+// translations folder and installs it in app, which owns the translator.
+// Returns it, or null when Qt has no catalogue for the locale.
+QTranslator *installQtTranslator(QCoreApplication *app, const QLocale &locale);
 
 class qorwiz : public QWizard
 {
@@ -25,7 +35,8 @@ public:
     explicit qorwiz(QWidget *parent = 0);
     ~qorwiz() override;
 
-    // Starts the product's client after a successful installation.
+    // Starts the product's client after a successful installation. Refuses
+    // to close, with a message, while the install program still runs.
     void done(int result) override;
 
     // True when the product is installed and the user declined to upgrade:
@@ -84,6 +95,7 @@ private:
 };
 
 class InstallWorker;
+class TextPermits;
 
 class InstallPage : public QWizardPage
 {
@@ -104,10 +116,16 @@ private slots:
     void process_finished(int retcode, const char *str);
 
 private:
+    void appendParagraph(const QString &text);
+
     QLabel *bottomLabel;
     QTextEdit *progressEdit;
     InstallWorker *thread_process;
     bool isInitialized;
+    // Bytes of the worker's progress text already in the view: each progress
+    // text repeats all earlier output, and only the rest is shown.
+    int workerTextShown;
+    bool resultReceived;
 };
 
 class InstallWorker : public QThread
@@ -126,8 +144,24 @@ protected:
     void run() override;
 
 private:
+    const char *handOut(const QByteArray &text);
+    void emitStartFailure(const QString &reason);
+
     QString application;
     QStringList arguments;
+
+    // A progress text crosses to the GUI thread as a bare pointer, so the
+    // worker keeps each one untouched until its receivers have run: one of
+    // two buffers, claimed by a permit that a queued call gives back after
+    // the receivers' queued slots. Memory stays at two copies, however much
+    // the install program writes.
+    enum { TextBuffers = 2 };
+    QByteArray texts[TextBuffers];
+    int nextText;
+    std::unique_ptr<TextPermits> textPermits;
+    // The text of finished(): written once, before the emission, and kept
+    // for as long as the worker lives.
+    QByteArray resultText;
 };
 
 #endif
