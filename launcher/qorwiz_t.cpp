@@ -43,8 +43,11 @@ int open_payload_target(const char *path)
             flags |= O_EXCL;
         // A new file never starts out writable for others, whatever the umask.
         int fd = open(path, flags, 0666 & ~(S_IWGRP | S_IWOTH));
-        if (fd < 0)
+        if (fd < 0) {
+            if (errno == ELOOP) // O_NOFOLLOW met a symbolic link: refused
+                errno = EACCES;
             return -1;
+        }
         struct stat st;
         if (fstat(fd, &st) != 0) {
             int saved = errno;

@@ -1,0 +1,491 @@
+// The launcher as a real process: exact standard output, exit status and the
+// files it leaves. The launcher under test comes from the environment, so the
+// same program checks a plain and a sanitizer build. Each launcher has its own
+// package file name, so runs in parallel never share /tmp files.
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray env(const char *name)
+{
+    QByteArray value = qgetenv(name);
+    if (value.isEmpty())
+        qFatal("%s is not set", name);
+    return value;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString &path, const QByteArray &bytes, int mode = 0644)
+{
+    QFile f(path);
+    QVERIFY2(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size(),
+             qPrintable(path));
+    f.close();
+    QCOMPARE(::chmod(QFile::encodeName(path), mode), 0);
+}
+
+// QCOMPARE shows only the start of long outputs; this shows where they part.
+#define COMPARE_OUTPUT(actual, expected)                                                                      \
+    do {                                                                                                      \
+        const QByteArray a_ = (actual), e_ = (expected);                                                     \
+        int at_ = 0;                                                                                          \
+        while (at_ < a_.size() && at_ < e_.size() && a_[at_] == e_[at_])                                      \
+            ++at_;                                                                                            \
+        QVERIFY2(a_ == e_, qPrintable(QStringLiteral("output differs at byte %1:\n  actual:   %2\n  expected: %3") \
+                                          .arg(QString::number(at_),                                         \
+                                               QString::fromLatin1(a_.mid(qMax(0, at_ - 40), 120)),          \
+                                               QString::fromLatin1(e_.mid(qMax(0, at_ - 40), 120)))));        \
+    } while (0)
+
+bool exists(const QByteArray &path)
+{
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0;
+}
+
+const QByteArray kAccepted = "\n\nLicense Agreement Terms: Accepted\n";
+const QByteArray kNotAccepted = "\n\nLicense Agreement Terms: Not Accepted\n";
+const QByteArray kAcceptedOnCommandLine = "\n Product License Agreement Terms Accepted.\n";
+
+QByteArray extracting(const QByteArray &path) { return "\n Extracting native installer to '" + path + "'\n"; }
+QByteArray noFileName(const QByteArray &path)
+{
+    return "\n WARNING: no filename specified to be extracted, usign " + path + "\n";
+}
+
+} // namespace
+
+class LauncherTest : public QObject
+{
+    Q_OBJECT
+
+    QByteArray launcher = env("QOR_LAUNCHER");
+    QByteArray emptyLicenceLauncher = env("QOR_LAUNCHER_EMPTY_LICENCE");
+    QByteArray licence = fileBytes(env("QOR_TEST_LICENCE"));
+    QByteArray package = fileBytes(env("QOR_TEST_PACKAGE"));
+    QByteArray packagePath = "/tmp/" + env("QOR_PACKAGE_FILE_NAME");
+    QByteArray licencePath = packagePath + ".license.txt";
+    QByteArray wizardPath = packagePath + "_ui_bin";
+    QByteArray emptyPackagePath = "/tmp/" + env("QOR_EMPTY_PACKAGE_FILE_NAME");
+    QScopedPointer<QTemporaryDir> tmp;
+    QByteArray t; // the temporary folder of the current test
+    QByteArray err;
+
+    QByteArray prompt() const
+    {
+        return "\n\n\n" + licence + "\n\nDo you accept the above License Agreement Terms?[Yes/No]:";
+    }
+    QByteArray rpmRan(const QByteArray &status) const
+    {
+        QByteArray said = "stand-in rpm -ivh " + packagePath + "\n";
+        if (status == "0")
+            return said + "\nInstallation Finished\n\n\n";
+        return said + "\nError Code:" + status + "\nApplication:rpm -ivh " + packagePath + "\n\n\n";
+    }
+    QByteArray help() const
+    {
+        return "\n Installs " + launcher + " "
+               "\n Application starts Window based Install wizard if X11 is available(DISPLAY variable is set) \n"
+               "\n For text based installation following command line options are applicable:"
+               "\n 1. extract <filename> : does not install, only extracts native installer to filename."
+               "\n 2. accepteula : user agrees to the eula and does not want any prompts while installing."
+               "\n 3. accepteula extract <filename>: user agrees to the eula and does not want any prompts "
+               "while extracting to filename.\n";
+    }
+    QByteArray extracted() const
+    {
+        return "\nextracted Native installer to : " + packagePath + "\nextracted license file to : " + licencePath
+               + "\nextracted ui installer file to : " + wizardPath;
+    }
+
+    // %T is the test's folder, %D the default package path, %NNNN a path of
+    // exactly NNNN characters that names %T/out.rpm.
+    QByteArray expand(QByteArray s) const
+    {
+        for (int length : {1023, 1024}) {
+            QByteArray longPath = t + "/";
+            while (longPath.size() + 9 <= length)
+                longPath += "./";
+            while (longPath.size() + 7 < length)
+                longPath += "/";
+            s.replace("%" + QByteArray::number(length), longPath + "out.rpm");
+        }
+        return s.replace("%T", t).replace("%D", packagePath);
+    }
+
+    // Runs PROGRAM with DISPLAY unset unless EXTRA sets it, and a stand-in
+    // rpm first on PATH; returns standard output, and the exit status in *status.
+    QByteArray run(const QByteArray &program, const QStringList &args, const QByteArray &input,
+                   const QStringList &extra, int *status, const QStringList &prefix = {})
+    {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.remove("DISPLAY");
+        e.insert("PATH", QString::fromLatin1(t) + ":" + e.value("PATH"));
+        e.insert("QOR_TEST_WIZARD_DIR", QString::fromLatin1(t + "/wizard-saw"));
+        for (const QString &kv : extra)
+            e.insert(kv.section('=', 0, 0), kv.section('=', 1));
+        QProcess p;
+        p.setProcessEnvironment(e);
+        p.start(prefix.isEmpty() ? QString::fromLatin1(program) : prefix.first(),
+                prefix.mid(1) + (prefix.isEmpty() ? QStringList() : QStringList(QString::fromLatin1(program)))
+                    + args);
+        p.write(input);
+        p.closeWriteChannel();
+        if (!p.waitForFinished(120000))
+            qWarning("launcher did not finish");
+        // The shell reports a child that a signal ended; the rest must be quiet.
+        err = p.readAllStandardError().replace("Terminated\n", "");
+        *status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        return p.readAllStandardOutput();
+    }
+
+    void removeFixedFiles()
+    {
+        for (const QByteArray &p : {packagePath, licencePath, wizardPath, emptyPackagePath})
+            ::unlink(p.constData());
+    }
+
+private slots:
+    // Descriptors inherited from the test runner would count against the
+    // limit that wizardCannotStart sets for the launcher.
+    void initTestCase()
+    {
+        const QStringList fds = QDir("/proc/self/fd").entryList(QDir::Files | QDir::System);
+        for (const QString &fd : fds)
+            if (fd.toInt() > 2)
+                ::fcntl(fd.toInt(), F_SETFD, FD_CLOEXEC);
+    }
+
+    void init()
+    {
+        tmp.reset(new QTemporaryDir);
+        QVERIFY(tmp->isValid());
+        t = QFile::encodeName(tmp->path());
+        QVERIFY(QDir().mkdir(QString::fromLatin1(t + "/wizard-saw")));
+        removeFixedFiles();
+        writeFile(QString::fromLatin1(t + "/rpm"),
+                  "#!/bin/sh\n"
+                  "printf '%s\\n' \"$@\" >\"" + t + "/rpm-args\"\n"
+                  "cp \"$2\" \"" + t + "/rpm-package\"\n"
+                  "IFS= read -r line && printf '%s\\n' \"$line\" >\"" + t + "/rpm-stdin\"\n"
+                  "echo \"stand-in rpm $*\"\n"
+                  "[ \"$QOR_TEST_RPM_EXIT\" = TERM ] && kill -TERM $$\n"
+                  "exit \"${QOR_TEST_RPM_EXIT:-0}\"\n",
+                  0755);
+    }
+    void cleanup()
+    {
+        removeFixedFiles();
+        tmp.reset();
+    }
+
+    void textMode_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("env");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("atDefault"); // what the default path holds afterwards
+        QTest::addColumn<bool>("atOut");           // whether %T/out.rpm holds the package
+        QTest::addColumn<bool>("installed");
+
+        const QByteArray D = packagePath, A = kAccepted, N = kNotAccepted, C = kAcceptedOnCommandLine;
+        const QByteArray P = prompt(), H = help(), X = extracting(D), out = "%T/out.rpm";
+        const QByteArray gone, stale = "stale", pkg = "package";
+        const QStringList none, disp("DISPLAY=:99");
+        auto row = [](const char *name, const QStringList &args, const QStringList &env, const QByteArray &input,
+                      const QByteArray &output, int status, const QByteArray &atDefault, bool atOut,
+                      bool installed) {
+            QTest::newRow(name) << args << env << input << output << status << atDefault << atOut << installed;
+        };
+        row("yes", {}, none, "yes\n", X + P + A + rpmRan("0"), 0, gone, false, true);
+        row("y without line end", {}, none, "y", X + P + A + rpmRan("0"), 0, gone, false, true);
+        row("Yes", {}, none, "Yes\n", X + P + A + rpmRan("0"), 0, gone, false, true);
+        row("No", {}, none, "No\n", X + P + N, 1, gone, false, false);
+        row("blank line", {}, none, "\ny\n", X + P + N, 1, gone, false, false);
+        row("line starting with a blank", {}, none, " yes\n", X + P + N, 1, gone, false, false);
+        row("end of input", {}, none, "", X + P + N, 1, gone, false, false);
+        row("accepteula with a display", {"accepteula"}, disp, "", C + X + A + rpmRan("0"), 0, gone, false, true);
+        row("accepteula twice", {"accepteula", "accepteula"}, none, "", C + C + X + A + rpmRan("0"), 0, gone,
+            false, true);
+        row("not keywords", {"Help", "--help", "ACCEPTEULA"}, none, "y\n", X + P + A + rpmRan("0"), 0, gone, false,
+            true);
+        row("rpm exits 1", {}, {"QOR_TEST_RPM_EXIT=1"}, "y\n", X + P + A + rpmRan("256"), 1, pkg, false, true);
+        row("rpm exits 2", {"accepteula"}, {"QOR_TEST_RPM_EXIT=2"}, "", C + X + A + rpmRan("512"), 2, pkg, false,
+            true);
+        row("rpm killed", {"accepteula"}, {"QOR_TEST_RPM_EXIT=TERM"}, "", C + X + A + rpmRan("36608"), 143, pkg, false,
+            true);
+        row("extract file", {"extract", out}, none, "", extracting(out) + A, 0, stale, true, false);
+        row("accepteula extract file", {"accepteula", "extract", out}, disp, "", C + extracting(out) + A, 0, stale,
+            true, false);
+        row("extract alone, yes", {"extract"}, none, "y\n", noFileName(D) + P + A, 0, pkg, false, false);
+        row("extract alone, no", {"extract"}, none, "n\n", noFileName(D) + P + N, 1, gone, false, false);
+        row("extract a extract", {"extract", "%T/a", "extract"}, none, "", extracting("%T/a") + noFileName(D) + A,
+            0, pkg, false, false);
+        row("extract name of 1023 characters", {"extract", "%1023"}, none, "", extracting("%1023") + A, 0, stale,
+            true, false);
+        row("extract name of 1024 characters", {"extract", "%1024"}, none, "",
+            "\n ERROR : the file name after extract has 1024 characters; at most 1023 are allowed."
+            " Nothing was extracted.\n",
+            36, stale, false, false);
+        row("extract into a missing folder", {"extract", "%T/no/out.rpm"}, none, "",
+            extracting("%T/no/out.rpm") + A + "\n Failed in extracting Native installer to : %T/no/out.rpm,2", 2,
+            stale, false, false);
+        row("extract onto a folder", {"extract", "%T"}, none, "",
+            extracting("%T") + "\n ERROR : file extraction to %T :21\n", 21, stale, false, false);
+        row("help", {"help"}, none, "", X + H, 0, stale, false, false);
+        row("help with a display", {"help"}, disp, "", X + H, 0, stale, false, false);
+        row("help last", {"accepteula", "extract", out, "help"}, none, "", C + extracting(out) + H, 0, stale, false,
+            false);
+        row("help first", {"help", "extract"}, none, "", noFileName(D) + H, 0, stale, false, false);
+    }
+
+    void textMode()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, env);
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, output);
+        QFETCH(int, status);
+        QFETCH(QByteArray, atDefault);
+        QFETCH(bool, atOut);
+        QFETCH(bool, installed);
+        for (QString &a : args)
+            a = QString::fromLatin1(expand(a.toLatin1()));
+        writeFile(QString::fromLatin1(packagePath), "stale");
+
+        int exitStatus;
+        QByteArray got = run(launcher, args, input, env, &exitStatus);
+        COMPARE_OUTPUT(got, expand(output));
+        QCOMPARE(exitStatus, status);
+        QVERIFY2(err.isEmpty(), err.constData());
+
+        QCOMPARE(fileBytes(QString::fromLatin1(packagePath)),
+                 atDefault.isEmpty() ? QByteArray("<missing>") : atDefault == "package" ? package : atDefault);
+        QCOMPARE(fileBytes(QString::fromLatin1(t + "/out.rpm")), atOut ? package : QByteArray("<missing>"));
+        QVERIFY(!exists(t + "/a"));
+        QCOMPARE(exists(t + "/rpm-args"), installed);
+        if (installed) {
+            QCOMPARE(fileBytes(QString::fromLatin1(t + "/rpm-args")), "-ivh\n" + packagePath + "\n");
+            QCOMPARE(fileBytes(QString::fromLatin1(t + "/rpm-package")), package);
+        }
+    }
+
+    // Only the answer line is the launcher's; the package tool gets the rest.
+    void answerLeavesTheNextLineToTheTool()
+    {
+        int status;
+        run(launcher, {}, "yes please\nfor the tool\n", {}, &status);
+        QCOMPARE(status, 0);
+        QCOMPARE(fileBytes(QString::fromLatin1(t + "/rpm-stdin")), QByteArray("for the tool\n"));
+    }
+
+    void emptyLicence()
+    {
+        int status;
+        QByteArray out = run(emptyLicenceLauncher, {}, "y\n", {}, &status);
+        QCOMPARE(out, extracting(emptyPackagePath));
+        QCOMPARE(status, 1);
+        QVERIFY(!exists(emptyPackagePath));
+        QVERIFY(!exists(t + "/rpm-args"));
+        // The wizard still gets an empty licence file.
+        out = run(emptyLicenceLauncher, {}, {}, {"DISPLAY=:99", "QOR_TEST_WIZARD_EXIT=1"}, &status);
+        QCOMPARE(status, 1);
+        QCOMPARE(fileBytes(QString::fromLatin1(t + "/wizard-saw/licence")), QByteArray(""));
+        QCOMPARE(fileBytes(QString::fromLatin1(t + "/wizard-saw/package")), package);
+        for (const char *suffix : {"", ".license.txt", "_ui_bin"})
+            ::unlink(emptyPackagePath + suffix);
+    }
+
+    void graphical_data()
+    {
+        QTest::addColumn<QByteArray>("display");
+        QTest::addColumn<QByteArray>("wizardExit");
+        QTest::addColumn<QByteArray>("tail");
+        QTest::addColumn<int>("status");
+        QByteArray kept = "\nApplication:" + wizardPath + "\n\n\n";
+        QTest::newRow("wizard exits 0") << QByteArray(":99") << QByteArray("0")
+                                        << QByteArray("\nInstallation Finished\n\n\n") << 0;
+        QTest::newRow("empty DISPLAY") << QByteArray("") << QByteArray("0")
+                                       << QByteArray("\nInstallation Finished\n\n\n") << 0;
+        QTest::newRow("wizard exits 1") << QByteArray(":99") << QByteArray("1") << "\nError Code:256" + kept << 1;
+        QTest::newRow("wizard exits 3") << QByteArray(":99") << QByteArray("3") << "\nError Code:768" + kept << 3;
+        QTest::newRow("wizard killed") << QByteArray(":99") << QByteArray("TERM") << "\nError Code:36608" + kept << 143;
+    }
+
+    void graphical()
+    {
+        QFETCH(QByteArray, display);
+        QFETCH(QByteArray, wizardExit);
+        QFETCH(QByteArray, tail);
+        QFETCH(int, status);
+        // Our own files from an earlier run, longer than the payloads and
+        // writable for everybody: overwritten exactly, and no longer open to others.
+        for (const QByteArray &p : {packagePath, licencePath, wizardPath})
+            writeFile(QString::fromLatin1(p), QByteArray(20000, 'x'), 0666);
+
+        int exitStatus;
+        QStringList e{"DISPLAY=" + QString::fromLatin1(display), "QOR_TEST_WIZARD_EXIT=" + wizardExit};
+        QByteArray out = run(launcher, {}, {}, e, &exitStatus);
+        COMPARE_OUTPUT(out, extracted() + tail);
+        QCOMPARE(exitStatus, status);
+        QVERIFY2(err.isEmpty(), err.constData());
+        QCOMPARE(fileBytes(QString::fromLatin1(t + "/wizard-saw/package")), package);
+        QCOMPARE(fileBytes(QString::fromLatin1(t + "/wizard-saw/licence")), licence);
+        QCOMPARE(fileBytes(QString::fromLatin1(t + "/wizard-saw/mode")), QByteArray("701\n"));
+        for (const QByteArray &p : {packagePath, licencePath, wizardPath}) {
+            struct stat st;
+            QCOMPARE(::lstat(p.constData(), &st) == 0, status != 0);
+            if (status != 0)
+                QVERIFY2((st.st_mode & (S_IWGRP | S_IWOTH)) == 0, p.constData());
+        }
+        if (status != 0)
+            QCOMPARE(fileBytes(QString::fromLatin1(wizardPath)), fileBytes(env("QOR_TEST_WIZARD")));
+    }
+
+    void refusesPlantedFile_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QByteArray>("kind");
+        QTest::addColumn<int>("error");
+        for (int step = 0; step < 3; ++step) {
+            const char *name[] = {"package", "licence", "wizard"};
+            QTest::addRow("symlink at %s", name[step]) << step << QByteArray("symlink") << 13;
+            QTest::addRow("other user's file at %s", name[step]) << step << QByteArray("nobody") << 13;
+            QTest::addRow("hard link at %s", name[step]) << step << QByteArray("hardlink") << 13;
+            QTest::addRow("fifo at %s", name[step]) << step << QByteArray("fifo") << 6;
+            QTest::addRow("folder at %s", name[step]) << step << QByteArray("folder") << 21;
+        }
+    }
+
+    void refusesPlantedFile()
+    {
+        QFETCH(int, step);
+        QFETCH(QByteArray, kind);
+        QFETCH(int, error);
+        if (kind == "nobody" && geteuid() != 0)
+            QSKIP("needs root to plant another user's file");
+        const QByteArray paths[] = {packagePath, licencePath, wizardPath};
+        const QByteArray path = paths[step];
+        const QByteArray victim = t + "/victim";
+        writeFile(QString::fromLatin1(victim), "victim", 0666);
+        if (kind == "symlink")
+            QCOMPARE(::symlink(victim.constData(), path.constData()), 0);
+        else if (kind == "hardlink")
+            QCOMPARE(::link(victim.constData(), path.constData()), 0);
+        else if (kind == "fifo")
+            QCOMPARE(::mkfifo(path.constData(), 0666), 0);
+        else if (kind == "folder")
+            QCOMPARE(::mkdir(path.constData(), 0755), 0);
+        else {
+            writeFile(QString::fromLatin1(path), "planted", 0666);
+            QCOMPARE(::chown(path.constData(), 65534, 65534), 0);
+        }
+
+        int status;
+        QByteArray out = run(launcher, {}, {}, {"DISPLAY=:99"}, &status);
+        const char *failed[] = {"\n Failed in extracting Native installer to : ", "\n Failed in extracting license file to : ",
+                                "\n Failed in ui installer file to : "};
+        QByteArray expected = extracted().split('\n').mid(0, step + 1).join('\n') + failed[step] + path + ","
+                              + QByteArray::number(error);
+        COMPARE_OUTPUT(out, expected);
+        QCOMPARE(status, error);
+        QCOMPARE(fileBytes(QString::fromLatin1(victim)), QByteArray("victim"));
+        if (kind == "nobody")
+            QCOMPARE(fileBytes(QString::fromLatin1(path)), QByteArray("planted"));
+        QVERIFY(!exists(t + "/wizard-saw/package"));
+        if (step > 0)
+            QCOMPARE(fileBytes(QString::fromLatin1(packagePath)), package);
+        if (step > 1)
+            QCOMPARE(fileBytes(QString::fromLatin1(licencePath)), licence);
+        if (kind == "folder")
+            QCOMPARE(::rmdir(path.constData()), 0);
+    }
+
+    // In text mode the old file at the path is removed first, whatever it is.
+    void textModeReplacesPlantedFile_data()
+    {
+        QTest::addColumn<QByteArray>("kind");
+        QTest::newRow("symlink") << QByteArray("symlink");
+        QTest::newRow("hard link") << QByteArray("hardlink");
+    }
+
+    void textModeReplacesPlantedFile()
+    {
+        QFETCH(QByteArray, kind);
+        const QByteArray victim = t + "/victim";
+        writeFile(QString::fromLatin1(victim), "victim", 0666);
+        QCOMPARE(kind == "symlink" ? ::symlink(victim.constData(), packagePath.constData())
+                                   : ::link(victim.constData(), packagePath.constData()),
+                 0);
+        int status;
+        QByteArray out = run(launcher, {"extract"}, "y\n", {}, &status);
+        QCOMPARE(out, noFileName(packagePath) + prompt() + kAccepted);
+        QCOMPARE(status, 0);
+        QCOMPARE(fileBytes(QString::fromLatin1(victim)), QByteArray("victim"));
+        QCOMPARE(fileBytes(QString::fromLatin1(packagePath)), package);
+    }
+
+    // pipe() fails with EMFILE when no descriptor is left for it.
+    void wizardCannotStart()
+    {
+        int status;
+        QByteArray out = run(launcher, {}, {}, {"DISPLAY=:99"}, &status, {"prlimit", "--nofile=4:4"});
+        QVERIFY2(err.isEmpty(), err.constData());
+        COMPARE_OUTPUT(out, extracted() + "\n ERROR : cannot start the ui installer " + wizardPath
+                          + " :24 (Too many open files)\n");
+        QCOMPARE(status, 24);
+        QVERIFY(!exists(t + "/wizard-saw/package"));
+    }
+
+    // A user who is not root meets root's files in /tmp.
+    void otherUser_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<int>("status");
+        QTest::newRow("graphical") << QStringList() << QByteArray("\n Failed in extracting Native installer to : %D,13")
+                                   << 13;
+        QTest::newRow("text mode") << QStringList{"accepteula"}
+                                   << kAcceptedOnCommandLine + extracting("%D") + "\n ERROR : file extraction to %D :1\n"
+                                   << 1;
+        QTest::newRow("extract elsewhere") << QStringList{"extract", "%T/out.rpm"}
+                                           << extracting("%T/out.rpm") + kAccepted << 0;
+    }
+
+    void otherUser()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, output);
+        QFETCH(int, status);
+        if (geteuid() != 0)
+            QSKIP("needs root to switch users");
+        for (QString &a : args)
+            a = QString::fromLatin1(expand(a.toLatin1()));
+        QCOMPARE(::chmod(t.constData(), 0777), 0);
+        const QByteArray copy = t + "/launcher";
+        QVERIFY(QFile::copy(QString::fromLatin1(launcher), QString::fromLatin1(copy)));
+        writeFile(QString::fromLatin1(packagePath), "root's", 0666);
+        int exitStatus;
+        QByteArray out = run(copy, args, {}, {"DISPLAY=:99"}, &exitStatus,
+                             {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+        QCOMPARE(out, expand(output));
+        QCOMPARE(exitStatus, status);
+        QCOMPARE(fileBytes(QString::fromLatin1(packagePath)), QByteArray("root's"));
+        if (status == 0)
+            QCOMPARE(fileBytes(QString::fromLatin1(t + "/out.rpm")), package);
+    }
+};
+
+QTEST_GUILESS_MAIN(LauncherTest)
+#include "tst_launcher.moc"
