@@ -1,0 +1,100 @@
+#!/bin/bash
+# launcher_system.sh SANDBOX CASE LAUNCHER
+# Runs one whole-launcher case with the real package tools inside SANDBOX (a
+# private mount namespace whose changes vanish), then checks that nothing of
+# it reached the host. CASE is one of:
+#   rpm        the demo RPM installed by the real "rpm -ivh"; a second run fails
+#   gdebi      an Ubuntu build installed by the real /usr/bin/gdebi, answered on stdin
+#   no-gdebi   the same build where gdebi-core is not installed
+#   full-disk  a small tmpfs over /tmp: a short write leaves no partial file
+set -u
+
+if [ "${1:-}" = --inside ]; then
+  case_=$2 launcher=$3
+  failures=0
+  fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+  expect_status() { [ "$1" -eq "$2" ] && echo "ok: $3 exit status $1" || fail "$3: exit status $1, expected $2"; }
+  # The launcher's own bytes must be exactly these.
+  expect_output() {
+    if [ "$(cat "$1"; echo .)" = "$(printf '%b' "$2"; echo .)" ]; then echo "ok: $3 output"; else
+      fail "$3 output:"; od -c "$1" | tail -n 12; fi
+  }
+  expect_tail() {
+    if printf '%s' "$2" | cmp -s - <(tail -c "${#2}" "$1"); then echo "ok: $3 output"; else fail "$3 output:"; cat "$1"; fi
+  }
+  name=$(strings "$launcher" | grep -m 1 -x '/tmp/[A-Za-z0-9._+-]*_ui_bin')
+  package=${name%_ui_bin}
+  licence=$package.license.txt
+  accepted="\n Product License Agreement Terms Accepted.\n\n Extracting native installer to '$package'\n\n\nLicense Agreement Terms: Accepted\n"
+
+  case $case_ in
+  rpm)
+    printf 'yes\n' | env -u DISPLAY "$launcher" >out 2>err
+    expect_status $? 0 "first install"
+    expect_tail out $'\nInstallation Finished\n\n\n' "first install"
+    [ ! -e "$package" ] || fail "package left after a successful install"
+    [ "$(qor-cli -v)" = $'EC_generateKey_FIPS_consistancy_test: GOOD Signature Verify!\n3.1.1.1912102' ] \
+      && echo "ok: qor-cli answers" || fail "qor-cli -v: $(qor-cli -v 2>&1)"
+    rpm -q qor >/dev/null || fail "rpm does not know qor"
+    env -u DISPLAY "$launcher" accepteula </dev/null >out 2>err
+    expect_status $? 1 "second install"
+    expect_tail out $'\nError Code:256\nApplication:rpm -ivh '"$package"$'\n\n\n' "second install"
+    [ -f "$package" ] || fail "package removed after a failed install"
+    ;;
+  gdebi)
+    # The first line answers the licence, the second gdebi's own question.
+    printf 'y\ny\n' | env -u DISPLAY "$launcher" >out 2>err
+    expect_status $? 0 "gdebi install"
+    expect_tail out $'\nInstallation Finished\n\n\n' "gdebi install"
+    grep -q 'Do you want to install the software package' out || fail "gdebi did not ask"
+    [ "$(dpkg-query -W -f '${Status}' qor 2>&1)" = "install ok installed" ] && echo "ok: qor installed" \
+      || fail "qor not installed by gdebi"
+    qor-cli -v | grep -qx 3.1.1.1912102 && echo "ok: qor-cli answers" || fail "qor-cli -v"
+    [ ! -e "$package" ] || fail "package left after a successful install"
+    ;;
+  no-gdebi)
+    dpkg --purge --force-depends gdebi-core >/dev/null 2>&1
+    [ ! -e /usr/bin/gdebi ] || fail "could not remove gdebi"
+    env -u DISPLAY "$launcher" accepteula </dev/null >out 2>err
+    expect_status $? 255 "without gdebi"
+    expect_output out "$accepted\nMissing dependency: gdebi-core is not installed.\n" "without gdebi"
+    [ -f "$package" ] || fail "package not written"
+    ;;
+  full-disk)
+    mount -t tmpfs -o size=4k,mode=1777 full /tmp || { echo "cannot mount a tmpfs"; exit 1; }
+    env -u DISPLAY "$launcher" accepteula </dev/null >out 2>err
+    expect_status $? 28 "text mode on a full disk"
+    expect_output out "$accepted\n ERROR : file extraction to $package :28\n" "text mode on a full disk"
+    [ ! -e "$package" ] || fail "partial package left behind"
+    # Room for the package but not the licence, which shows only at close.
+    umount /tmp && mount -t tmpfs -o size=8k,mode=1777 full /tmp
+    DISPLAY=:99 "$launcher" </dev/null >out 2>err
+    expect_status $? 28 "graphical launch on a full disk"
+    expect_output out "\nextracted Native installer to : $package\n ERROR : file extraction to $licence :28\n" \
+      "graphical launch on a full disk"
+    [ -f "$package" ] && [ ! -e "$licence" ] && [ ! -e "$name" ] || fail "files after the full disk: $(ls /tmp)"
+    ;;
+  *) fail "unknown case $case_" ;;
+  esac
+  [ -s err ] && { echo "standard error:"; cat err; }
+  exit $((failures > 0))
+fi
+
+sandbox=$1 case_=$2 launcher=$3
+host_state() {
+  for f in /usr/bin/qor-cli /usr/bin/qor-ui /tmp/qor-3.1.1.1912102-1912102.rhel6.i686.rpm; do
+    [ -e "$f" ] && echo "$f exists"
+  done
+  cat /var/lib/dpkg/status /var/lib/rpm/* "$HOME"/.rpmdb/* 2>/dev/null | md5sum
+}
+before=$(host_state)
+work=$(mktemp -d /tmp/launcher-system.XXXXXX)
+(cd "$work" && "$sandbox" "$0" --inside "$case_" "$launcher")
+status=$?
+rm -rf "$work"
+after=$(host_state)
+if [ "$before" != "$after" ]; then
+  echo "FAIL: the host changed: before: $before after: $after"
+  exit 1
+fi
+exit $status
