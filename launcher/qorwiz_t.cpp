@@ -72,11 +72,11 @@ int open_payload_target(const char *path)
     return -1;
 }
 
-// Writes one payload to PATH in one fwrite of SIZE bytes, replacing what was
-// there. On kNotCreated nothing at PATH has been changed; on kShortWrite
-// (a full disk shows at fwrite or only at close) the partial file has been
-// removed. errno tells why in both cases. MODE, unless kKeepMode, is given
-// to the file before anything is written to it.
+// Writes one payload to PATH with one fwrite of as many bytes as its size
+// word says, replacing what was there. On kNotCreated nothing at PATH has
+// been changed; on kShortWrite (a full disk shows at fwrite, or only at
+// close) the file has been removed. errno tells why in both cases. MODE,
+// unless kKeepMode, is given to the file before anything is written to it.
 WriteOutcome write_payload(const char *path, const unsigned char *data,
                            const int32_t *size_word, mode_t mode)
 {
@@ -91,19 +91,19 @@ WriteOutcome write_payload(const char *path, const unsigned char *data,
     }
     if (mode != kKeepMode)
         fchmod(fd, mode);
+    size_t size = static_cast<size_t>(payload_size(size_word));
+    size_t written = 0;
+    int error = 0;
     FILE *file = fdopen(fd, "wb");
     if (file == nullptr) {
-        int saved = errno;
-        close(fd);
-        unlink(path);
-        errno = saved;
-        return kNotCreated;
-    }
-    size_t size = static_cast<size_t>(payload_size(size_word));
-    size_t written = fwrite(data, 1, size, file);
-    int error = written == size ? 0 : errno;
-    if (fclose(file) != 0 && error == 0)
         error = errno;
+        close(fd);
+    } else {
+        written = fwrite(data, 1, size, file);
+        error = written == size ? 0 : errno;
+        if (fclose(file) != 0 && error == 0)
+            error = errno;
+    }
     if (written == size && error == 0)
         return kWritten;
     unlink(path);
