@@ -2,16 +2,21 @@
 // product client started when the window closes after a successful install.
 #include "qorwiz_u.h"
 
+#include <csignal>
 #include <cstdlib>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QFile>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPixmap>
-#include <QProcess>
 #include <QTranslator>
 
 #include "qor_build_config.h"
@@ -29,6 +34,42 @@ QTranslator *installQtTranslator(QCoreApplication *app, const QLocale &locale)
     }
     QCoreApplication::installTranslator(translator);
     return translator;
+}
+
+// Starts program, found through the search path, so that it outlives the
+// wizard: in a process group of its own, with the wizard's environment and
+// standard input and error. Its standard output is /dev/null, because ours
+// is a pipe nobody reads any more (the launcher closed it) and a client that
+// printed there would die of SIGPIPE. SIGPIPE itself is set back to its
+// default (QProcess::startDetached would hand it on ignored). Whether the
+// program could be started is not examined.
+static void start_detached_client(const QString &program)
+{
+    QByteArray name = QFile::encodeName(program);
+    char *argv[] = { name.data(), 0 };
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    sigset_t noneBlocked;
+    sigemptyset(&noneBlocked);
+    posix_spawnattr_setsigmask(&attributes, &noneBlocked);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+
+    pid_t pid;
+    posix_spawnp(&pid, name.constData(), &actions, &attributes, argv, environ);
+
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
 }
 
 qorwiz::qorwiz(QWidget *parent)
@@ -76,14 +117,8 @@ void qorwiz::done(int result)
         return;
     }
 
-    if (install_result) {
-        // Our standard output is a pipe nobody reads any more (the launcher
-        // closed it): a client that printed there would die of SIGPIPE.
-        QProcess client;
-        client.setProgram(tr("qor-ui"));
-        client.setStandardOutputFile(QProcess::nullDevice());
-        client.startDetached();
-    }
+    if (install_result)
+        start_detached_client(tr("qor-ui"));
 
     QWizard::done(result);
 }

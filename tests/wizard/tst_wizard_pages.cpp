@@ -1,0 +1,500 @@
+// The wizard as a real window: which buttons each page shows, the licence
+// view, printing, Qt's translations, and what closing the window starts.
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QProcess>
+#include <QSet>
+#include <QTextEdit>
+#include <QTimer>
+#include <QTranslator>
+#include <QWindow>
+#include <QtTest>
+
+#include <unistd.h>
+
+#include "qorwiz_u.h"
+#include "wizard_test_support.h"
+
+class WizardPages : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void buttonTable_data();
+    void buttonTable();
+    void windowTitleAndHelp();
+    void nextOnlyAfterAgreeing();
+    void printOpensOneDialogAfterRevisits();
+    void printsLicenceToPdf();
+    void licenceView_data();
+    void licenceView();
+    void qtTranslations_data();
+    void qtTranslations();
+    void closingStartsClient_data();
+    void closingStartsClient();
+    void finishAfterInstallStartsClient();
+    void refusesToCloseWhileInstalling();
+    void screenshots();
+
+private:
+    void releaseInstallTool(int status) const;
+    void walk(qorwiz &wizard, const QStringList &steps) const;
+
+    StandinPath standins;
+    LicenceFile licence;
+};
+
+static const QByteArray licenceText =
+    "PELLANDOR TEST LICENCE\nThe licensee may install this software.\nSecond paragraph.\n";
+
+static QCheckBox *agreeBox(qorwiz &wizard)
+{
+    return wizard.page(qorwiz::Page_EULA)->findChild<QCheckBox *>();
+}
+
+static QString buttonStates(qorwiz &wizard)
+{
+    const struct { QWizard::WizardButton which; const char *name; } buttons[] = {
+        { QWizard::BackButton, "Back" },       { QWizard::NextButton, "Next" },
+        { QWizard::CustomButton1, "Print" },   { QWizard::CancelButton, "Cancel" },
+        { QWizard::FinishButton, "Finish" },
+    };
+    QStringList states;
+    for (const auto &b : buttons) {
+        const QAbstractButton *button = wizard.button(b.which);
+        const char *state = !button->isVisible() ? "hidden"
+                            : button->isEnabled() ? "enabled" : "disabled";
+        states << QString::fromLatin1("%1=%2").arg(QLatin1String(b.name), QLatin1String(state));
+    }
+    if (wizard.currentId() == qorwiz::Page_EULA)
+        states << QString::fromLatin1("Box=%1").arg(QLatin1String(agreeBox(wizard)->isChecked() ? "ticked" : "clear"));
+    return states.join(QLatin1Char(' '));
+}
+
+static void click(QAbstractButton *button)
+{
+    // Near the left edge: inside a check box's indicator, inside any button.
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, QPoint(6, button->height() / 2));
+}
+
+void WizardPages::initTestCase()
+{
+    Q_INIT_RESOURCE(qorwiz);
+    QVERIFY(licence.write(licenceText));
+    // Every package tool the install page might run waits until the test
+    // lets it end, with the status the test chooses.
+    const QByteArray release = QFile::encodeName(standins.file(QStringLiteral("release")));
+    for (const char *tool : { "rpm", "dpkg", "pkexec", "gdebi", "gpk-install-local-file" }) {
+        QVERIFY(standins.addProgram(QLatin1String(tool),
+                                    "i=0\n"
+                                    "while [ ! -e '" + release + "' ] && [ $i -lt 1200 ]; do\n"
+                                    "  sleep 0.05; i=$((i+1))\n"
+                                    "done\n"
+                                    "echo 'tool output'\n"
+                                    "exit $(cat '" + release + "')\n"));
+    }
+    QVERIFY(standins.addRecorder(QStringLiteral("qor-ui")));
+}
+
+void WizardPages::releaseInstallTool(int status) const
+{
+    QFile release(standins.file(QStringLiteral("release.part")));
+    QVERIFY(release.open(QIODevice::WriteOnly));
+    release.write(QByteArray::number(status));
+    release.close();
+    QVERIFY(release.rename(standins.file(QStringLiteral("release"))));
+}
+
+// Steps: next, back, tick (click the agreement box), success (an earlier
+// installation succeeded), install:N (the package tool ends with status N
+// and the page has taken the result in).
+void WizardPages::walk(qorwiz &wizard, const QStringList &steps) const
+{
+    for (const QString &step : steps) {
+        if (step == QLatin1String("next")) {
+            click(wizard.button(QWizard::NextButton));
+        } else if (step == QLatin1String("back")) {
+            click(wizard.button(QWizard::BackButton));
+        } else if (step == QLatin1String("tick")) {
+            click(agreeBox(wizard));
+        } else if (step == QLatin1String("success")) {
+            wizard.install_result = true;
+        } else if (step.startsWith(QLatin1String("install:"))) {
+            releaseInstallTool(step.mid(8).toInt());
+            const InstallPage *page = qobject_cast<InstallPage *>(wizard.page(qorwiz::Page_Install));
+            QTRY_VERIFY_WITH_TIMEOUT(!page->isInstalling(), 30000);
+            QTRY_VERIFY(wizard.button(QWizard::FinishButton)->isVisible()
+                        != wizard.button(QWizard::CancelButton)->isVisible());
+        } else {
+            QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
+        }
+    }
+}
+
+void WizardPages::buttonTable_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("buttons");
+
+    const QString welcome = QStringLiteral("Back=disabled Next=enabled Print=hidden Cancel=enabled Finish=hidden");
+    const QString licenceClear = QStringLiteral("Back=enabled Next=disabled Print=enabled Cancel=enabled Finish=hidden Box=clear");
+    const QString licenceTicked = QStringLiteral("Back=enabled Next=enabled Print=enabled Cancel=enabled Finish=hidden Box=ticked");
+    const QString installing = QStringLiteral("Back=hidden Next=hidden Print=hidden Cancel=enabled Finish=hidden");
+    const QString finishOnly = QStringLiteral("Back=hidden Next=hidden Print=hidden Cancel=hidden Finish=enabled");
+
+    QTest::newRow("welcome") << QStringList() << 0 << welcome;
+    QTest::newRow("licence on entry") << QStringList{ "next" } << 1 << licenceClear;
+    QTest::newRow("licence ticked") << QStringList{ "next", "tick" } << 1 << licenceTicked;
+    QTest::newRow("licence ticked and unticked") << QStringList{ "next", "tick", "tick" } << 1 << licenceClear;
+    QTest::newRow("back to welcome") << QStringList{ "next", "tick", "back" } << 0 << welcome;
+    QTest::newRow("licence again after ticking")
+        << QStringList{ "next", "tick", "back", "next" } << 1 << licenceClear;
+    QTest::newRow("next with box clear stays")
+        << QStringList{ "next", "next" } << 1 << licenceClear;
+    QTest::newRow("install page while installing")
+        << QStringList{ "next", "tick", "next" } << 2 << installing;
+    QTest::newRow("install page after earlier success")
+        << QStringList{ "success", "next", "tick", "next" } << 2 << finishOnly;
+    QTest::newRow("install succeeded")
+        << QStringList{ "next", "tick", "next", "install:0" } << 2 << finishOnly;
+    QTest::newRow("install failed")
+        << QStringList{ "next", "tick", "next", "install:1" } << 2
+        << QStringLiteral("Back=hidden Next=hidden Print=hidden Cancel=enabled Finish=hidden");
+}
+
+void WizardPages::buttonTable()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(int, page);
+    QFETCH(QString, buttons);
+
+    QFile::remove(standins.file(QStringLiteral("release")));
+    qorwiz wizard;
+    wizard.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    walk(wizard, steps);
+    if (QTest::currentTestFailed())
+        return;
+
+    QCOMPARE(wizard.currentId(), page);
+    QCOMPARE(buttonStates(wizard), buttons);
+
+    // Let a running package tool end before the wizard goes.
+    if (!QFile::exists(standins.file(QStringLiteral("release"))))
+        releaseInstallTool(1);
+    const InstallPage *installPage = qobject_cast<InstallPage *>(wizard.page(qorwiz::Page_Install));
+    QTRY_VERIFY_WITH_TIMEOUT(!installPage->isInstalling(), 30000);
+}
+
+void WizardPages::windowTitleAndHelp()
+{
+    qorwiz wizard;
+    wizard.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    QCOMPARE(wizard.windowTitle(), QStringLiteral("Pellandor Tolmerin 3.1.1.1912102 Setup"));
+    QVERIFY(!wizard.button(QWizard::HelpButton)->isVisible());
+    QVERIFY(!wizard.windowIcon().isNull());
+    QVERIFY(!wizard.pixmap(QWizard::LogoPixmap).isNull());
+    QVERIFY(!wizard.page(qorwiz::Page_Intro)->pixmap(QWizard::WatermarkPixmap).isNull());
+}
+
+void WizardPages::nextOnlyAfterAgreeing()
+{
+    // The page's own answer, independent of the button: the box decides.
+    qorwiz wizard;
+    wizard.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    walk(wizard, { "next" });
+    QWizardPage *eula = wizard.page(qorwiz::Page_EULA);
+    QCOMPARE(eula->nextId(), int(qorwiz::Page_EULA));
+    wizard.next();
+    QCOMPARE(wizard.currentId(), int(qorwiz::Page_EULA));
+    walk(wizard, { "tick" });
+    QCOMPARE(eula->nextId(), int(qorwiz::Page_Install));
+    // Ticking in code, not by the user, does not reach the shell.
+    agreeBox(wizard)->setChecked(false);
+    agreeBox(wizard)->setChecked(true);
+    QVERIFY(wizard.button(QWizard::NextButton)->isEnabled());
+}
+
+void WizardPages::printOpensOneDialogAfterRevisits()
+{
+    qorwiz wizard;
+    wizard.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    walk(wizard, { "next", "back", "next", "back", "next" });
+    QCOMPARE(wizard.currentId(), int(qorwiz::Page_EULA));
+
+    QSet<QWidget *> dialogs;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [&dialogs] {
+        if (QPrintDialog *dialog = qobject_cast<QPrintDialog *>(QApplication::activeModalWidget())) {
+            dialogs.insert(dialog);
+            dialog->reject();
+        }
+    });
+    closer.start(20);
+    click(wizard.button(QWizard::CustomButton1));
+    closer.stop();
+    QCOMPARE(dialogs.size(), 1);
+}
+
+void WizardPages::printsLicenceToPdf()
+{
+    qorwiz wizard;
+    wizard.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    walk(wizard, { "next" });
+
+    // There is no print server: the dialog offers printing to a PDF file,
+    // whose name the user types.
+    const QString pdf = standins.file(QStringLiteral("licence print.pdf"));
+    bool accepted = false;
+    QTimer::singleShot(0, [&] {
+        QPrintDialog *dialog = qobject_cast<QPrintDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        QLineEdit *fileName = dialog->findChild<QLineEdit *>(QStringLiteral("filename"));
+        if (fileName) {
+            fileName->setText(pdf);
+            QTest::keyClick(dialog, Qt::Key_Return);
+            accepted = true;
+        } else {
+            dialog->reject();
+        }
+    });
+    click(wizard.button(QWizard::CustomButton1));
+    QVERIFY2(accepted, "no print dialog with a file name field");
+    QVERIFY(QFile::exists(pdf));
+
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), { pdf, QStringLiteral("-") });
+    QVERIFY(pdftotext.waitForFinished(30000));
+    QCOMPARE(pdftotext.exitCode(), 0);
+    const QByteArray text = pdftotext.readAllStandardOutput();
+    QVERIFY2(text.contains("PELLANDOR TEST LICENCE") && text.contains("Second paragraph."),
+             text.constData());
+}
+
+void WizardPages::licenceView_data()
+{
+    QTest::addColumn<bool>("present");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+
+    QByteArray high;
+    QString highText;
+    for (int c = 0x80; c <= 0xFF; ++c) {
+        high.append(char(c));
+        highText.append(QChar(c));
+    }
+
+    QTest::newRow("plain text keeps its lines")
+        << true << QByteArray("one\ntwo\n\nfour") << QStringLiteral("one\ntwo\n\nfour");
+    QTest::newRow("ends at a zero byte")
+        << true << QByteArray("before\0after", 12) << QStringLiteral("before");
+    QTest::newRow("Latin-1 bytes 0x80 to 0xFF") << true << high << highText;
+    QTest::newRow("leading HTML tag is markup")
+        << true << QByteArray("<b>Bold</b> terms") << QStringLiteral("Bold terms");
+    QTest::newRow("tag after the first line is text")
+        << true << QByteArray("Terms\n<b>x</b>") << QStringLiteral("Terms\n<b>x</b>");
+    QTest::newRow("empty file") << true << QByteArray() << QString();
+    QTest::newRow("missing file") << false << QByteArray() << QString();
+}
+
+void WizardPages::licenceView()
+{
+    QFETCH(bool, present);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+
+    if (present)
+        QVERIFY(licence.write(bytes));
+    else
+        QVERIFY(licence.remove());
+    EULAPage page;
+    QVERIFY(licence.write(licenceText));
+
+    QTextEdit *view = page.findChild<QTextEdit *>();
+    QVERIFY(view);
+    // The raw text keeps every character (toPlainText would turn U+00A0
+    // into a space); paragraph ends become line ends for comparison.
+    QString text = view->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    QCOMPARE(text, shown);
+
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QVERIFY(view->isReadOnly());
+    view->setFocus();
+    QTest::keyClicks(view, QStringLiteral("typed"));
+    QTest::keyClick(view, Qt::Key_Backspace);
+    QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+    QString after = view->document()->toRawText();
+    after.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    QCOMPARE(after, shown);
+}
+
+void WizardPages::qtTranslations_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<bool>("installed");
+    QTest::addColumn<QString>("nextText");
+    QTest::addColumn<QString>("cancelText");
+
+    QTest::newRow("C locale") << QStringLiteral("C") << false
+                              << QStringLiteral("&Next >") << QStringLiteral("Cancel");
+    QTest::newRow("de_DE") << QStringLiteral("de_DE") << true
+                           << QStringLiteral("&Weiter >") << QStringLiteral("Abbrechen");
+}
+
+void WizardPages::qtTranslations()
+{
+    QFETCH(QString, locale);
+    QFETCH(bool, installed);
+    QFETCH(QString, nextText);
+    QFETCH(QString, cancelText);
+
+    QTranslator *translator = installQtTranslator(qApp, QLocale(locale));
+    QCOMPARE(translator != nullptr, installed);
+    if (translator)
+        QCOMPARE(QFileInfo(translator->filePath()).fileName(), QStringLiteral("qt_de.qm"));
+
+    {
+        qorwiz wizard;
+        QCOMPARE(wizard.buttonText(QWizard::NextButton), nextText);
+        QMessageBox box;
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(box.button(QMessageBox::Cancel)->text(), cancelText);
+    }
+    if (translator) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
+}
+
+void WizardPages::closingStartsClient_data()
+{
+    QTest::addColumn<bool>("installed");
+    QTest::addColumn<QString>("how");
+
+    for (bool installed : { false, true }) {
+        for (const char *how : { "Cancel", "Escape", "close button" }) {
+            QTest::newRow(qPrintable(QString::fromLatin1("%1, %2")
+                                         .arg(QLatin1String(how),
+                                              QLatin1String(installed ? "installed" : "not installed"))))
+                << installed << QString::fromLatin1(how);
+        }
+    }
+}
+
+void WizardPages::closingStartsClient()
+{
+    QFETCH(bool, installed);
+    QFETCH(QString, how);
+
+    const QString record = standins.recordPath(QStringLiteral("qor-ui"));
+    QFile::remove(record);
+    qorwiz wizard;
+    wizard.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    wizard.install_result = installed;
+    QSignalSpy finished(&wizard, SIGNAL(finished(int)));
+
+    // Our own standard output is a pipe without a reader while the client
+    // starts, as it is under the launcher.
+    int pipeEnds[2];
+    QVERIFY(pipe(pipeEnds) == 0);
+    const int savedStdout = dup(STDOUT_FILENO);
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+    if (how == QLatin1String("Cancel"))
+        click(wizard.button(QWizard::CancelButton));
+    else if (how == QLatin1String("Escape"))
+        QTest::keyClick(&wizard, Qt::Key_Escape);
+    else
+        wizard.windowHandle()->close();
+    dup2(savedStdout, STDOUT_FILENO);
+    ::close(savedStdout);
+
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(!wizard.isVisible());
+    if (!installed) {
+        // Started clients record within moments; give a wrong one the time.
+        QTest::qWait(500);
+        QVERIFY(!QFile::exists(record));
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
+    const QByteArray recorded = readFile(record);
+    QVERIFY2(recorded.contains("stdout=/dev/null\n"), recorded.constData());
+    QVERIFY2(recorded.contains("survived\n"), recorded.constData());
+    QVERIFY2(!sigpipeIgnored(recorded), recorded.constData());
+}
+
+void WizardPages::finishAfterInstallStartsClient()
+{
+    const QString record = standins.recordPath(QStringLiteral("qor-ui"));
+    QFile::remove(record);
+    QFile::remove(standins.file(QStringLiteral("release")));
+    qorwiz wizard;
+    wizard.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    walk(wizard, { "next", "tick", "next", "install:0" });
+    QVERIFY(wizard.install_result);
+    QVERIFY(wizard.button(QWizard::FinishButton)->isVisible());
+    click(wizard.button(QWizard::FinishButton));
+    QVERIFY(!wizard.isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
+}
+
+void WizardPages::refusesToCloseWhileInstalling()
+{
+    QFile::remove(standins.file(QStringLiteral("release")));
+    qorwiz wizard;
+    wizard.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    walk(wizard, { "next", "tick", "next" });
+    const InstallPage *page = qobject_cast<InstallPage *>(wizard.page(qorwiz::Page_Install));
+    QTRY_VERIFY(page->isInstalling());
+
+    QStringList told;
+    QTimer::singleShot(0, [&told] {
+        if (QMessageBox *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            told << box->text();
+            box->accept();
+        }
+    });
+    click(wizard.button(QWizard::CancelButton));
+    QCOMPARE(told.size(), 1);
+    QVERIFY(told.first().contains(QLatin1String("still running")));
+    QVERIFY(wizard.isVisible());
+
+    releaseInstallTool(1);
+    QTRY_VERIFY_WITH_TIMEOUT(!page->isInstalling(), 30000);
+    QTRY_VERIFY(wizard.button(QWizard::CancelButton)->isVisible());
+    click(wizard.button(QWizard::CancelButton));
+    QVERIFY(!wizard.isVisible());
+}
+
+void WizardPages::screenshots()
+{
+    QVERIFY(licence.write(licenceText));
+    qorwiz wizard;
+    wizard.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    QTest::qWait(200);
+    QVERIFY(saveScreenshot(&wizard, QStringLiteral("welcome.png")));
+    walk(wizard, { "next", "tick" });
+    QTest::qWait(200);
+    QVERIFY(saveScreenshot(&wizard, QStringLiteral("licence.png")));
+}
+
+QTEST_MAIN(WizardPages)
+#include "tst_wizard_pages.moc"

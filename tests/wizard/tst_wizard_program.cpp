@@ -1,0 +1,142 @@
+// The real qor-wizard program, driven from outside as the launcher and a
+// user would: without a display, and with an installed product whose
+// upgrade the user declines or accepts.
+#include <QProcess>
+#include <QtTest>
+
+#include "wizard_test_support.h"
+
+class WizardProgram : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void missingDisplay_data();
+    void missingDisplay();
+    void upgradeQuestion_data();
+    void upgradeQuestion();
+
+private:
+    StandinPath standins;
+};
+
+// Runs xdotool; true when it succeeded, with its output in *output.
+static bool xdotool(const QStringList &arguments, QByteArray *output = nullptr)
+{
+    QProcess process;
+    process.start(QStringLiteral("timeout"), QStringList{ QStringLiteral("30"), QStringLiteral("xdotool") } + arguments);
+    const bool ok = process.waitForFinished(40000) && process.exitStatus() == QProcess::NormalExit
+                    && process.exitCode() == 0;
+    if (output)
+        *output = process.readAllStandardOutput().trimmed();
+    return ok;
+}
+
+void WizardProgram::missingDisplay_data()
+{
+    QTest::addColumn<QByteArray>("display");   // empty: DISPLAY unset
+    QTest::addColumn<QByteArray>("named");
+
+    QTest::newRow("unreachable display") << QByteArray(":59999") << QByteArray("\":59999\"");
+    QTest::newRow("malformed display") << QByteArray("no display here") << QByteArray("\"no display here\"");
+    QTest::newRow("DISPLAY unset") << QByteArray() << QByteArray("DISPLAY is not set");
+}
+
+void WizardProgram::missingDisplay()
+{
+    QFETCH(QByteArray, display);
+    QFETCH(QByteArray, named);
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    if (display.isEmpty())
+        env.remove(QStringLiteral("DISPLAY"));
+    else
+        env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+
+    QProcess wizard;
+    wizard.setProcessEnvironment(env);
+    // No core file even if the program did abort.
+    wizard.start(QStringLiteral("sh"), { QStringLiteral("-c"), QStringLiteral("ulimit -c 0; exec \"$0\""),
+                                         QStringLiteral(QOR_WIZARD_BIN) });
+    QVERIFY(wizard.waitForFinished(30000));
+    const QByteArray err = wizard.readAllStandardError();
+    QCOMPARE(wizard.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(wizard.exitCode(), 1);
+    QVERIFY2(err.contains("cannot open the X display") && err.contains(named), err.constData());
+}
+
+void WizardProgram::upgradeQuestion_data()
+{
+    QTest::addColumn<QString>("keys");      // typed into the question box
+    QTest::addColumn<bool>("wizardShown");
+    QTest::addColumn<QString>("locale");
+
+    QTest::newRow("Escape declines") << "Escape" << false << "C";
+    QTest::newRow("Cancel declines") << "Tab space" << false << "C";
+    QTest::newRow("Ok goes on, German") << "Return" << true << "de_DE.UTF-8";
+}
+
+void WizardProgram::upgradeQuestion()
+{
+    QFETCH(QString, keys);
+    QFETCH(bool, wizardShown);
+    QFETCH(QString, locale);
+
+    QVERIFY(standins.addRecorder(QStringLiteral("qor-cli"), "echo 2.0.0.1700000\n"));
+    const QString record = standins.recordPath(QStringLiteral("qor-cli"));
+    QFile::remove(record);
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("LIBOVERLAY_SCROLLBAR"));
+    env.insert(QStringLiteral("LC_ALL"), locale);
+    env.insert(QStringLiteral("LANG"), locale);
+    QProcess wizard;
+    wizard.setProcessEnvironment(env);
+    wizard.setStandardOutputFile(QProcess::nullDevice());
+    wizard.start(QStringLiteral(QOR_WIZARD_BIN), QStringList());
+    QVERIFY(wizard.waitForStarted());
+    const QString pid = QString::number(wizard.processId());
+
+    // The question box is the only window; the wizard's comes after it.
+    QByteArray boxes;
+    QVERIFY(xdotool({ "search", "--sync", "--onlyvisible", "--pid", pid }, &boxes));
+    QCOMPARE(boxes.split('\n').size(), 1);
+    const QString box = QString::fromLatin1(boxes);
+    QByteArray boxTitle;
+    QVERIFY(xdotool({ "getwindowname", box }, &boxTitle));
+    QVERIFY2(!boxTitle.contains("Pellandor"), boxTitle.constData());
+    QVERIFY(xdotool({ "windowfocus", "--sync", box }));
+    QVERIFY(xdotool(QStringList{ "key", "--delay", "50" } + keys.split(QLatin1Char(' '))));
+
+    if (wizardShown) {
+        QByteArray window;
+        for (int tries = 0; tries < 100 && window.isEmpty(); ++tries) {
+            xdotool({ "search", "--onlyvisible", "--pid", pid, "--name", "Pellandor Tolmerin" }, &window);
+            if (window.isEmpty())
+                QTest::qWait(100);
+        }
+        QVERIFY2(!window.isEmpty(), "no wizard window after Ok");
+        QByteArray title;
+        QVERIFY(xdotool({ "getwindowname", QString::fromLatin1(window) }, &title));
+        QCOMPARE(title, QByteArray("Pellandor Tolmerin " QOR_VERSION " Setup"));
+        QTest::qWait(300);
+        QProcess::execute(QStringLiteral("import"),
+                          { QStringLiteral("-window"), QStringLiteral("root"),
+                            QStringLiteral(QOR_SCREENSHOT_DIR "/program-welcome-de_DE.png") });
+        QVERIFY(xdotool({ "windowfocus", "--sync", QString::fromLatin1(window) }));
+        QVERIFY(xdotool({ "key", "Escape" }));
+    }
+
+    QVERIFY(wizard.waitForFinished(30000));
+    QCOMPARE(wizard.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(wizard.exitCode(), 0);
+
+    // What the wizard hands on to the programs it starts.
+    const QByteArray recorded = readFile(record);
+    QVERIFY2(recorded.contains("overlay=[]\n"), recorded.constData());
+    QVERIFY2(!sigpipeIgnored(recorded), recorded.constData());
+}
+
+QTEST_MAIN(WizardProgram)
+#include "tst_wizard_program.moc"
