@@ -1,0 +1,119 @@
+// Shared by the install worker and install page tests: a translator that
+// moves the package path (the way a catalogue could), and a folder of tool
+// stand-ins put in front of PATH with a private HOME.
+#ifndef INSTALL_TEST_SUPPORT_H
+#define INSTALL_TEST_SUPPORT_H
+
+#include "qor_build_config.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTranslator>
+
+#include <unistd.h>
+
+// The worker and the page take the package path through tr(); mapping it
+// here reaches exactly the code path that a translated build would take.
+class PackagePathTranslator : public QTranslator
+{
+public:
+    explicit PackagePathTranslator(const QString &path) : mapped(path) {}
+
+    QString translate(const char *context, const char *sourceText,
+                      const char * = nullptr, int = -1) const override
+    {
+        const QByteArray ctx(context);
+        if ((ctx == "InstallWorker" || ctx == "InstallPage") && QByteArray(sourceText) == QOR_PACKAGE_PATH)
+            return mapped;
+        return QString();
+    }
+    bool isEmpty() const override { return false; }
+
+private:
+    QString mapped;
+};
+
+// A temporary folder with bin/ (the stand-ins, first on PATH) and home/
+// (HOME). Restores PATH and HOME when it goes.
+class ToolSandbox
+{
+public:
+    ToolSandbox()
+        : savedPath(qgetenv("PATH")), savedHome(qgetenv("HOME")),
+          hadHome(qEnvironmentVariableIsSet("HOME"))
+    {
+        QDir(dir.path()).mkpath(QStringLiteral("bin"));
+        QDir(dir.path()).mkpath(QStringLiteral("home"));
+        for (const char *tool : {"rpm", "dpkg", "pkexec", "gpk-install-local-file"})
+            QFile::link(QStringLiteral(QOR_TOOL_STANDIN), bin() + QLatin1Char('/') + QLatin1String(tool));
+        qputenv("PATH", QFile::encodeName(bin()) + ':' + savedPath);
+        qputenv("HOME", QFile::encodeName(home()));
+        qputenv("QOR_TOOL_DIR", QFile::encodeName(dir.path()));
+    }
+    ~ToolSandbox()
+    {
+        qputenv("PATH", savedPath);
+        if (hadHome)
+            qputenv("HOME", savedHome);
+        else
+            qunsetenv("HOME");
+        qunsetenv("QOR_TOOL_DIR");
+        qunsetenv("QOR_TOOL_MODE");
+    }
+
+    QString path() const { return dir.path(); }
+    QString bin() const { return dir.path() + QStringLiteral("/bin"); }
+    QString home() const { return dir.path() + QStringLiteral("/home"); }
+    QString logPath() const { return home() + QStringLiteral("/.qor/install.log"); }
+
+    // Lets the stand-in write its next piece of output.
+    void openGate(int n) const
+    {
+        QFile gate(dir.path() + QStringLiteral("/go") + QString::number(n));
+        gate.open(QIODevice::WriteOnly);
+    }
+
+    // What the stand-in was called as, then its arguments, one per line.
+    QByteArray argv() const
+    {
+        QFile f(dir.path() + QStringLiteral("/argv"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<not run>");
+    }
+
+    static QByteArray readFile(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+
+private:
+    QTemporaryDir dir;
+    QByteArray savedPath;
+    QByteArray savedHome;
+    bool hadHome;
+};
+
+inline bool runningAsRoot() { return getuid() == 0; }
+
+// The trailer a failed run leaves for the tool that this user gets.
+inline QByteArray failureTrailer(int code, bool ubuntu, const QByteArray &path)
+{
+    QByteArray app, args;
+    if (ubuntu && !runningAsRoot()) {
+        app = "pkexec";
+        args = "gdebi;-n;-q;";
+    } else if (ubuntu) {
+        app = "dpkg";
+        args = "-i;";
+    } else if (!runningAsRoot()) {
+        app = "gpk-install-local-file";
+    } else {
+        app = "rpm";
+        args = "-U;";
+    }
+    return "\nError Code:" + QByteArray::number(code) + "\nApplication:" + app + "\nArguments:" + args + path;
+}
+
+#endif

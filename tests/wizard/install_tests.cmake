@@ -1,0 +1,22 @@
+# The install worker, the install page and the prerequisite check.
+
+set(QOR_INSTALL_STANDIN "${CMAKE_CURRENT_SOURCE_DIR}/install_tool_standin.sh")
+
+# The worker needs no display: its tests run on the offscreen platform.
+function(qor_add_install_worker_test name library)
+  add_executable(${name} tst_install_worker.cpp install_test_support.h)
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PRIVATE ${library} Qt5::Test)
+  target_include_directories(${name} PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}")
+  target_compile_definitions(${name} PRIVATE QOR_TOOL_STANDIN="${QOR_INSTALL_STANDIN}")
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS "wizard;${ARGN}" TIMEOUT 300
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TSAN_OPTIONS=halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=${CMAKE_CURRENT_SOURCE_DIR}/install_tsan.supp")
+endfunction()
+
+qor_add_install_worker_test(tst_install_worker qorwiz_core)
+
+# The same tests against a ThreadSanitizer build of the wizard's classes:
+# the texts that cross threads by pointer must show no race.
+qor_add_wizard_library(qorwiz_core_tsan COMPILE_OPTIONS -fsanitize=thread -g -O1)
+qor_add_install_worker_test(tst_install_worker_tsan qorwiz_core_tsan slow)

@@ -1,0 +1,23 @@
+#!/bin/sh
+# Stands in for the package tools that the install worker runs (rpm, dpkg,
+# pkexec, gpk-install-local-file: links to this script). It records the name
+# it was called by and its arguments in $QOR_TOOL_DIR/argv, then writes what
+# $QOR_TOOL_MODE asks for. Between pieces of output it waits until the test
+# has seen the previous progress text (the file $QOR_TOOL_DIR/goN appears),
+# so every piece reaches the worker as a read of its own.
+dir=$QOR_TOOL_DIR
+{ basename "$0"; for a in "$@"; do printf '%s\n' "$a"; done; } >"$dir/argv"
+gate() { while [ ! -e "$dir/go$1" ]; do sleep 0.02; done; }
+case $QOR_TOOL_MODE in
+  pieces)       printf 'one\n'; gate 1; printf 'two\n'; gate 2; printf 'three\n' ;;
+  stderr-only)  printf 'warning: alien\n' >&2 ;;
+  stderr-first) printf 'err\n' >&2; printf 'out\n' ;;
+  nul)          printf 'ab\000cd'; gate 1; printf 'ef\n' ;;
+  fail)         printf 'failing\n'; exit 1 ;;
+  latin1)       printf 'caf\351 <b>x</b>\n'; exit 3 ;;
+  killed)       printf 'half\n'; kill -9 $$ ;;
+  silent)       exit 0 ;;
+  many)         i=0; while [ $i -lt 300 ]; do printf 'line %d\n' $i; i=$((i+1)); done ;;
+  stdin)        if read -r line; then printf 'read: %s\n' "$line"; else printf 'stdin closed\n'; fi ;;
+  *)            printf 'unknown QOR_TOOL_MODE %s\n' "$QOR_TOOL_MODE" >&2; exit 99 ;;
+esac

@@ -1,0 +1,308 @@
+// The install worker against real processes: stand-ins for the package tools
+// that write chosen output, and the log file they leave in a private HOME.
+#include "install_test_support.h"
+#include "qorwiz_u.h"
+
+#include <QCoreApplication>
+#include <QtTest>
+
+// Receives the worker's texts the way the install page does: queued to the
+// GUI thread, copied at once. It opens the stand-in's next gate after each
+// progress text, so the tool writes its next piece only then.
+class Receiver : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Receiver(const ToolSandbox *tools = nullptr) : tools(tools) {}
+
+    QList<QByteArray> progress;
+    QList<int> codes;
+    QList<QByteArray> results;
+
+public slots:
+    void onDataRead(const char *str)
+    {
+        progress << QByteArray(str);
+        if (tools)
+            tools->openGate(progress.size());
+    }
+    void onFinished(int retcode, const char *str)
+    {
+        codes << retcode;
+        results << QByteArray(str);
+    }
+
+private:
+    const ToolSandbox *tools;
+};
+
+#define RUN_WORKER(rx) \
+    do { \
+        runWorker(rx); \
+        if (QTest::currentTestFailed()) \
+            return; \
+    } while (0)
+
+class TestInstallWorker : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Runs one worker to its end; the caller checks QTest::currentTestFailed().
+    void runWorker(Receiver &rx)
+    {
+        InstallWorker worker(nullptr);
+        connect(&worker, SIGNAL(dataRead(const char*)), &rx, SLOT(onDataRead(const char*)));
+        connect(&worker, SIGNAL(finished(int,const char*)), &rx, SLOT(onFinished(int,const char*)));
+        worker.start();
+        QTRY_COMPARE_WITH_TIMEOUT(rx.codes.size(), 1, 60000);
+        QVERIFY(worker.wait(30000));
+        // Anything still queued is delivered now: exactly one result per run.
+        QCoreApplication::processEvents();
+        QCOMPARE(rx.codes.size(), 1);
+    }
+
+private slots:
+    void recordsOutputAndOutcome_data();
+    void recordsOutputAndOutcome();
+    void commandLineFollowsPackagePath_data();
+    void commandLineFollowsPackagePath();
+    void progressTextsStayIntactUnderLoad();
+    void appendsRecordsBackToBack();
+    void logFailureKeepsExitCode_data();
+    void logFailureKeepsExitCode();
+    void homeUnsetLogsUnderRoot();
+    void missingToolIsReported();
+    void destroyingWaitsForRunningTool();
+};
+
+void TestInstallWorker::recordsOutputAndOutcome_data()
+{
+    QTest::addColumn<QByteArray>("mode");
+    QTest::addColumn<QList<QByteArray>>("progress");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("output");
+
+    QTest::newRow("three pieces") << QByteArray("pieces")
+        << QList<QByteArray>{"one\n", "one\ntwo\n", "one\ntwo\nthree\n"} << 0
+        << QByteArray("one\ntwo\nthree\n");
+    QTest::newRow("standard error only") << QByteArray("stderr-only")
+        << QList<QByteArray>{} << 0 << QByteArray("warning: alien\n");
+    QTest::newRow("error text after output") << QByteArray("stderr-first")
+        << QList<QByteArray>{"out\n"} << 0 << QByteArray("out\nerr\n");
+    QTest::newRow("NUL byte cuts its piece") << QByteArray("nul")
+        << QList<QByteArray>{"ab", "abef\n"} << 0 << QByteArray("abef\n");
+    QTest::newRow("exit 1") << QByteArray("fail")
+        << QList<QByteArray>{"failing\n"} << 1 << QByteArray("failing\n");
+    QTest::newRow("Latin-1 bytes kept") << QByteArray("latin1")
+        << QList<QByteArray>{"caf\xe9 <b>x</b>\n"} << 3 << QByteArray("caf\xe9 <b>x</b>\n");
+    QTest::newRow("killed by a signal") << QByteArray("killed")
+        << QList<QByteArray>{"half\n"} << 9 << QByteArray("half\n");
+    QTest::newRow("no output") << QByteArray("silent") << QList<QByteArray>{} << 0 << QByteArray();
+    QTest::newRow("standard input closed") << QByteArray("stdin")
+        << QList<QByteArray>{"stdin closed\n"} << 0 << QByteArray("stdin closed\n");
+}
+
+void TestInstallWorker::recordsOutputAndOutcome()
+{
+    QFETCH(QByteArray, mode);
+    QFETCH(QList<QByteArray>, progress);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, output);
+
+    ToolSandbox tools;
+    qputenv("QOR_TOOL_MODE", mode);
+    Receiver rx(&tools);
+    RUN_WORKER(rx);
+
+    const QByteArray record = output + (exitCode == 0
+        ? QByteArray("\nInstallation Finished")
+        : failureTrailer(exitCode, false, QOR_PACKAGE_PATH));
+    QCOMPARE(rx.progress, progress);
+    QCOMPARE(rx.codes.first(), exitCode);
+    QCOMPARE(rx.results.first(), record);
+    QCOMPARE(ToolSandbox::readFile(tools.logPath()), record);
+}
+
+void TestInstallWorker::commandLineFollowsPackagePath_data()
+{
+    QTest::addColumn<QString>("packagePath");
+    QTest::addColumn<QByteArray>("argv");
+
+    const QByteArray rpmTool = runningAsRoot() ? "rpm\n-U\n" : "gpk-install-local-file\n";
+    const QByteArray debTool = runningAsRoot() ? "dpkg\n-i\n" : "pkexec\ngdebi\n-n\n-q\n";
+    QTest::newRow("built-in path") << QString() << rpmTool + QOR_PACKAGE_PATH "\n";
+    QTest::newRow("ubuntu") << QStringLiteral("/tmp/qor_3.1.1-1ubuntu1_all.deb")
+                            << debTool + "/tmp/qor_3.1.1-1ubuntu1_all.deb\n";
+    QTest::newRow("UBUNTU, spaces") << QStringLiteral("/tmp/my UBUNTU files/qor.deb")
+                                    << debTool + "/tmp/my UBUNTU files/qor.deb\n";
+    QTest::newRow("UbUnTu") << QStringLiteral("/tmp/qor-UbUnTu.deb") << debTool + "/tmp/qor-UbUnTu.deb\n";
+    QTest::newRow("ubunt is not enough") << QStringLiteral("/tmp/qor-ubunt.rpm")
+                                         << rpmTool + "/tmp/qor-ubunt.rpm\n";
+}
+
+void TestInstallWorker::commandLineFollowsPackagePath()
+{
+    QFETCH(QString, packagePath);
+    QFETCH(QByteArray, argv);
+
+    ToolSandbox tools;
+    qputenv("QOR_TOOL_MODE", "fail");
+    PackagePathTranslator translator(packagePath);
+    if (!packagePath.isEmpty())
+        QCoreApplication::installTranslator(&translator);
+    Receiver rx;
+    runWorker(rx);
+    QCoreApplication::removeTranslator(&translator);
+    if (QTest::currentTestFailed())
+        return;
+
+    QCOMPARE(tools.argv(), argv);
+    // The trailer names the same command, arguments joined with ';'.
+    QList<QByteArray> words = argv.split('\n');
+    words.removeLast();
+    const QByteArray program = words.takeFirst();
+    const QByteArray trailer = "\nError Code:1\nApplication:" + program + "\nArguments:" + words.join(';');
+    QCOMPARE(rx.results.first().right(trailer.size()), trailer);
+}
+
+// Hundreds of progress texts: each must arrive whole and unchanged, which
+// fails if a buffer is reused before its slot has run.
+void TestInstallWorker::progressTextsStayIntactUnderLoad()
+{
+    ToolSandbox tools;
+    qputenv("QOR_TOOL_MODE", "many");
+    Receiver rx;
+    RUN_WORKER(rx);
+
+    QByteArray all;
+    for (int i = 0; i < 300; ++i)
+        all += "line " + QByteArray::number(i) + '\n';
+    QCOMPARE(rx.results.first(), all + "\nInstallation Finished");
+    QVERIFY(!rx.progress.isEmpty());
+    for (int i = 0; i < rx.progress.size(); ++i) {
+        QVERIFY2(all.startsWith(rx.progress[i]), qPrintable(QStringLiteral("text %1").arg(i)));
+        if (i > 0)
+            QVERIFY2(rx.progress[i].size() > rx.progress[i - 1].size(), qPrintable(QStringLiteral("text %1").arg(i)));
+    }
+}
+
+void TestInstallWorker::appendsRecordsBackToBack()
+{
+    ToolSandbox tools;
+    QDir().mkpath(tools.home() + QStringLiteral("/.qor"));
+    {
+        QFile old(tools.logPath());
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("earlier record");
+    }
+    qputenv("QOR_TOOL_MODE", "fail");
+    Receiver first;
+    RUN_WORKER(first);
+    qputenv("QOR_TOOL_MODE", "stderr-first");
+    Receiver second;
+    RUN_WORKER(second);
+
+    QCOMPARE(ToolSandbox::readFile(tools.logPath()),
+             "earlier record" + first.results.first() + second.results.first());
+    QCOMPARE(second.results.first(), QByteArray("out\nerr\n\nInstallation Finished"));
+}
+
+void TestInstallWorker::logFailureKeepsExitCode_data()
+{
+    QTest::addColumn<QString>("home");
+    QTest::addColumn<QByteArray>("mode");
+    QTest::addColumn<int>("exitCode");
+
+    // Placeholders: %T is the test's folder. Root may write anywhere, so the
+    // failures come from paths that cannot be folders at all.
+    QTest::newRow("HOME is a file, success") << QStringLiteral("%T/plainfile") << QByteArray("silent") << 0;
+    QTest::newRow("HOME is a file, failure") << QStringLiteral("%T/plainfile") << QByteArray("fail") << 1;
+    QTest::newRow("HOME missing") << QStringLiteral("%T/no/such/home") << QByteArray("silent") << 0;
+    QTest::newRow(".qor is a file") << QStringLiteral("%T/dotqorfile") << QByteArray("silent") << 0;
+}
+
+void TestInstallWorker::logFailureKeepsExitCode()
+{
+    QFETCH(QString, home);
+    QFETCH(QByteArray, mode);
+    QFETCH(int, exitCode);
+
+    ToolSandbox tools;
+    home.replace(QStringLiteral("%T"), tools.path());
+    QFile(tools.path() + QStringLiteral("/plainfile")).open(QIODevice::WriteOnly);
+    QDir().mkpath(tools.path() + QStringLiteral("/dotqorfile"));
+    QFile(tools.path() + QStringLiteral("/dotqorfile/.qor")).open(QIODevice::WriteOnly);
+    qputenv("HOME", QFile::encodeName(home));
+    qputenv("QOR_TOOL_MODE", mode);
+    Receiver rx;
+    RUN_WORKER(rx);
+
+    QCOMPARE(rx.codes.first(), exitCode);
+    const QByteArray record = exitCode == 0 ? QByteArray("\nInstallation Finished")
+                                            : "failing\n" + failureTrailer(exitCode, false, QOR_PACKAGE_PATH);
+    QCOMPARE(rx.results.first(), record + "\nCannot create log file");
+    QCOMPARE(ToolSandbox::readFile(tools.path() + QStringLiteral("/plainfile")), QByteArray());
+    QVERIFY(!QFile::exists(tools.path() + QStringLiteral("/no")));
+}
+
+// Without HOME the log goes to /.qor. Only a user who cannot write to / can
+// check that here without leaving a folder behind on the machine.
+void TestInstallWorker::homeUnsetLogsUnderRoot()
+{
+    if (runningAsRoot())
+        QSKIP("as root this would create /.qor; the system tests run it as another user");
+    if (QFileInfo(QStringLiteral("/.qor")).exists())
+        QSKIP("/.qor exists already");
+    ToolSandbox tools;
+    qunsetenv("HOME");
+    qputenv("QOR_TOOL_MODE", "silent");
+    Receiver rx;
+    RUN_WORKER(rx);
+    QCOMPARE(rx.results.first(), QByteArray("\nInstallation Finished\nCannot create log file"));
+    QVERIFY(!QFile::exists(QStringLiteral("/.qor")));
+}
+
+void TestInstallWorker::missingToolIsReported()
+{
+    ToolSandbox tools;
+    const QString tool = runningAsRoot() ? QStringLiteral("rpm") : QStringLiteral("gpk-install-local-file");
+    QVERIFY(QFile::remove(tools.bin() + QLatin1Char('/') + tool));
+    // Nothing else on PATH either: only the stand-ins' folder.
+    qputenv("PATH", QFile::encodeName(tools.bin()));
+    Receiver rx;
+    RUN_WORKER(rx);
+
+    QCOMPARE(rx.codes.first(), -1);
+    QVERIFY(rx.progress.isEmpty());
+    const QByteArray text = rx.results.first();
+    QVERIFY2(text.startsWith("Cannot start " + tool.toLatin1() + ": "), text.constData());
+    QVERIFY2(text.contains("No such file or directory"), text.constData());
+    QVERIFY(!QFile::exists(tools.logPath()));
+}
+
+// The owner may go while the tool still runs: the worker's destructor must
+// wait for its thread, and keep handing back text buffers meanwhile, or the
+// thread would block on a permit for ever.
+void TestInstallWorker::destroyingWaitsForRunningTool()
+{
+    ToolSandbox tools;
+    qputenv("QOR_TOOL_MODE", "pieces");
+    Receiver rx;
+    {
+        InstallWorker worker(nullptr);
+        connect(&worker, SIGNAL(dataRead(const char*)), &rx, SLOT(onDataRead(const char*)));
+        worker.start();
+        QTRY_COMPARE(rx.progress.size(), 1);
+        // The stand-in writes its last pieces only once the gates are open:
+        // the worker is destroyed while the tool still runs.
+        tools.openGate(1);
+        tools.openGate(2);
+    }
+    QCOMPARE(rx.progress.size(), 1);
+    QCOMPARE(ToolSandbox::readFile(tools.logPath()), QByteArray("one\ntwo\nthree\n\nInstallation Finished"));
+}
+
+QTEST_GUILESS_MAIN(TestInstallWorker)
+#include "tst_install_worker.moc"
