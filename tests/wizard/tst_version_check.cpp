@@ -32,7 +32,6 @@ public:
     int boxesSeen = 0;
     QString text;
     QString informativeText;
-    QString windowTitle;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
@@ -48,7 +47,6 @@ private:
         ++boxesSeen;
         text = box->text();
         informativeText = box->informativeText();
-        windowTitle = box->windowTitle();
         icon = box->icon();
         buttons = box->standardButtons();
         defaultButton = box->defaultButton() ? box->standardButton(box->defaultButton())
