@@ -48,7 +48,9 @@ public:
         QDir(dir.path()).mkpath(QStringLiteral("home"));
         for (const char *tool : {"rpm", "dpkg", "pkexec", "gpk-install-local-file"})
             QFile::link(QStringLiteral(QOR_TOOL_STANDIN), bin() + QLatin1Char('/') + QLatin1String(tool));
-        qputenv("PATH", QFile::encodeName(bin()) + ':' + savedPath);
+        // Only the system folders behind the stand-ins: no installed product
+        // client (qor-cli) or real package tool is found by accident.
+        qputenv("PATH", QFile::encodeName(bin()) + ":/usr/bin:/bin");
         qputenv("HOME", QFile::encodeName(home()));
         qputenv("QOR_TOOL_DIR", QFile::encodeName(dir.path()));
     }

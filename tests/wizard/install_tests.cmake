@@ -20,3 +20,11 @@ qor_add_install_worker_test(tst_install_worker qorwiz_core)
 # the texts that cross threads by pointer must show no race.
 qor_add_wizard_library(qorwiz_core_tsan COMPILE_OPTIONS -fsanitize=thread -g -O1)
 qor_add_install_worker_test(tst_install_worker_tsan qorwiz_core_tsan slow)
+
+qor_add_wizard_test(tst_install_page
+    SOURCES "${CMAKE_CURRENT_SOURCE_DIR}/tst_install_page.cpp"
+            "${CMAKE_CURRENT_SOURCE_DIR}/install_test_support.h")
+target_compile_definitions(tst_install_page PRIVATE
+    QOR_TOOL_STANDIN="${QOR_INSTALL_STANDIN}"
+    QOR_SCREENSHOT_DIR="${QOR_SCREENSHOT_DIR}")
+set_tests_properties(tst_install_page PROPERTIES TIMEOUT 240)

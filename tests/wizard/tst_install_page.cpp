@@ -1,0 +1,230 @@
+// The install page inside the real wizard window: what the view, the title
+// and the buttons show while and after the install program runs, and the
+// Ubuntu prerequisite dialogue with the real dpkg-query.
+#include "install_test_support.h"
+#include "qorwiz_u.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextEdit>
+#include <QTimer>
+#include <QtTest>
+
+class TestInstallPage : public QObject
+{
+    Q_OBJECT
+
+private:
+    static void click(QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
+    static QTextEdit *view(qorwiz &wizard) { return wizard.page(qorwiz::Page_Install)->findChild<QTextEdit *>(); }
+    static InstallPage *installPage(qorwiz &wizard)
+    {
+        return qobject_cast<InstallPage *>(wizard.page(qorwiz::Page_Install));
+    }
+    static QString buttons(qorwiz &wizard)
+    {
+        QStringList shown;
+        const QList<QPair<QWizard::WizardButton, QString>> all = {
+            {QWizard::BackButton, "Back"}, {QWizard::NextButton, "Next"},
+            {QWizard::CancelButton, "Cancel"}, {QWizard::FinishButton, "Finish"}};
+        for (const auto &b : all) {
+            if (wizard.button(b.first)->isVisible())
+                shown << b.second;
+        }
+        return shown.join(QLatin1Char(' '));
+    }
+    // Welcome, licence (ticked), install page: the user's own way there.
+    static void walkToInstallPage(qorwiz &wizard)
+    {
+        wizard.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+        click(wizard.button(QWizard::NextButton));
+        click(wizard.page(qorwiz::Page_EULA)->findChild<QCheckBox *>());
+        click(wizard.button(QWizard::NextButton));
+        QCOMPARE(wizard.currentId(), int(qorwiz::Page_Install));
+    }
+    static void finishWith(InstallPage *page, int code, const char *text)
+    {
+        QMetaObject::invokeMethod(page, "process_finished", Q_ARG(int, code), Q_ARG(const char*, text));
+    }
+    static void saveShot(qorwiz &wizard, const QString &name)
+    {
+        QDir().mkpath(QStringLiteral(QOR_SCREENSHOT_DIR));
+        const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(wizard.winId());
+        QVERIFY(shot.save(QStringLiteral(QOR_SCREENSHOT_DIR "/") + name));
+    }
+
+private slots:
+    void showsInstallation_data();
+    void showsInstallation();
+    void laterResultsDecide_data();
+    void laterResultsDecide();
+    void retryThreeTimesThenAbort();
+};
+
+void TestInstallPage::showsInstallation_data()
+{
+    QTest::addColumn<QByteArray>("mode");
+    QTest::addColumn<QStringList>("viewWhileRunning");
+    QTest::addColumn<QString>("finalView");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("screenshot");
+
+    const QString trailer3 = QString::fromLatin1(failureTrailer(3, false, QOR_PACKAGE_PATH));
+    QTest::newRow("three pieces, success") << QByteArray("pieces")
+        << QStringList{"one\n", "one\ntwo\n"}
+        << QStringLiteral("one\ntwo\nthree\nInstallation Succesful.") << QStringLiteral("Finished.")
+        << QStringLiteral("install-success.png");
+    QTest::newRow("failure, text shown as it is") << QByteArray("latin1") << QStringList()
+        << QStringLiteral("caf\u00e9 <b>x</b>\nFailed with error :3\ncaf\u00e9 <b>x</b>\n") + trailer3
+        << QStringLiteral("Failed.") << QStringLiteral("install-failure.png");
+    QTest::newRow("no output, success") << QByteArray("silent") << QStringList()
+        << QStringLiteral("Installation Succesful.") << QStringLiteral("Finished.") << QString();
+}
+
+void TestInstallPage::showsInstallation()
+{
+    QFETCH(QByteArray, mode);
+    QFETCH(QStringList, viewWhileRunning);
+    QFETCH(QString, finalView);
+    QFETCH(QString, title);
+    QFETCH(QString, screenshot);
+
+    ToolSandbox tools;
+    qputenv("QOR_TOOL_MODE", mode);
+    qorwiz wizard;
+    walkToInstallPage(wizard);
+    InstallPage *page = installPage(wizard);
+    QCOMPARE(page->title(), QStringLiteral("Installing.."));
+
+    // Each piece appears once, as the program wrote it; the next piece is
+    // written only after the view has shown this one.
+    for (int i = 0; i < viewWhileRunning.size(); ++i) {
+        QTRY_COMPARE(view(wizard)->toPlainText(), viewWhileRunning[i]);
+        QCOMPARE(buttons(wizard), QStringLiteral("Cancel"));
+        QVERIFY(page->isInstalling());
+        tools.openGate(i + 1);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(page->title(), title, 30000);
+    QCOMPARE(view(wizard)->toPlainText(), finalView);
+    const bool success = title == QLatin1String("Finished.");
+    QCOMPARE(buttons(wizard), success ? QStringLiteral("Finish") : QStringLiteral("Cancel"));
+    QCOMPARE(wizard.install_result, success);
+    QTRY_VERIFY(!page->isInstalling());
+    QCOMPARE(page->findChildren<InstallWorker *>().size(), 1);
+    if (!screenshot.isEmpty())
+        saveShot(wizard, screenshot);
+}
+
+// Every result sets title and buttons anew; the view keeps every report.
+void TestInstallPage::laterResultsDecide_data()
+{
+    QTest::addColumn<QList<int>>("codes");
+    QTest::addColumn<QString>("viewEnd");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("installResult");
+
+    QTest::newRow("1") << QList<int>{1} << QStringLiteral("Failed with error :1\nreport 0")
+                       << QStringLiteral("Failed.") << false;
+    QTest::newRow("-1") << QList<int>{-1} << QStringLiteral("Failed with error :-1\nreport 0")
+                        << QStringLiteral("Failed.") << false;
+    QTest::newRow("1 then 0") << QList<int>{1, 0}
+        << QStringLiteral("Failed with error :1\nreport 0\nInstallation Succesful.")
+        << QStringLiteral("Finished.") << true;
+    QTest::newRow("0 then 2") << QList<int>{0, 2}
+        << QStringLiteral("Installation Succesful.Failed with error :2\nreport 1")
+        << QStringLiteral("Failed.") << true;
+}
+
+void TestInstallPage::laterResultsDecide()
+{
+    QFETCH(QList<int>, codes);
+    QFETCH(QString, viewEnd);
+    QFETCH(QString, title);
+    QFETCH(bool, installResult);
+
+    ToolSandbox tools;
+    qputenv("QOR_TOOL_MODE", "pieces");
+    qorwiz wizard;
+    walkToInstallPage(wizard);
+    InstallPage *page = installPage(wizard);
+    // The tool has written its first piece and waits: only these results count.
+    QTRY_COMPARE(view(wizard)->toPlainText(), QStringLiteral("one\n"));
+    for (int i = 0; i < codes.size(); ++i) {
+        const QByteArray text = "report " + QByteArray::number(i);
+        finishWith(page, codes[i], text.constData());
+    }
+    QCOMPARE(page->title(), title);
+    QCOMPARE(view(wizard)->toPlainText(), QStringLiteral("one\n") + viewEnd);
+    QCOMPARE(buttons(wizard), title == QLatin1String("Finished.") ? QStringLiteral("Finish") : QStringLiteral("Cancel"));
+    QCOMPARE(wizard.install_result, installResult);
+    // The worker still runs: the wizard must not be destroyed under it.
+    QVERIFY(page->isInstalling());
+    tools.openGate(1);
+    tools.openGate(2);
+    QTRY_VERIFY(!page->isInstalling());
+}
+
+// On an Ubuntu build the page asks dpkg-query first. This machine lacks
+// "policykit-1" (Debian 12 replaced it), so the real check fails each time.
+void TestInstallPage::retryThreeTimesThenAbort()
+{
+    QProcess query;
+    query.start(QStringLiteral("/usr/bin/dpkg-query"), {QStringLiteral("--status"), QStringLiteral("policykit-1")});
+    QVERIFY(query.waitForFinished(30000));
+    if (query.readAllStandardOutput().contains("Status: install ok installed"))
+        QSKIP("policykit-1 is installed here: the check would pass");
+
+    ToolSandbox tools;
+    qputenv("QOR_TOOL_MODE", "silent");
+    PackagePathTranslator ubuntu(QStringLiteral("/tmp/qor_3.1.1-1Ubuntu1_all.deb"));
+    QCoreApplication::installTranslator(&ubuntu);
+
+    qorwiz wizard;
+    QStringList boxTexts, boxTitles;
+    QList<int> workersAtBox;
+    // Answers each question box as it comes: Retry three times, then Abort.
+    QTimer answerer;
+    connect(&answerer, &QTimer::timeout, [&] {
+        QMessageBox *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        boxTexts << box->text();
+        boxTitles << box->windowTitle();
+        workersAtBox << wizard.findChildren<InstallWorker *>().size();
+        QVERIFY(box->defaultButton() == box->button(QMessageBox::Retry));
+        click(box->button(boxTexts.size() < 4 ? QMessageBox::Retry : QMessageBox::Abort));
+    });
+    answerer.start(20);
+    walkToInstallPage(wizard);
+    answerer.stop();
+    QCoreApplication::removeTranslator(&ubuntu);
+
+    QCOMPARE(boxTexts.size(), 4);
+    QCOMPARE(boxTitles, QVector<QString>(4, QStringLiteral("Package Dependency Check")).toList());
+    QCOMPARE(workersAtBox, QVector<int>(4, 0).toList());
+    const QString report = QStringLiteral(
+        "Required package 'policykit-1' is not available. Please retry after installing the package.\n\nDetails:\n"
+        "dpkg-query: package 'policykit-1' is not installed and no information is available\n"
+        "Use dpkg --info (= dpkg-deb --info) to examine archive files.\n");
+    // Each check starts from an empty text: the same single report each time.
+    QCOMPARE(boxTexts, QVector<QString>(4, report).toList());
+
+    InstallPage *page = installPage(wizard);
+    QCOMPARE(page->title(), QStringLiteral("Failed."));
+    QCOMPARE(view(wizard)->toPlainText(), QStringLiteral("Failed with error :1\n") + report);
+    QCOMPARE(buttons(wizard), QStringLiteral("Cancel"));
+    QVERIFY(!wizard.install_result);
+    // After Abort nothing is installed: no worker, nothing to wait for.
+    QCOMPARE(wizard.findChildren<InstallWorker *>().size(), 0);
+    QVERIFY(!page->isInstalling());
+    QVERIFY(!QFile::exists(tools.path() + QStringLiteral("/argv")));
+}
+
+QTEST_MAIN(TestInstallPage)
+#include "tst_install_page.moc"
