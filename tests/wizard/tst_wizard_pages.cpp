@@ -6,7 +6,6 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QProcess>
-#include <QSet>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTranslator>
@@ -216,18 +215,21 @@ void WizardPages::printOpensOneDialogAfterRevisits()
     walk(wizard, { "next", "back", "next", "back", "next" });
     QCOMPARE(wizard.currentId(), int(qorwiz::Page_EULA));
 
-    QSet<QWidget *> dialogs;
+    // Each rejection ends one dialog (a second one may well reuse the
+    // first one's address, so count rejections, not pointers).
+    int dialogs = 0;
     QTimer closer;
     connect(&closer, &QTimer::timeout, [&dialogs] {
-        if (QPrintDialog *dialog = qobject_cast<QPrintDialog *>(QApplication::activeModalWidget())) {
-            dialogs.insert(dialog);
+        QPrintDialog *dialog = qobject_cast<QPrintDialog *>(QApplication::activeModalWidget());
+        if (dialog && dialog->isVisible()) {
+            ++dialogs;
             dialog->reject();
         }
     });
     closer.start(20);
     click(wizard.button(QWizard::CustomButton1));
     closer.stop();
-    QCOMPARE(dialogs.size(), 1);
+    QCOMPARE(dialogs, 1);
 }
 
 void WizardPages::printsLicenceToPdf()
