@@ -4,6 +4,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include "wizard_test_support.h"
 
 class WizardProgram : public QObject
@@ -15,6 +17,7 @@ private slots:
     void missingDisplay();
     void upgradeQuestion_data();
     void upgradeQuestion();
+    void finishAfterInstallStartsClient();
 
 private:
     StandinPath standins;
@@ -135,6 +138,57 @@ void WizardProgram::upgradeQuestion()
     // What the wizard hands on to the programs it starts.
     const QByteArray recorded = readFile(record);
     QVERIFY2(recorded.contains("overlay=[]\n"), recorded.constData());
+    QVERIFY2(!sigpipeIgnored(recorded), recorded.constData());
+}
+
+void WizardProgram::finishAfterInstallStartsClient()
+{
+    QFile::remove(standins.bin() + QStringLiteral("/qor-cli"));
+    for (const char *tool : { "rpm", "dpkg", "pkexec", "gpk-install-local-file" })
+        QVERIFY(standins.addProgram(QLatin1String(tool), "echo 'package installed'\n"));
+    QVERIFY(standins.addRecorder(QStringLiteral("qor-ui")));
+    const QString record = standins.recordPath(QStringLiteral("qor-ui"));
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("LIBOVERLAY_SCROLLBAR"));
+    QProcess wizard;
+    wizard.setProcessEnvironment(env);
+    // Standard output as the launcher leaves it: a pipe whose reader is gone.
+    wizard.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    int pipeEnds[2];
+    QVERIFY(pipe(pipeEnds) == 0);
+    const int savedStdout = dup(STDOUT_FILENO);
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+    wizard.start(QStringLiteral(QOR_WIZARD_BIN), QStringList());
+    const bool started = wizard.waitForStarted();
+    dup2(savedStdout, STDOUT_FILENO);
+    ::close(savedStdout);
+    QVERIFY(started);
+
+    QByteArray window;
+    QVERIFY(xdotool({ "search", "--sync", "--onlyvisible", "--pid", QString::number(wizard.processId()) },
+                    &window));
+    QVERIFY(xdotool({ "windowfocus", "--sync", QString::fromLatin1(window) }));
+    // Next, the agreement box, Next: the installation starts.
+    QVERIFY(xdotool({ "key", "--delay", "200", "Return", "Tab", "space", "Return" }));
+    // Return presses the default button: Finish once the installation is
+    // over; before that only Cancel is there, and the wizard refuses to
+    // close with a message box that Return dismisses.
+    for (int tries = 0; tries < 60 && wizard.state() != QProcess::NotRunning; ++tries) {
+        xdotool({ "key", "Return" });
+        wizard.waitForFinished(500);
+    }
+    QCOMPARE(wizard.state(), QProcess::NotRunning);
+    QCOMPARE(wizard.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(wizard.exitCode(), 0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
+    const QByteArray recorded = readFile(record);
+    QVERIFY2(recorded.contains("overlay=[]\n"), recorded.constData());
+    QVERIFY2(recorded.contains("stdout=/dev/null\n"), recorded.constData());
+    QVERIFY2(recorded.contains("survived\n"), recorded.constData());
     QVERIFY2(!sigpipeIgnored(recorded), recorded.constData());
 }
 
