@@ -1,0 +1,41 @@
+# The install page, worker and prerequisite check with the real package
+# tools (rpm, dpkg, pkexec with gdebi, PackageKit, dpkg-query), each group
+# inside sandbox.sh, driven by install_system.sh.
+
+foreach(name tst_install_system tst_install_prereq)
+  add_executable(${name} "${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp")
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PRIVATE qorwiz_core Qt5::Test)
+endforeach()
+target_compile_definitions(tst_install_system PRIVATE
+    QOR_DEMO_RPM="${QOR_DEMO_RPM}" QOR_DEMO_DEB="${QOR_DEMO_DEB}")
+add_dependencies(tst_install_system qor-demo-packages)
+
+set(run "${CMAKE_CURRENT_SOURCE_DIR}/install_system.sh")
+
+string(TOLOWER "${QOR_PACKAGE_FILE_NAME}" package_name_lower)
+if(NOT QOR_NATIVE_PACKAGE AND NOT package_name_lower MATCHES "ubuntu")
+  # rpm -U on the demo RPM at the built-in path, and dpkg -i on the demo
+  # .deb under an Ubuntu package path, both as root through the real window.
+  add_test(NAME install-system-root
+      COMMAND "${QOR_SANDBOX}" "${run}" root "$<TARGET_FILE:tst_install_system>")
+  # pkexec with gdebi, and the desktop's installer (PackageKit), as a user
+  # who is not root; then the worker's own tests as that user.
+  add_test(NAME install-system-user
+      COMMAND "${QOR_SANDBOX}" "${run}" user "$<TARGET_FILE:tst_install_system>"
+              "$<TARGET_FILE:tst_install_worker>")
+  set_tests_properties(install-system-user PROPERTIES ENVIRONMENT "QOR_SANDBOX_DBUS=1")
+  set(install_system_tests install-system-root install-system-user)
+endif()
+
+add_test(NAME install-system-prereq
+    COMMAND "${QOR_SANDBOX}" "${run}" prereq "$<TARGET_FILE:tst_install_prereq>"
+            packageStates missingDpkgQueryLetsInstallGoOn)
+# A dpkg-query that never answers costs the whole 30 s bound.
+add_test(NAME install-system-prereq-hang
+    COMMAND "${QOR_SANDBOX}" "${run}" prereq "$<TARGET_FILE:tst_install_prereq>" hangingQueryCountsAsMissing)
+
+foreach(t ${install_system_tests} install-system-prereq install-system-prereq-hang)
+  set_tests_properties(${t} PROPERTIES LABELS "system;wizard" TIMEOUT 300 SKIP_RETURN_CODE 77)
+endforeach()
+set_tests_properties(install-system-prereq-hang PROPERTIES LABELS "system;wizard;slow")

@@ -1,0 +1,92 @@
+#!/bin/sh
+# install_system.sh WHAT PROGRAM...   (run it through sandbox.sh)
+# Prepares the private namespace for one group of installation tests and
+# runs them: WHAT is root (rpm and dpkg as root), user (pkexec with gdebi,
+# and the desktop installer, as a throwaway user; the worker tests as that
+# user) or prereq (the prerequisite check against the real dpkg-query).
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+xvfb="$here/../run-under-xvfb.sh"
+what=$1
+shift
+user=qorinst
+debs=/tmp/qor-prereq-debs
+
+# Stand-ins for the two Ubuntu packages the check asks for: "policykit-1"
+# (in Debian 12 only a transitional name) and "gdebi" (the GTK front end),
+# the latter with a conffile so that a removal leaves its config behind.
+make_prereq_debs() {
+  for name in policykit-1 gdebi; do
+    root="$debs/$name"
+    # A file of its own each: a package whose files all belong to another
+    # too would "disappear" when that one is installed.
+    mkdir -p "$root/DEBIAN" "$root/usr/share/qor-test"
+    chmod 0755 "$root/DEBIAN"
+    echo "$name" >"$root/usr/share/qor-test/$name"
+    printf 'Package: %s\nVersion: 99.0\nArchitecture: all\nMaintainer: qor tests <tests@pellandor.invalid>\nDescription: stand-in for the prerequisite check\n' \
+      "$name" >"$root/DEBIAN/control"
+    if [ "$name" = gdebi ]; then
+      mkdir -p "$root/etc/qor-test"
+      echo "# test" >"$root/etc/qor-test/gdebi.conf"
+      echo /etc/qor-test/gdebi.conf >"$root/DEBIAN/conffiles"
+    fi
+    dpkg-deb --root-owner-group --build "$root" "$debs/$name.deb" >/dev/null
+  done
+}
+
+install_prereqs() {
+  dpkg -i "$debs/policykit-1.deb" "$debs/gdebi.deb" >/dev/null
+}
+
+make_user() {
+  useradd -M -d "/tmp/$user-home" -s /bin/sh "$user"
+  mkdir -p "/tmp/$user-home"
+  chown "$user" "/tmp/$user-home"
+  chmod 0700 "/tmp/$user-home"
+  mkdir -p /etc/polkit-1/rules.d
+  cat >/etc/polkit-1/rules.d/49-qor-test.rules <<RULE
+polkit.addRule(function(action, subject) {
+    if (subject.user == "$user" && (action.id == "org.freedesktop.policykit.exec"
+                                    || action.id.indexOf("org.freedesktop.packagekit.") == 0))
+        return polkit.Result.YES;
+});
+RULE
+  install -m 0755 "$here/install_gpk_install_local_file.sh" /usr/local/bin/gpk-install-local-file
+}
+
+as_user() {
+  runuser -u "$user" -- env -i HOME="/tmp/$user-home" PATH=/usr/local/bin:/usr/bin:/bin \
+    XDG_RUNTIME_DIR="/tmp/$user-home" LANG=C.UTF-8 "$@"
+}
+
+status=0
+case $what in
+  root)
+    program=$1
+    make_prereq_debs
+    install_prereqs
+    mkdir -p /tmp/root-home
+    HOME=/tmp/root-home "$xvfb" "$program" \
+      rootInstallsRpmWithRpm rootRpmRefusesSameVersionAgain rootInstallsUbuntuDebWithDpkg || status=1
+    ;;
+  user)
+    program=$1 worker_tests=$2
+    make_prereq_debs
+    install_prereqs
+    make_user
+    as_user "$xvfb" "$program" userInstallsUbuntuDebThroughPkexecGdebi || status=1
+    dpkg --purge qor >/dev/null
+    as_user "$xvfb" "$program" userInstallsThroughGpkInstallLocalFile || status=1
+    # The worker's own tests, now on the paths of a user who is not root.
+    as_user env QT_QPA_PLATFORM=offscreen "$worker_tests" || status=1
+    ;;
+  prereq)
+    make_prereq_debs
+    QOR_PREREQ_DEBS=$debs "$@" || status=1
+    ;;
+  *)
+    echo "install_system.sh: unknown group $what" >&2
+    exit 2
+    ;;
+esac
+exit "$status"

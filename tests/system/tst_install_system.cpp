@@ -1,0 +1,192 @@
+// Whole installations through the real wizard window with the real package
+// tools. Runs only inside install_system.sh (a private namespace whose
+// /usr, /etc, /var and /tmp vanish afterwards); each function is started
+// by name, as root or as the throwaway user that script creates.
+#include "qorwiz_u.h"
+#include "qor_build_config.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QMessageBox>
+#include <QTimer>
+#include <QProcess>
+#include <QTextEdit>
+#include <QTranslator>
+#include <QtTest>
+
+#include <unistd.h>
+
+class PackagePathTranslator : public QTranslator
+{
+public:
+    explicit PackagePathTranslator(const QString &path) : mapped(path) {}
+    QString translate(const char *context, const char *sourceText, const char * = nullptr, int = -1) const override
+    {
+        const QByteArray ctx(context);
+        if ((ctx == "InstallWorker" || ctx == "InstallPage") && QByteArray(sourceText) == QOR_PACKAGE_PATH)
+            return mapped;
+        return QString();
+    }
+    bool isEmpty() const override { return false; }
+
+private:
+    QString mapped;
+};
+
+class TestInstallSystem : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Runs the wizard from the welcome page to the end of the installation;
+    // returns the install page's title and the view's text.
+    static QPair<QString, QString> installThroughWizard(const QString &packagePath = QString())
+    {
+        PackagePathTranslator translator(packagePath);
+        if (!packagePath.isEmpty())
+            QCoreApplication::installTranslator(&translator);
+        // Once the product is installed the wizard asks whether to upgrade.
+        QTimer upgrade;
+        QObject::connect(&upgrade, &QTimer::timeout, [] {
+            QMessageBox *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (box && box->text().startsWith(QLatin1String("Already Installed")))
+                QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+        });
+        upgrade.start(50);
+        qorwiz wizard;
+        upgrade.stop();
+        wizard.show();
+        [&] { QVERIFY(QTest::qWaitForWindowExposed(&wizard)); }();
+        QTest::mouseClick(wizard.button(QWizard::NextButton), Qt::LeftButton);
+        QTest::mouseClick(wizard.page(qorwiz::Page_EULA)->findChild<QCheckBox *>(), Qt::LeftButton);
+        QTest::mouseClick(wizard.button(QWizard::NextButton), Qt::LeftButton);
+        QWizardPage *page = wizard.page(qorwiz::Page_Install);
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(page->title() != QLatin1String("Installing.."), 180000); }();
+        InstallPage *installPage = qobject_cast<InstallPage *>(page);
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!installPage->isInstalling(), 30000); }();
+        QCoreApplication::removeTranslator(&translator);
+        const QString title = page->title();
+        const QString text = page->findChild<QTextEdit *>()->toPlainText();
+        // Only Finish after success, only Cancel after failure.
+        const bool success = title == QLatin1String("Finished.");
+        [&] {
+            QCOMPARE(wizard.button(QWizard::FinishButton)->isVisible(), success);
+            QCOMPARE(wizard.button(QWizard::CancelButton)->isVisible(), !success);
+            QCOMPARE(wizard.install_result, success);
+        }();
+        return qMakePair(title, text);
+    }
+
+    static QByteArray run(const QString &program, const QStringList &args, int *exitCode = nullptr)
+    {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(program, args);
+        p.waitForFinished(60000);
+        if (exitCode)
+            *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        return p.readAll();
+    }
+
+    static QByteArray debStatus()
+    {
+        return run(QStringLiteral("dpkg-query"), {QStringLiteral("-W"), QStringLiteral("-f=${Status}"), QStringLiteral("qor")});
+    }
+
+    static QByteArray installLog()
+    {
+        QFile log(QFile::decodeName(qgetenv("HOME")) + QStringLiteral("/.qor/install.log"));
+        return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray("<no log>");
+    }
+
+    static bool copyPackage(const char *from, const QString &to)
+    {
+        QFile::remove(to);
+        return QFile::copy(QString::fromLocal8Bit(from), to)
+               && QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    }
+
+private slots:
+    void rootInstallsRpmWithRpm();
+    void rootRpmRefusesSameVersionAgain();
+    void rootInstallsUbuntuDebWithDpkg();
+    void userInstallsUbuntuDebThroughPkexecGdebi();
+    void userInstallsThroughGpkInstallLocalFile();
+};
+
+void TestInstallSystem::rootInstallsRpmWithRpm()
+{
+    QVERIFY(getuid() == 0);
+    QVERIFY(copyPackage(QOR_DEMO_RPM, QStringLiteral(QOR_PACKAGE_PATH)));
+    const auto outcome = installThroughWizard();
+    QCOMPARE(outcome.first, QStringLiteral("Finished."));
+    QVERIFY2(outcome.second.endsWith(QLatin1String("Installation Succesful.")), qPrintable(outcome.second));
+    int code = -1;
+    QCOMPARE(run(QStringLiteral("rpm"), {QStringLiteral("-q"), QStringLiteral("qor")}, &code).trimmed(),
+             QByteArray("qor-" QOR_VERSION "-1912102.rhel6.i686"));
+    QCOMPARE(code, 0);
+    QVERIFY(QFileInfo(QStringLiteral("/usr/bin/qor-cli")).isExecutable());
+    QVERIFY2(installLog().endsWith("\nInstallation Finished"), installLog().constData());
+}
+
+void TestInstallSystem::rootRpmRefusesSameVersionAgain()
+{
+    QVERIFY(getuid() == 0);
+    QVERIFY(copyPackage(QOR_DEMO_RPM, QStringLiteral(QOR_PACKAGE_PATH)));
+    const QByteArray logBefore = installLog();
+    const auto outcome = installThroughWizard();
+    QCOMPARE(outcome.first, QStringLiteral("Failed."));
+    const QString trailer = QStringLiteral("\nError Code:2\nApplication:rpm\nArguments:-U;" QOR_PACKAGE_PATH);
+    QVERIFY2(outcome.second.contains(QLatin1String("Failed with error :2\n")), qPrintable(outcome.second));
+    QVERIFY2(outcome.second.contains(QLatin1String("is already installed")), qPrintable(outcome.second));
+    QVERIFY2(outcome.second.endsWith(trailer), qPrintable(outcome.second));
+    // The second record follows the first directly.
+    const QByteArray log = installLog();
+    QVERIFY(log.startsWith(logBefore));
+    QVERIFY(log.mid(logBefore.size()).contains("is already installed"));
+    QVERIFY(log.endsWith(trailer.toLatin1()));
+}
+
+void TestInstallSystem::rootInstallsUbuntuDebWithDpkg()
+{
+    QVERIFY(getuid() == 0);
+    const QString path = QStringLiteral("/tmp/qor_demo_Ubuntu_all.deb");
+    QVERIFY(copyPackage(QOR_DEMO_DEB, path));
+    const auto outcome = installThroughWizard(path);
+    QCOMPARE(outcome.first, QStringLiteral("Finished."));
+    // The check passed with nothing to say; then dpkg's own words, once each.
+    QVERIFY2(outcome.second.startsWith(QLatin1String("Selecting previously unselected package qor.")),
+             qPrintable(outcome.second));
+    QCOMPARE(outcome.second.count(QLatin1String("Setting up qor")), 1);
+    QCOMPARE(debStatus(), QByteArray("install ok installed"));
+    QVERIFY(installLog().endsWith("\nInstallation Finished"));
+}
+
+void TestInstallSystem::userInstallsUbuntuDebThroughPkexecGdebi()
+{
+    QVERIFY(getuid() != 0);
+    QCOMPARE(debStatus().trimmed().isEmpty() || !debStatus().contains("install ok installed"), true);
+    const QString path = QStringLiteral("/tmp/qor-ubuntu-user.deb");
+    QVERIFY(copyPackage(QOR_DEMO_DEB, path));
+    const auto outcome = installThroughWizard(path);
+    QCOMPARE(outcome.first, QStringLiteral("Finished."));
+    QCOMPARE(debStatus(), QByteArray("install ok installed"));
+    QVERIFY2(installLog().endsWith("\nInstallation Finished"), installLog().constData());
+}
+
+void TestInstallSystem::userInstallsThroughGpkInstallLocalFile()
+{
+    QVERIFY(getuid() != 0);
+    QVERIFY(!debStatus().contains("install ok installed"));
+    // No "ubuntu" in the name: the desktop's installer takes it.
+    const QString path = QStringLiteral("/tmp/qor-desktop-user.deb");
+    QVERIFY(copyPackage(QOR_DEMO_DEB, path));
+    const auto outcome = installThroughWizard(path);
+    QCOMPARE(outcome.first, QStringLiteral("Finished."));
+    QVERIFY2(outcome.second.contains(QLatin1String("Installing packages")), qPrintable(outcome.second));
+    QCOMPARE(debStatus(), QByteArray("install ok installed"));
+}
+
+QTEST_MAIN(TestInstallSystem)
+#include "tst_install_system.moc"
