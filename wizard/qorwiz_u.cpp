@@ -37,7 +37,7 @@ QTranslator *installQtTranslator(QCoreApplication *app, const QLocale &locale)
 }
 
 // Starts program, found through the search path, so that it outlives the
-// wizard: in a process group of its own, with the wizard's environment and
+// wizard: in a session (or at least a process group) of its own, with the wizard's environment and
 // standard input and error. Its standard output is /dev/null, because ours
 // is a pipe nobody reads any more (the launcher closed it) and a client that
 // printed there would die of SIGPIPE. SIGPIPE itself is set back to its
@@ -57,9 +57,15 @@ static void start_detached_client(const QString &program)
     sigset_t noneBlocked;
     sigemptyset(&noneBlocked);
     posix_spawnattr_setsigmask(&attributes, &noneBlocked);
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+#ifdef POSIX_SPAWN_SETSID
+    // Away from the launcher's terminal, as a detached program should be.
+    flags |= POSIX_SPAWN_SETSID;
+#else
     posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
+    flags |= POSIX_SPAWN_SETPGROUP;
+#endif
+    posix_spawnattr_setflags(&attributes, flags);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
