@@ -99,23 +99,27 @@ private:
 
 inline bool runningAsRoot() { return getuid() == 0; }
 
+// A release build may carry an Ubuntu package under its built-in path.
+inline bool builtInPathIsUbuntu() { return QByteArray(QOR_PACKAGE_PATH).toLower().contains("ubuntu"); }
+
+// The program the worker runs for this user and kind of package.
+inline QByteArray expectedTool(bool ubuntu)
+{
+    if (ubuntu)
+        return runningAsRoot() ? "dpkg" : "pkexec";
+    return runningAsRoot() ? "rpm" : "gpk-install-local-file";
+}
+
 // The trailer a failed run leaves for the tool that this user gets.
 inline QByteArray failureTrailer(int code, bool ubuntu, const QByteArray &path)
 {
-    QByteArray app, args;
-    if (ubuntu && !runningAsRoot()) {
-        app = "pkexec";
-        args = "gdebi;-n;-q;";
-    } else if (ubuntu) {
-        app = "dpkg";
-        args = "-i;";
-    } else if (!runningAsRoot()) {
-        app = "gpk-install-local-file";
-    } else {
-        app = "rpm";
+    QByteArray args;
+    if (ubuntu)
+        args = runningAsRoot() ? "-i;" : "gdebi;-n;-q;";
+    else if (runningAsRoot())
         args = "-U;";
-    }
-    return "\nError Code:" + QByteArray::number(code) + "\nApplication:" + app + "\nArguments:" + args + path;
+    return "\nError Code:" + QByteArray::number(code) + "\nApplication:" + expectedTool(ubuntu)
+           + "\nArguments:" + args + path;
 }
 
 #endif

@@ -52,6 +52,12 @@ private:
     {
         QMetaObject::invokeMethod(page, "process_finished", Q_ARG(int, code), Q_ARG(const char*, text));
     }
+    // These tests run without the prerequisite check: on a build whose own
+    // package is an Ubuntu one they take another path.
+    static QByteArray packagePath()
+    {
+        return builtInPathIsUbuntu() ? QByteArray("/tmp/qor-page-test.rpm") : QByteArray(QOR_PACKAGE_PATH);
+    }
     static void saveShot(qorwiz &wizard, const QString &name)
     {
         QDir().mkpath(QStringLiteral(QOR_SCREENSHOT_DIR));
@@ -60,11 +66,20 @@ private:
     }
 
 private slots:
+    void init()
+    {
+        if (builtInPathIsUbuntu())
+            QCoreApplication::installTranslator(&plainPath);
+    }
+    void cleanup() { QCoreApplication::removeTranslator(&plainPath); }
     void showsInstallation_data();
     void showsInstallation();
     void laterResultsDecide_data();
     void laterResultsDecide();
     void retryThreeTimesThenAbort();
+
+private:
+    PackagePathTranslator plainPath{QString::fromLatin1(packagePath())};
 };
 
 void TestInstallPage::showsInstallation_data()
@@ -75,7 +90,7 @@ void TestInstallPage::showsInstallation_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("screenshot");
 
-    const QString trailer3 = QString::fromLatin1(failureTrailer(3, false, QOR_PACKAGE_PATH));
+    const QString trailer3 = QString::fromLatin1(failureTrailer(3, false, packagePath()));
     QTest::newRow("three pieces, success") << QByteArray("pieces")
         << QStringList{"one\n", "one\ntwo\n"}
         << QStringLiteral("one\ntwo\nthree\nInstallation Succesful.") << QStringLiteral("Finished.")
@@ -83,6 +98,10 @@ void TestInstallPage::showsInstallation_data()
     QTest::newRow("failure, text shown as it is") << QByteArray("latin1") << QStringList()
         << QStringLiteral("caf\u00e9 <b>x</b>\nFailed with error :3\ncaf\u00e9 <b>x</b>\n") + trailer3
         << QStringLiteral("Failed.") << QStringLiteral("install-failure.png");
+    const QString tool = QString::fromLatin1(expectedTool(false));
+    QTest::newRow("tool missing") << QByteArray("missing") << QStringList()
+        << QStringLiteral("Failed with error :-1\nCannot start %1: execvp: No such file or directory").arg(tool)
+        << QStringLiteral("Failed.") << QStringLiteral("install-tool-missing.png");
     QTest::newRow("no output, success") << QByteArray("silent") << QStringList()
         << QStringLiteral("Installation Succesful.") << QStringLiteral("Finished.") << QString();
 }
@@ -97,6 +116,11 @@ void TestInstallPage::showsInstallation()
 
     ToolSandbox tools;
     qputenv("QOR_TOOL_MODE", mode);
+    if (mode == "missing") {
+        for (const char *tool : {"rpm", "gpk-install-local-file"})
+            QFile::remove(tools.bin() + QLatin1Char('/') + QLatin1String(tool));
+        qputenv("PATH", QFile::encodeName(tools.bin()));
+    }
     qorwiz wizard;
     walkToInstallPage(wizard);
     InstallPage *page = installPage(wizard);

@@ -118,7 +118,7 @@ void TestInstallWorker::recordsOutputAndOutcome()
 
     const QByteArray record = output + (exitCode == 0
         ? QByteArray("\nInstallation Finished")
-        : failureTrailer(exitCode, false, QOR_PACKAGE_PATH));
+        : failureTrailer(exitCode, builtInPathIsUbuntu(), QOR_PACKAGE_PATH));
     QCOMPARE(rx.progress, progress);
     QCOMPARE(rx.codes.first(), exitCode);
     QCOMPARE(rx.results.first(), record);
@@ -132,7 +132,8 @@ void TestInstallWorker::commandLineFollowsPackagePath_data()
 
     const QByteArray rpmTool = runningAsRoot() ? "rpm\n-U\n" : "gpk-install-local-file\n";
     const QByteArray debTool = runningAsRoot() ? "dpkg\n-i\n" : "pkexec\ngdebi\n-n\n-q\n";
-    QTest::newRow("built-in path") << QString() << rpmTool + QOR_PACKAGE_PATH "\n";
+    QTest::newRow("built-in path") << QString()
+                                   << (builtInPathIsUbuntu() ? debTool : rpmTool) + QOR_PACKAGE_PATH "\n";
     QTest::newRow("ubuntu") << QStringLiteral("/tmp/qor_3.1.1-1ubuntu1_all.deb")
                             << debTool + "/tmp/qor_3.1.1-1ubuntu1_all.deb\n";
     QTest::newRow("UBUNTU, spaces") << QStringLiteral("/tmp/my UBUNTU files/qor.deb")
@@ -241,7 +242,7 @@ void TestInstallWorker::logFailureKeepsExitCode()
 
     QCOMPARE(rx.codes.first(), exitCode);
     const QByteArray record = exitCode == 0 ? QByteArray("\nInstallation Finished")
-                                            : "failing\n" + failureTrailer(exitCode, false, QOR_PACKAGE_PATH);
+                                            : "failing\n" + failureTrailer(exitCode, builtInPathIsUbuntu(), QOR_PACKAGE_PATH);
     QCOMPARE(rx.results.first(), record + "\nCannot create log file");
     QCOMPARE(ToolSandbox::readFile(tools.path() + QStringLiteral("/plainfile")), QByteArray());
     QVERIFY(!QFile::exists(tools.path() + QStringLiteral("/no")));
@@ -267,7 +268,7 @@ void TestInstallWorker::homeUnsetLogsUnderRoot()
 void TestInstallWorker::missingToolIsReported()
 {
     ToolSandbox tools;
-    const QString tool = runningAsRoot() ? QStringLiteral("rpm") : QStringLiteral("gpk-install-local-file");
+    const QString tool = QString::fromLatin1(expectedTool(builtInPathIsUbuntu()));
     QVERIFY(QFile::remove(tools.bin() + QLatin1Char('/') + tool));
     // Nothing else on PATH either: only the stand-ins' folder.
     qputenv("PATH", QFile::encodeName(tools.bin()));
