@@ -108,7 +108,8 @@ public:
     void initializePage() override;
     int nextId() const override;
 
-    // True while the install program runs; the wizard refuses to close then.
+    // True from the worker's start until its thread has ended; the wizard
+    // refuses to close then.
     bool isInstalling() const;
 
 private slots:
@@ -125,6 +126,7 @@ private:
     // Bytes of the worker's progress text already in the view: each progress
     // text repeats all earlier output, and only the rest is shown.
     int workerTextShown;
+    // The worker's own finished() has arrived; its thread is about to end.
     bool resultReceived;
 };
 
@@ -153,8 +155,8 @@ private:
     // A progress text crosses to the GUI thread as a bare pointer, so the
     // worker keeps each one untouched until its receivers have run: one of
     // two buffers, claimed by a permit that a queued call gives back after
-    // the receivers' queued slots. Memory stays at two copies, however much
-    // the install program writes.
+    // the receivers' queued slots. Memory stays at two copies, however many
+    // progress texts a run emits.
     enum { TextBuffers = 2 };
     QByteArray texts[TextBuffers];
     int nextText;

@@ -7,8 +7,10 @@ foreach(name tst_install_system tst_install_prereq)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   target_link_libraries(${name} PRIVATE qorwiz_core Qt5::Test)
 endforeach()
+target_include_directories(tst_install_system PRIVATE "${PROJECT_SOURCE_DIR}/tests/wizard")
 target_compile_definitions(tst_install_system PRIVATE
-    QOR_DEMO_RPM="${QOR_DEMO_RPM}" QOR_DEMO_DEB="${QOR_DEMO_DEB}")
+    QOR_DEMO_RPM="${QOR_DEMO_RPM}" QOR_DEMO_DEB="${QOR_DEMO_DEB}"
+    QOR_TOOL_STANDIN="${PROJECT_SOURCE_DIR}/tests/wizard/install_tool_standin.sh")
 add_dependencies(tst_install_system qor-demo-packages)
 
 set(run "${CMAKE_CURRENT_SOURCE_DIR}/install_system.sh")

@@ -2,8 +2,8 @@
 // tools. Runs only inside install_system.sh (a private namespace whose
 // /usr, /etc, /var and /tmp vanish afterwards); each function is started
 // by name, as root or as the throwaway user that script creates.
+#include "install_test_support.h"
 #include "qorwiz_u.h"
-#include "qor_build_config.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -12,27 +12,9 @@
 #include <QTimer>
 #include <QProcess>
 #include <QTextEdit>
-#include <QTranslator>
 #include <QtTest>
 
 #include <unistd.h>
-
-class PackagePathTranslator : public QTranslator
-{
-public:
-    explicit PackagePathTranslator(const QString &path) : mapped(path) {}
-    QString translate(const char *context, const char *sourceText, const char * = nullptr, int = -1) const override
-    {
-        const QByteArray ctx(context);
-        if ((ctx == "InstallWorker" || ctx == "InstallPage") && QByteArray(sourceText) == QOR_PACKAGE_PATH)
-            return mapped;
-        return QString();
-    }
-    bool isEmpty() const override { return false; }
-
-private:
-    QString mapped;
-};
 
 class TestInstallSystem : public QObject
 {
