@@ -67,7 +67,8 @@ case $what in
     install_prereqs
     mkdir -p /tmp/root-home
     HOME=/tmp/root-home "$xvfb" "$program" \
-      rootInstallsRpmWithRpm rootRpmRefusesSameVersionAgain rootInstallsUbuntuDebWithDpkg || status=1
+      rootInstallsRpmWithRpm rootRpmRefusesSameVersionAgain rootInstallsUbuntuDebWithDpkg \
+      rootInstallsWithoutDpkgQuery || status=1
     ;;
   user)
     program=$1 worker_tests=$2

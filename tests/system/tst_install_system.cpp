@@ -93,6 +93,7 @@ private slots:
     void rootInstallsRpmWithRpm();
     void rootRpmRefusesSameVersionAgain();
     void rootInstallsUbuntuDebWithDpkg();
+    void rootInstallsWithoutDpkgQuery();
     void userInstallsUbuntuDebThroughPkexecGdebi();
     void userInstallsThroughGpkInstallLocalFile();
 };
@@ -143,6 +144,24 @@ void TestInstallSystem::rootInstallsUbuntuDebWithDpkg()
     QCOMPARE(outcome.second.count(QLatin1String("Setting up qor")), 1);
     QCOMPARE(debStatus(), QByteArray("install ok installed"));
     QVERIFY(installLog().endsWith("\nInstallation Finished"));
+}
+
+// No dpkg-query to ask: the check lets the installation go on, and its
+// warning stands in the view ahead of dpkg's output.
+void TestInstallSystem::rootInstallsWithoutDpkgQuery()
+{
+    QVERIFY(getuid() == 0);
+    run(QStringLiteral("dpkg"), {QStringLiteral("--purge"), QStringLiteral("qor")});
+    const QString path = QStringLiteral("/tmp/qor-UBUNTU-again.deb");
+    QVERIFY(copyPackage(QOR_DEMO_DEB, path));
+    QVERIFY(QFile::rename(QStringLiteral("/usr/bin/dpkg-query"), QStringLiteral("/usr/bin/dpkg-query.away")));
+    const auto outcome = installThroughWizard(path);
+    QVERIFY(QFile::rename(QStringLiteral("/usr/bin/dpkg-query.away"), QStringLiteral("/usr/bin/dpkg-query")));
+    QCOMPARE(outcome.first, QStringLiteral("Finished."));
+    QVERIFY2(outcome.second.startsWith(QLatin1String(
+                 "\n ERROR: Cannot execute dpkg, Please ensure dpkg is installed!!\nSelecting previously unselected package qor.")),
+             qPrintable(outcome.second));
+    QCOMPARE(debStatus(), QByteArray("install ok installed"));
 }
 
 void TestInstallSystem::userInstallsUbuntuDebThroughPkexecGdebi()
