@@ -70,6 +70,8 @@ private slots:
     void commandLineFollowsPackagePath();
     void progressTextsStayIntactUnderLoad();
     void appendsRecordsBackToBack();
+    void logFolderFollowsHome_data();
+    void logFolderFollowsHome();
     void logFailureKeepsExitCode_data();
     void logFailureKeepsExitCode();
     void homeUnsetLogsUnderRoot();
@@ -208,6 +210,29 @@ void TestInstallWorker::appendsRecordsBackToBack()
     QCOMPARE(ToolSandbox::readFile(tools.logPath()),
              "earlier record" + first.results.first() + second.results.first());
     QCOMPARE(second.results.first(), QByteArray("out\nerr\n\nInstallation Finished"));
+}
+
+void TestInstallWorker::logFolderFollowsHome_data()
+{
+    QTest::addColumn<QString>("home");
+    QTest::newRow("no .qor yet") << QStringLiteral("%T/home");
+    QTest::newRow("percent signs") << QStringLiteral("%T/home %2 %1");
+    QTest::newRow("trailing slash") << QStringLiteral("%T/home/");
+    QTest::newRow("spaces and Latin-1") << QStringLiteral("%T/h\u00f6me d\u00eer");
+}
+
+void TestInstallWorker::logFolderFollowsHome()
+{
+    QFETCH(QString, home);
+    ToolSandbox tools;
+    home.replace(QStringLiteral("%T"), tools.path());
+    QVERIFY(QDir().mkpath(home));
+    qputenv("HOME", QFile::encodeName(home));
+    qputenv("QOR_TOOL_MODE", "fail");
+    Receiver rx;
+    RUN_WORKER(rx);
+    QCOMPARE(ToolSandbox::readFile(home + QStringLiteral("/.qor/install.log")), rx.results.first());
+    QVERIFY(rx.results.first().startsWith("failing\n\nError Code:1"));
 }
 
 void TestInstallWorker::logFailureKeepsExitCode_data()
