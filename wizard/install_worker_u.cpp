@@ -68,8 +68,8 @@ const char *InstallWorker::handOut(const QByteArray &text)
     textPermits->acquire();
     QByteArray &buffer = texts[nextText];
     nextText = (nextText + 1) % TextBuffers;
-    // A deep copy: a shared buffer would be freed by whichever thread drops
-    // the last reference.
+    // A copy of its own, not an implicitly shared one: nothing the worker
+    // later does to its output text may reach the bytes handed out.
     buffer = QByteArray(text.constData(), text.size());
     return buffer.constData();
 }
