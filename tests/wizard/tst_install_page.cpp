@@ -77,6 +77,7 @@ private slots:
     void laterResultsDecide_data();
     void laterResultsDecide();
     void retryThreeTimesThenAbort();
+    void wizardGoesWhileToolRuns();
 
 private:
     PackagePathTranslator plainPath{QString::fromLatin1(packagePath())};
@@ -248,6 +249,22 @@ void TestInstallPage::retryThreeTimesThenAbort()
     QCOMPARE(wizard.findChildren<InstallWorker *>().size(), 0);
     QVERIFY(!page->isInstalling());
     QVERIFY(!QFile::exists(tools.path() + QStringLiteral("/argv")));
+}
+
+// Whatever ends the wizard while the tool runs, the tool is not killed and
+// no running thread is destroyed: the tool's record is complete afterwards.
+void TestInstallPage::wizardGoesWhileToolRuns()
+{
+    ToolSandbox tools;
+    qputenv("QOR_TOOL_MODE", "pieces");
+    {
+        qorwiz wizard;
+        walkToInstallPage(wizard);
+        QTRY_COMPARE(view(wizard)->toPlainText(), QStringLiteral("one\n"));
+        tools.openGate(1);
+        tools.openGate(2);
+    }
+    QCOMPARE(ToolSandbox::readFile(tools.logPath()), QByteArray("one\ntwo\nthree\n\nInstallation Finished"));
 }
 
 QTEST_MAIN(TestInstallPage)
