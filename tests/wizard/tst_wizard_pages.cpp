@@ -397,20 +397,15 @@ void WizardPages::closingStartsClient()
 
     // Our own standard output is a pipe without a reader while the client
     // starts, as it is under the launcher.
-    int pipeEnds[2];
-    QVERIFY(pipe(pipeEnds) == 0);
-    const int savedStdout = dup(STDOUT_FILENO);
-    dup2(pipeEnds[1], STDOUT_FILENO);
-    ::close(pipeEnds[0]);
-    ::close(pipeEnds[1]);
+    StdoutWithoutReader deadStdout;
+    QVERIFY(deadStdout.isSet());
     if (how == QLatin1String("Cancel"))
         click(wizard.button(QWizard::CancelButton));
     else if (how == QLatin1String("Escape"))
         QTest::keyClick(&wizard, Qt::Key_Escape);
     else
         wizard.windowHandle()->close();
-    dup2(savedStdout, STDOUT_FILENO);
-    ::close(savedStdout);
+    deadStdout.restore();
 
     QCOMPARE(finished.count(), 1);
     QVERIFY(!wizard.isVisible());

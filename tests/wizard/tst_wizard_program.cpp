@@ -155,16 +155,11 @@ void WizardProgram::finishAfterInstallStartsClient()
     wizard.setProcessEnvironment(env);
     // Standard output as the launcher leaves it: a pipe whose reader is gone.
     wizard.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-    int pipeEnds[2];
-    QVERIFY(pipe(pipeEnds) == 0);
-    const int savedStdout = dup(STDOUT_FILENO);
-    dup2(pipeEnds[1], STDOUT_FILENO);
-    ::close(pipeEnds[0]);
-    ::close(pipeEnds[1]);
+    StdoutWithoutReader deadStdout;
+    QVERIFY(deadStdout.isSet());
     wizard.start(QStringLiteral(QOR_WIZARD_BIN), QStringList());
     const bool started = wizard.waitForStarted();
-    dup2(savedStdout, STDOUT_FILENO);
-    ::close(savedStdout);
+    deadStdout.restore();
     QVERIFY(started);
 
     QByteArray window;

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QWidget>
 
+#include <unistd.h>
+
 // Writes an executable shell script.
 inline bool writeScript(const QString &path, const QByteArray &body)
 {
@@ -95,6 +97,37 @@ private:
 };
 
 // Bit of SIGPIPE (13) in a "SigIgn:" mask from /proc/PID/status.
+// While it lives, this process's standard output is a pipe whose reader is
+// gone, as the launcher leaves the wizard's: a write there raises SIGPIPE.
+class StdoutWithoutReader
+{
+public:
+    StdoutWithoutReader() : saved(dup(STDOUT_FILENO))
+    {
+        int ends[2];
+        ok = saved >= 0 && pipe(ends) == 0;
+        if (!ok)
+            return;
+        dup2(ends[1], STDOUT_FILENO);
+        ::close(ends[0]);
+        ::close(ends[1]);
+    }
+    ~StdoutWithoutReader() { restore(); }
+    bool isSet() const { return ok; }
+    void restore()
+    {
+        if (saved < 0)
+            return;
+        dup2(saved, STDOUT_FILENO);
+        ::close(saved);
+        saved = -1;
+    }
+
+private:
+    int saved;
+    bool ok;
+};
+
 inline bool sigpipeIgnored(const QByteArray &record)
 {
     for (const QByteArray &line : record.split('\n')) {
