@@ -4,9 +4,7 @@
 # package database stays as it was. Arguments go to the installer.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-"$here/tools/install-deps.sh"
-cmake -S "$here" -B "$here/build" -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$here/build" -j "$(nproc)"
+"$here/tools/build.sh" OFF
 echo "Built $here/build/qor-setup; running it in a throwaway sandbox."
 if [ "$(id -u)" -ne 0 ]; then
   exec sudo --preserve-env=DISPLAY,XAUTHORITY "$here/tests/system/sandbox.sh" "$here/build/qor-setup" "$@"

@@ -2,8 +2,6 @@
 # Builds everything and runs every test (launcher, wizard, system, sanitizers).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-"$here/tools/install-deps.sh"
-cmake -S "$here" -B "$here/build" -DBUILD_TESTING=ON >/dev/null
-cmake --build "$here/build" -j "$(nproc)"
+"$here/tools/build.sh" ON
 cd "$here/build"
 ctest --output-on-failure -j "$(nproc)" "$@"
