@@ -27,46 +27,63 @@ const mode_t kKeepMode = static_cast<mode_t>(-1);
 
 enum WriteOutcome { kWritten, kNotCreated, kShortWrite };
 
+// Checks a file found at PATH, open as FD: true when it is a regular file
+// that we own under this one name and that nobody else can write. Otherwise
+// false with errno EACCES (refused), or EAGAIN when it was ours but writable
+// by others and has been unlinked so that a fresh one can take its place.
+bool owned_alone_and_closed_to_others(int fd, const char *path)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return false;
+    if (!S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1) {
+        errno = EACCES;
+        return false;
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return true;
+    if (unlink(path) != 0)
+        return false;
+    errno = EAGAIN;
+    return false;
+}
+
 // Opens PATH for a payload. /tmp is shared by all users and our paths are
 // predictable, so a file found there is used only if it cannot be anybody
 // else's: never through a symbolic link (O_NOFOLLOW), only a regular file
-// that we own with no second name. O_NONBLOCK keeps a planted FIFO from
-// blocking the open. A file of ours that others could write may still be
-// open for writing elsewhere, so it is replaced by a fresh one rather than
-// reused. Returns the descriptor, or -1 with errno set (EACCES when a file
-// found is refused).
+// that we own with no second name. A file we create ourselves is ours by
+// construction, whatever owner the file system records (NFS with root
+// squashing records another). O_NONBLOCK keeps a planted FIFO from blocking
+// the open. A file of ours that others could write may still be open for
+// writing elsewhere, so it is replaced by a fresh one rather than reused.
+// Returns the descriptor, or -1 with errno set (EACCES when a file found is
+// refused); on failure nothing at PATH has been created.
 int open_payload_target(const char *path)
 {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-        if (attempt > 0)
-            flags |= O_EXCL;
+    const int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    for (int attempt = 0; attempt < 3; ++attempt) {
         // A new file never starts out writable for others, whatever the umask.
-        int fd = open(path, flags, 0666 & ~(S_IWGRP | S_IWOTH));
+        int fd = open(path, flags | O_CREAT | O_EXCL, 0666 & ~(S_IWGRP | S_IWOTH));
+        if (fd < 0 && errno == EEXIST) {
+            fd = open(path, flags);
+            if (fd < 0 && errno == ENOENT) // gone meanwhile: create it afresh
+                continue;
+            if (fd >= 0 && !owned_alone_and_closed_to_others(fd, path)) {
+                int saved = errno;
+                close(fd);
+                if (saved == EAGAIN) // unlinked: create it afresh
+                    continue;
+                errno = saved;
+                return -1;
+            }
+        }
         if (fd < 0) {
             if (errno == ELOOP) // O_NOFOLLOW met a symbolic link: refused
                 errno = EACCES;
             return -1;
         }
-        struct stat st;
-        if (fstat(fd, &st) != 0) {
-            int saved = errno;
-            close(fd);
-            errno = saved;
-            return -1;
-        }
-        if (!S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1) {
-            close(fd);
-            errno = EACCES;
-            return -1;
-        }
-        if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
-            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-            return fd;
-        }
-        close(fd);
-        if (unlink(path) != 0)
-            return -1;
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        return fd;
     }
     errno = EACCES;
     return -1;
@@ -187,29 +204,34 @@ int cli_execute(int argc, char **argv)
 
     // The argument that serves as a file name is examined as a keyword too,
     // and a later "extract" replaces an earlier one's path.
+    // A file name too long for the path buffer is never cut short; it is
+    // refused once it would be used, so that "help", or a later "extract"
+    // that replaces it, still works.
+    const char *overlong_filename = nullptr;
     for (int i = 0; i < argc; ++i) {
         if (strcmp(argv[i], "extract") != 0)
             continue;
         if (i + 1 < argc) {
             size_t length = strlen(argv[i + 1]);
-            if (length >= kBufferSize) {
-                printf("\n ERROR : the file name after extract has %zu characters; at most %zu are allowed."
-                       " Nothing was extracted.\n",
-                       length, kBufferSize - 1);
-                return ENAMETOOLONG;
+            if (length < kBufferSize) {
+                memcpy(cmdoption_extract_filename, argv[i + 1], length + 1);
+                overlong_filename = nullptr;
+            } else {
+                cmdoption_extract_filename[0] = '\0';
+                overlong_filename = argv[i + 1];
             }
-            memcpy(cmdoption_extract_filename, argv[i + 1], length + 1);
-            printf("\n Extracting native installer to '%s'\n", cmdoption_extract_filename);
+            printf("\n Extracting native installer to '%s'\n", argv[i + 1]);
             cmdoption_extract = 1;
             cmdoption_skip_eula = 1;
         } else {
             snprintf(cmdoption_extract_filename, sizeof cmdoption_extract_filename, "%s", kPackagePath);
+            overlong_filename = nullptr;
             printf("\n WARNING: no filename specified to be extracted, usign %s\n", cmdoption_extract_filename);
             cmdoption_extract = 1;
         }
     }
 
-    if (cmdoption_extract_filename[0] == '\0') {
+    if (cmdoption_extract_filename[0] == '\0' && overlong_filename == nullptr) {
         snprintf(cmdoption_extract_filename, sizeof cmdoption_extract_filename, "%s", kPackagePath);
         printf("\n Extracting native installer to '%s'\n", cmdoption_extract_filename);
     }
@@ -219,6 +241,13 @@ int cli_execute(int argc, char **argv)
             print_help(argv[0]);
             return 0;
         }
+    }
+
+    if (overlong_filename != nullptr) {
+        printf("\n ERROR : the file name after extract has %zu characters; at most %zu are allowed."
+               " Nothing was extracted.\n",
+               strlen(overlong_filename), kBufferSize - 1);
+        return ENAMETOOLONG;
     }
 
     if (unlink(cmdoption_extract_filename) != 0 && errno != ENOENT) {

@@ -232,10 +232,14 @@ private slots:
             0, pkg, false, false);
         row("extract name of 1023 characters", {"extract", "%1023"}, none, "", extracting("%1023") + A, 0, stale,
             true, false);
-        row("extract name of 1024 characters", {"extract", "%1024"}, none, "",
-            "\n ERROR : the file name after extract has 1024 characters; at most 1023 are allowed."
-            " Nothing was extracted.\n",
-            36, stale, false, false);
+        const QByteArray tooLong = "\n ERROR : the file name after extract has 1024 characters; at most 1023 are"
+                                   " allowed. Nothing was extracted.\n";
+        row("extract name of 1024 characters", {"extract", "%1024"}, none, "", extracting("%1024") + tooLong, 36,
+            stale, false, false);
+        row("extract name of 1024 characters, then help", {"extract", "%1024", "help"}, none, "",
+            extracting("%1024") + H, 0, stale, false, false);
+        row("extract name of 1024 characters replaced", {"extract", "%1024", "extract"}, none, "",
+            extracting("%1024") + noFileName(D) + A, 0, pkg, false, false);
         row("extract into a missing folder", {"extract", "%T/no/out.rpm"}, none, "",
             extracting("%T/no/out.rpm") + A + "\n Failed in extracting Native installer to : %T/no/out.rpm,2", 2,
             stale, false, false);
