@@ -7,8 +7,9 @@ qor_add_launcher(qor-test-ubuntu
     DEPENDS qor-demo-packages
     OUTPUT_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}")
 
-set(cases gdebi no-gdebi)
+set(cases gdebi gdebi-fails no-gdebi)
 set(launcher_gdebi qor-test-ubuntu)
+set(launcher_gdebi-fails qor-test-ubuntu)
 set(launcher_no-gdebi qor-test-ubuntu)
 # The release launcher itself, when it carries the demo RPM.
 if(NOT QOR_NATIVE_PACKAGE AND NOT QOR_PACKAGE_FILE_NAME MATCHES "ubuntu")

@@ -5,6 +5,7 @@
 # it reached the host. CASE is one of:
 #   rpm        the demo RPM installed by the real "rpm -ivh"; a second run fails
 #   gdebi      an Ubuntu build installed by the real /usr/bin/gdebi, answered on stdin
+#   gdebi-fails  the same build run by a user who is not root: gdebi fails
 #   no-gdebi   the same build where gdebi-core is not installed
 #   full-disk  a small tmpfs over /tmp: a short write leaves no partial file
 set -u
@@ -54,6 +55,16 @@ if [ "${1:-}" = --inside ]; then
       || fail "qor not installed by gdebi"
     qor-cli -v | grep -qx 3.1.1.1912102 && echo "ok: qor-cli answers" || fail "qor-cli -v"
     [ ! -e "$package" ] || fail "package left after a successful install"
+    ;;
+  gdebi-fails)
+    # gdebi refuses a user who is not root: its failure is the launcher's.
+    printf 'y\ny\n' | setpriv --reuid=nobody --regid=nogroup --clear-groups env -u DISPLAY "$launcher" >out 2>err
+    expect_status $? 1 "gdebi failing"
+    expect_tail out $'\nLicense Agreement Terms: Accepted\n\nError Code:256\nApplication:/usr/bin/gdebi '"$package"$'\n\n\n' \
+      "gdebi failing"
+    [ -f "$package" ] || fail "package removed after a failed install"
+    dpkg-query -W qor >/dev/null 2>&1 && fail "qor installed although gdebi failed"
+    : >err # gdebi's own complaint, expected here
     ;;
   no-gdebi)
     dpkg --purge --force-depends gdebi-core >/dev/null 2>&1
