@@ -2,6 +2,7 @@
 // view, printing, Qt's translations, and what closing the window starts.
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPrintDialog>
@@ -199,11 +200,31 @@ void WizardPages::frameAndScreenshots()
     QVERIFY(!wizard.windowIcon().isNull());
     QVERIFY(!wizard.pixmap(QWizard::LogoPixmap).isNull());
     QVERIFY(!wizard.page(qorwiz::Page_Intro)->pixmap(QWizard::WatermarkPixmap).isNull());
+    QVERIFY(!wizard.page(qorwiz::Page_Install)->pixmap(QWizard::WatermarkPixmap).isNull());
+    QCOMPARE(wizard.styleSheet(), QStringLiteral("background-color:rgb(250,250,250);"));
+    QCOMPARE(wizard.wizardStyle(), QWizard::ModernStyle);
+    QCOMPARE(wizard.currentId(), int(qorwiz::Page_Intro));
+
+    // The texts a user reads, exactly.
+    const QWizardPage *intro = wizard.page(qorwiz::Page_Intro);
+    QCOMPARE(intro->title(), QStringLiteral("Welcome to the Pellandor\nTolmerin 3.1.1.1912102 \nSetup Wizard"));
+    QCOMPARE(intro->subTitle(), QString());
+    const QLabel *body = intro->findChild<QLabel *>();
+    QVERIFY(body);
+    QCOMPARE(body->text(), QStringLiteral("This Setup Wizard will install Pellandor Tolmerin 3.1.1.1912102 on your "
+                                          "computer. Click Next to continue or Cancel to exit the Setup Wizard."));
+    QVERIFY(body->wordWrap());
+    const QWizardPage *eula = wizard.page(qorwiz::Page_EULA);
+    QCOMPARE(eula->title(), QStringLiteral("End-User License Agreement"));
+    QCOMPARE(eula->subTitle(), QStringLiteral("<br>Please read the following license agreement carefully."));
+    QCOMPARE(agreeBox(wizard)->text(), QStringLiteral("I agree to the terms of the license"));
+    QCOMPARE(wizard.page(qorwiz::Page_Install)->title(), QStringLiteral("Installing.."));
 
     // For a reviewer: the real window, as the X server shows it.
     QTest::qWait(200);
     QVERIFY(saveScreenshot(&wizard, QStringLiteral("welcome.png")));
     walk(wizard, { "next", "tick" });
+    QCOMPARE(wizard.button(QWizard::CustomButton1)->text(), QStringLiteral("&Print"));
     QTest::qWait(200);
     QVERIFY(saveScreenshot(&wizard, QStringLiteral("licence.png")));
 }
