@@ -7,10 +7,11 @@
 #include <mutex>
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Counts the text buffers that no receiver is reading. Built on the
@@ -141,14 +142,19 @@ void InstallWorker::run()
         output.append(arguments.join(QLatin1Char(';')).toLatin1());
     }
 
-    const QString log_folder = QFile::decodeName(qgetenv("HOME")) + QStringLiteral("/.qor");
-    QDir().mkdir(log_folder);
-    // Both parts at once: a HOME holding "%2" must not be read as a marker.
-    QFile log(QStringLiteral("%1/%2").arg(log_folder, QStringLiteral("install.log")));
-    if (log.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    // HOME is taken byte for byte, as the system does: a folder name that
+    // is not valid in the locale's encoding would not survive a QString.
+    const QByteArray log_folder = qgetenv("HOME") + "/.qor";
+    ::mkdir(log_folder.constData(), 0777);
+    const QByteArray log_name = log_folder + "/install.log";
+    const int log_fd = ::open(log_name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    QFile log;
+    if (log_fd >= 0 && log.open(log_fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
         log.write(output);
         log.close();
     } else {
+        if (log_fd >= 0)
+            ::close(log_fd);
         output.append("\nCannot create log file");
     }
 
