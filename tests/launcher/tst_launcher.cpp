@@ -349,6 +349,9 @@ private slots:
         QCOMPARE(bytes(t + "/wizard-saw/package"), package);
         QCOMPARE(bytes(t + "/wizard-saw/licence"), licence);
         QCOMPARE(bytes(t + "/wizard-saw/mode"), QByteArray("701\n"));
+        // No arguments; the launcher's own folder and display.
+        QCOMPARE(bytes(t + "/wizard-saw/started"),
+                 "args=0 cwd=" + QDir::currentPath().toLocal8Bit() + " display=" + display + "\n");
         for (const QByteArray &p : {packagePath, licencePath, wizardPath}) {
             struct stat st;
             QCOMPARE(::lstat(p.constData(), &st) == 0, status != 0);
