@@ -5,14 +5,21 @@
 # and every change vanishes when COMMAND ends. The host's files under those
 # folders stay visible (read-only underneath); write results elsewhere, for
 # example into the build folder.
-#   QOR_SANDBOX_DBUS=1   also start a private system bus (for pkexec)
+#   QOR_SANDBOX_DBUS=1        also start a private system bus (for pkexec)
+#   QOR_SANDBOX_SHARE_NET=1   keep the host's network namespace (to reach a
+#                             desktop's X server over TCP or abstract sockets)
 # Exits 77 (a skipped test) when not root: the namespace needs it.
 set -eu
 if [ "$(id -u)" -ne 0 ]; then
   echo "sandbox.sh: needs root for a private mount namespace; skipped" >&2
   exit 77
 fi
-exec unshare --mount --propagation private --pid --fork --mount-proc sh -c '
+# A network namespace of its own too: X servers and buses started inside
+# listen on abstract sockets, which are shared per network namespace and
+# would otherwise meet those of other sandboxes and of the host.
+net=--net
+[ "${QOR_SANDBOX_SHARE_NET:-0}" = 1 ] && net=
+exec unshare --mount --propagation private --pid $net --fork --mount-proc sh -c '
   set -e
   mount -t tmpfs sandbox /run
   for d in usr etc var root tmp; do
