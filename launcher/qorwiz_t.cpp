@@ -25,6 +25,10 @@ const size_t kBufferSize = 1024;
 const mode_t kWizardMode = 0701;
 const mode_t kKeepMode = static_cast<mode_t>(-1);
 
+// Messages shared by text mode and the graphical launch.
+const char kPackageNotCreated[] = "\n Failed in extracting Native installer to : %s,%d";
+const char kExtractionFailed[] = "\n ERROR : file extraction to %s :%d\n";
+
 enum WriteOutcome { kWritten, kNotCreated, kShortWrite };
 
 // Checks a file found at PATH, open as FD: true when it is a regular file
@@ -128,7 +132,8 @@ WriteOutcome write_payload(const char *path, const unsigned char *data,
     return kShortWrite;
 }
 
-// One payload of the graphical launch and the messages that report it.
+// One payload to write out and the messages that report it; text mode
+// reports nothing on success (written_format null).
 struct Extraction {
     const char *path;
     const unsigned char *data;
@@ -143,7 +148,8 @@ int extract(const Extraction &e)
 {
     switch (write_payload(e.path, e.data, e.size_word, e.mode)) {
     case kWritten:
-        printf(e.written_format, e.path);
+        if (e.written_format != nullptr)
+            printf(e.written_format, e.path);
         return 0;
     case kNotCreated: {
         int error = errno;
@@ -154,7 +160,7 @@ int extract(const Extraction &e)
         break;
     }
     int error = errno;
-    printf("\n ERROR : file extraction to %s :%d\n", e.path, error);
+    printf(kExtractionFailed, e.path, error);
     return error;
 }
 
@@ -252,27 +258,18 @@ int cli_execute(int argc, char **argv)
 
     if (unlink(cmdoption_extract_filename) != 0 && errno != ENOENT) {
         int error = errno;
-        printf("\n ERROR : file extraction to %s :%d\n", cmdoption_extract_filename, error);
+        printf(kExtractionFailed, cmdoption_extract_filename, error);
         return error;
     }
 
     if (cli_show_eula(cmdoption_skip_eula) == 0)
         return 1;
 
-    switch (write_payload(cmdoption_extract_filename, qornativeinstaller, &qornativeinstaller_size, kKeepMode)) {
-    case kWritten:
-        break;
-    case kNotCreated: {
-        int error = errno;
-        printf("\n Failed in extracting Native installer to : %s,%d", cmdoption_extract_filename, error);
+    const Extraction package = {cmdoption_extract_filename, qornativeinstaller, &qornativeinstaller_size,
+                                kKeepMode, nullptr, kPackageNotCreated};
+    int error = extract(package);
+    if (error != 0)
         return error;
-    }
-    case kShortWrite: {
-        int error = errno;
-        printf("\n ERROR : file extraction to %s :%d\n", cmdoption_extract_filename, error);
-        return error;
-    }
-    }
 
     if (cmdoption_extract)
         return 0;
@@ -349,7 +346,7 @@ int cli_start_ui()
 {
     const Extraction extractions[] = {
         {kPackagePath, qornativeinstaller, &qornativeinstaller_size, kKeepMode,
-         "\nextracted Native installer to : %s", "\n Failed in extracting Native installer to : %s,%d"},
+         "\nextracted Native installer to : %s", kPackageNotCreated},
         {kLicensePath, qorlicensetext, &qorlicensetext_size, kKeepMode,
          "\nextracted license file to : %s", "\n Failed in extracting license file to : %s,%d"},
         {kWizardPath, qoruiinstaller, &qoruiinstaller_size, kWizardMode,
