@@ -1,3 +1,4 @@
+// The X display check made before Qt starts.
 #include "display_check_u.h"
 
 #include <cstdlib>
@@ -29,25 +30,36 @@ static const char *connection_error_text(int error)
     }
 }
 
-bool display_reachable(std::string &problem)
+DisplayCheck::DisplayCheck() : connection(0)
 {
-    problem.clear();
     if (!platform_is_xcb())
-        return true;
+        return;
 
     const char *display = getenv("DISPLAY");
-    xcb_connection_t *connection = xcb_connect(0, 0);
+    connection = xcb_connect(0, 0);
     const int error = xcb_connection_has_error(connection);
-    xcb_disconnect(connection);
     if (!error)
-        return true;
+        return;
+    release();
 
-    problem = "cannot open the X display ";
+    problemText = "cannot open the X display ";
     if (display && *display)
-        problem += std::string("\"") + display + "\" named by DISPLAY";
+        problemText += std::string("\"") + display + "\" named by DISPLAY";
     else
-        problem += "(DISPLAY is not set)";
-    problem += ": ";
-    problem += connection_error_text(error);
-    return false;
+        problemText += "(DISPLAY is not set)";
+    problemText += ": ";
+    problemText += connection_error_text(error);
+}
+
+DisplayCheck::~DisplayCheck()
+{
+    release();
+}
+
+void DisplayCheck::release()
+{
+    // xcb_connect returns an object to free even when it failed.
+    if (connection)
+        xcb_disconnect(connection);
+    connection = 0;
 }

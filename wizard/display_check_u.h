@@ -5,10 +5,30 @@
 
 #include <string>
 
-// True when the wizard can open its window. When the platform plugin Qt will
-// use is not X11 (QT_QPA_PLATFORM names another one), there is nothing to
-// check and the answer is true. On false, problem says what went wrong in
-// words for the user.
-bool display_reachable(std::string &problem);
+struct xcb_connection_t;
+
+// Connects to the display on construction. reachable() is true when the
+// wizard can open its window; when the platform plugin Qt will use is not
+// X11 (QT_QPA_PLATFORM names another one), there is nothing to check and the
+// answer is true. Otherwise problem() says what went wrong in words for the
+// user. The connection stays open until release() or destruction: an X server
+// whose only client leaves resets itself and refuses clients meanwhile, so it
+// is held until Qt has connected.
+class DisplayCheck
+{
+public:
+    DisplayCheck();
+    ~DisplayCheck();
+    DisplayCheck(const DisplayCheck &) = delete;
+    DisplayCheck &operator=(const DisplayCheck &) = delete;
+
+    bool reachable() const { return problemText.empty(); }
+    const std::string &problem() const { return problemText; }
+    void release();
+
+private:
+    xcb_connection_t *connection;
+    std::string problemText;
+};
 
 #endif

@@ -2,7 +2,6 @@
 // arguments and waits for it; every end the wizard brings about itself is
 // status 0, so that the launcher then removes its /tmp files.
 #include <cstdio>
-#include <string>
 
 #include <QApplication>
 #include <QByteArray>
@@ -21,15 +20,16 @@ int main(int argc, char **argv)
 
     // Without a display Qt would abort with a core dump; the launcher is to
     // see an ordinary failure (status 1) and keep its files for a retry.
-    std::string problem;
-    if (!display_reachable(problem)) {
+    DisplayCheck display;
+    if (!display.reachable()) {
         fprintf(stderr, "Setup wizard: %s.\nRun the installer from a terminal with "
                         "the argument help to see how to install without a desktop.\n",
-                problem.c_str());
+                display.problem().c_str());
         return 1;
     }
 
     QApplication app(argc, argv);
+    display.release();
     installQtTranslator(&app, QLocale::system());
 
     qorwiz wizard(0);
