@@ -4,7 +4,10 @@
 # tests can run in parallel, each with a real X server, and stops it after.
 set -u
 dir=$(mktemp -d)
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/display" 2>"$dir/xvfb.log" &
+# -noreset: a client that connects and leaves at once (the wizard checks the
+# display that way) would otherwise make the server reset, refusing clients
+# that connect meanwhile.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$dir/display" 2>"$dir/xvfb.log" &
 xvfb=$!
 for _ in $(seq 200); do
   [ -s "$dir/display" ] && break
