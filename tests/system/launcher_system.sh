@@ -23,8 +23,15 @@ if [ "${1:-}" = --inside ]; then
     if [ "$(cat "$1"; echo .)" = "$(printf '%b' "$2"; echo .)" ]; then echo "ok: $3 output"; else
       fail "$3 output:"; od -c "$1" | tail -n 12; fi
   }
+  # What a package tool prints between them is its own, and varies by machine:
+  # only the launcher's bytes before the tool runs and after it ends are pinned.
+  expect_head() {
+    local want; want=$(printf '%b.' "$2")
+    if [ "$(head -c "$((${#want} - 1))" "$1"; echo .)" = "$want" ]; then echo "ok: $3 output begins"; else
+      fail "$3 output begins:"; od -c "$1" | head -n 12; fi
+  }
   expect_tail() {
-    if printf '%s' "$2" | cmp -s - <(tail -c "${#2}" "$1"); then echo "ok: $3 output"; else fail "$3 output:"; cat "$1"; fi
+    if printf '%s' "$2" | cmp -s - <(tail -c "${#2}" "$1"); then echo "ok: $3 output ends"; else fail "$3 output ends:"; cat "$1"; fi
   }
   name=$(strings "$launcher" | grep -m 1 -x '/tmp/[A-Za-z0-9._+-]*_ui_bin')
   package=${name%_ui_bin}
@@ -35,6 +42,7 @@ if [ "${1:-}" = --inside ]; then
   rpm)
     printf 'yes\n' | env -u DISPLAY "$launcher" >out 2>err
     expect_status $? 0 "first install"
+    expect_head out "\n Extracting native installer to '$package'\n\n\n\n" "first install"
     expect_tail out $'\nInstallation Finished\n\n\n' "first install"
     [ ! -e "$package" ] || fail "package left after a successful install"
     [ "$(qor-cli -v)" = $'EC_generateKey_FIPS_consistancy_test: GOOD Signature Verify!\n3.1.1.1912102' ] \
@@ -42,6 +50,7 @@ if [ "${1:-}" = --inside ]; then
     rpm -q qor >/dev/null || fail "rpm does not know qor"
     env -u DISPLAY "$launcher" accepteula </dev/null >out 2>err
     expect_status $? 1 "second install"
+    expect_head out "$accepted" "second install"
     expect_tail out $'\nError Code:256\nApplication:rpm -ivh '"$package"$'\n\n\n' "second install"
     [ -f "$package" ] || fail "package removed after a failed install"
     ;;
@@ -49,8 +58,8 @@ if [ "${1:-}" = --inside ]; then
     # The first line answers the licence, the second gdebi's own question.
     printf 'y\ny\n' | env -u DISPLAY "$launcher" >out 2>err
     expect_status $? 0 "gdebi install"
+    expect_head out "\n Extracting native installer to '$package'\n\n\n\n" "gdebi install"
     expect_tail out $'\nInstallation Finished\n\n\n' "gdebi install"
-    grep -q 'Do you want to install the software package' out || fail "gdebi did not ask"
     [ "$(dpkg-query -W -f '${Status}' qor 2>&1)" = "install ok installed" ] && echo "ok: qor installed" \
       || fail "qor not installed by gdebi"
     qor-cli -v | grep -qx 3.1.1.1912102 && echo "ok: qor-cli answers" || fail "qor-cli -v"
@@ -58,10 +67,10 @@ if [ "${1:-}" = --inside ]; then
     ;;
   gdebi-fails)
     # gdebi refuses a user who is not root: its failure is the launcher's.
-    printf 'y\ny\n' | setpriv --reuid=nobody --regid=nogroup --clear-groups env -u DISPLAY "$launcher" >out 2>err
+    setpriv --reuid=nobody --regid=nogroup --clear-groups env -u DISPLAY "$launcher" accepteula </dev/null >out 2>err
     expect_status $? 1 "gdebi failing"
-    expect_tail out $'\nLicense Agreement Terms: Accepted\n\nError Code:256\nApplication:/usr/bin/gdebi '"$package"$'\n\n\n' \
-      "gdebi failing"
+    expect_head out "$accepted" "gdebi failing"
+    expect_tail out $'\nError Code:256\nApplication:/usr/bin/gdebi '"$package"$'\n\n\n' "gdebi failing"
     [ -f "$package" ] || fail "package removed after a failed install"
     dpkg-query -W qor >/dev/null 2>&1 && fail "qor installed although gdebi failed"
     : >err # gdebi's own complaint, expected here
