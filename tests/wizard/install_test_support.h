@@ -4,6 +4,7 @@
 #ifndef INSTALL_TEST_SUPPORT_H
 #define INSTALL_TEST_SUPPORT_H
 
+#include "../test_waits.h"
 #include "qor_build_config.h"
 
 #include <QByteArray>

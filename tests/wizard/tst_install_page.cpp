@@ -42,7 +42,7 @@ private:
     static void walkToInstallPage(qorwiz &wizard)
     {
         wizard.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+        QVERIFY(QTest::qWaitForWindowExposed(&wizard, kPatienceMs));
         click(wizard.button(QWizard::NextButton));
         click(wizard.page(qorwiz::Page_EULA)->findChild<QCheckBox *>());
         click(wizard.button(QWizard::NextButton));
@@ -130,17 +130,17 @@ void TestInstallPage::showsInstallation()
     // Each piece appears once, as the program wrote it; the next piece is
     // written only after the view has shown this one.
     for (int i = 0; i < viewWhileRunning.size(); ++i) {
-        QTRY_COMPARE(view(wizard)->toPlainText(), viewWhileRunning[i]);
+        QTRY_COMPARE_WITH_TIMEOUT(view(wizard)->toPlainText(), viewWhileRunning[i], kPatienceMs);
         QCOMPARE(buttons(wizard), QStringLiteral("Cancel"));
         QVERIFY(page->isInstalling());
         tools.openGate(i + 1);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(page->title(), title, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(page->title(), title, kPatienceMs);
     QCOMPARE(view(wizard)->toPlainText(), finalView);
     const bool success = title == QLatin1String("Finished.");
     QCOMPARE(buttons(wizard), success ? QStringLiteral("Finish") : QStringLiteral("Cancel"));
     QCOMPARE(wizard.install_result, success);
-    QTRY_VERIFY(!page->isInstalling());
+    QTRY_VERIFY_WITH_TIMEOUT(!page->isInstalling(), kPatienceMs);
     QCOMPARE(page->findChildren<InstallWorker *>().size(), 1);
     if (!screenshot.isEmpty())
         saveShot(wizard, screenshot);
@@ -179,7 +179,7 @@ void TestInstallPage::laterResultsDecide()
     walkToInstallPage(wizard);
     InstallPage *page = installPage(wizard);
     // The tool has written its first piece and waits: only these results count.
-    QTRY_COMPARE(view(wizard)->toPlainText(), QStringLiteral("one\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(view(wizard)->toPlainText(), QStringLiteral("one\n"), kPatienceMs);
     for (int i = 0; i < codes.size(); ++i) {
         const QByteArray text = "report " + QByteArray::number(i);
         finishWith(page, codes[i], text.constData());
@@ -192,7 +192,7 @@ void TestInstallPage::laterResultsDecide()
     QVERIFY(page->isInstalling());
     tools.openGate(1);
     tools.openGate(2);
-    QTRY_VERIFY(!page->isInstalling());
+    QTRY_VERIFY_WITH_TIMEOUT(!page->isInstalling(), kPatienceMs);
 }
 
 // On an Ubuntu build the page asks dpkg-query first. This machine lacks
@@ -201,7 +201,7 @@ void TestInstallPage::retryThreeTimesThenAbort()
 {
     QProcess query;
     query.start(QStringLiteral("/usr/bin/dpkg-query"), {QStringLiteral("--status"), QStringLiteral("policykit-1")});
-    QVERIFY(query.waitForFinished(30000));
+    QVERIFY(query.waitForFinished(kPatienceMs));
     if (query.readAllStandardOutput().contains("Status: install ok installed"))
         QSKIP("policykit-1 is installed here: the check would pass");
 
@@ -260,7 +260,7 @@ void TestInstallPage::wizardGoesWhileToolRuns()
     {
         qorwiz wizard;
         walkToInstallPage(wizard);
-        QTRY_COMPARE(view(wizard)->toPlainText(), QStringLiteral("one\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(view(wizard)->toPlainText(), QStringLiteral("one\n"), kPatienceMs);
         tools.openGate(1);
         tools.openGate(2);
     }

@@ -59,8 +59,8 @@ private:
         connect(&worker, SIGNAL(dataRead(const char*)), &rx, SLOT(onDataRead(const char*)));
         connect(&worker, SIGNAL(finished(int,const char*)), &rx, SLOT(onFinished(int,const char*)));
         worker.start();
-        QTRY_COMPARE_WITH_TIMEOUT(rx.codes.size(), 1, 60000);
-        QVERIFY(worker.wait(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(rx.codes.size(), 1, kPatienceMs);
+        QVERIFY(worker.wait(kPatienceMs));
         // Anything still queued is delivered now: exactly one result per run.
         QCoreApplication::processEvents();
         QCOMPARE(rx.codes.size(), 1);
@@ -332,7 +332,7 @@ void TestInstallWorker::destroyingWaitsForRunningTool()
         InstallWorker worker(nullptr);
         connect(&worker, SIGNAL(dataRead(const char*)), &rx, SLOT(onDataRead(const char*)));
         worker.start();
-        QTRY_COMPARE(rx.progress.size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(rx.progress.size(), 1, kPatienceMs);
         // The stand-in writes its last pieces only once the gates are open:
         // the worker is destroyed while the tool still runs.
         tools.openGate(1);

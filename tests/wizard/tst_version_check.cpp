@@ -53,7 +53,7 @@ private:
                                              : QMessageBox::NoButton;
         hadParent = box->parentWidget() != nullptr;
         if (!screenshot.isEmpty()) {
-            screenshotSaved = QTest::qWaitForWindowExposed(box);
+            screenshotSaved = QTest::qWaitForWindowExposed(box, kPatienceMs);
             QTest::qWait(200);
             screenshotSaved = screenshotSaved && saveScreenshot(box, screenshot);
         }
@@ -162,7 +162,7 @@ void VersionCheck::okLeadsToWelcomePage()
     QCOMPARE(answerer.boxesSeen, 1);
     QVERIFY(answerer.screenshotSaved);
     wizard.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard, kPatienceMs));
     QCOMPARE(wizard.currentId(), int(qorwiz::Page_Intro));
     QFile::remove(standins.bin() + QStringLiteral("/qor-cli"));
 }

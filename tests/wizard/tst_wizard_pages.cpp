@@ -127,7 +127,7 @@ void WizardPages::walk(qorwiz &wizard, const QStringList &steps) const
             const QWizardPage *page = wizard.page(qorwiz::Page_Install);
             QTRY_VERIFY_WITH_TIMEOUT(page->title() == QLatin1String("Finished.")
                                          || page->title() == QLatin1String("Failed."),
-                                     30000);
+                                     kPatienceMs);
         } else {
             QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
         }
@@ -175,7 +175,7 @@ void WizardPages::buttonTable()
     QFile::remove(standins.file(QStringLiteral("release")));
     qorwiz wizard;
     wizard.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard, kPatienceMs));
     walk(wizard, steps);
     if (QTest::currentTestFailed())
         return;
@@ -187,14 +187,14 @@ void WizardPages::buttonTable()
     if (!QFile::exists(standins.file(QStringLiteral("release"))))
         releaseInstallTool(1);
     const InstallPage *installPage = qobject_cast<InstallPage *>(wizard.page(qorwiz::Page_Install));
-    QTRY_VERIFY_WITH_TIMEOUT(!installPage->isInstalling(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!installPage->isInstalling(), kPatienceMs);
 }
 
 void WizardPages::frameAndScreenshots()
 {
     qorwiz wizard;
     wizard.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard, kPatienceMs));
     QCOMPARE(wizard.windowTitle(), QStringLiteral("Pellandor Tolmerin 3.1.1.1912102 Setup"));
     QVERIFY(!wizard.button(QWizard::HelpButton)->isVisible());
     QVERIFY(!wizard.windowIcon().isNull());
@@ -233,7 +233,7 @@ void WizardPages::printOpensOneDialogAfterRevisits()
 {
     qorwiz wizard;
     wizard.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard, kPatienceMs));
     walk(wizard, { "next", "back", "next", "back", "next" });
     QCOMPARE(wizard.currentId(), int(qorwiz::Page_EULA));
 
@@ -258,7 +258,7 @@ void WizardPages::printsLicenceToPdf()
 {
     qorwiz wizard;
     wizard.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard, kPatienceMs));
     walk(wizard, { "next" });
 
     // There is no print server: the dialog offers printing to a PDF file,
@@ -284,7 +284,7 @@ void WizardPages::printsLicenceToPdf()
 
     QProcess pdftotext;
     pdftotext.start(QStringLiteral("pdftotext"), { pdf, QStringLiteral("-") });
-    QVERIFY(pdftotext.waitForFinished(30000));
+    QVERIFY(pdftotext.waitForFinished(kPatienceMs));
     QCOMPARE(pdftotext.exitCode(), 0);
     const QByteArray text = pdftotext.readAllStandardOutput();
     QVERIFY2(text.contains("PELLANDOR TEST LICENCE") && text.contains("Second paragraph."),
@@ -339,7 +339,7 @@ void WizardPages::licenceView()
     QCOMPARE(text, shown);
 
     page.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QVERIFY(QTest::qWaitForWindowExposed(&page, kPatienceMs));
     QVERIFY(view->isReadOnly());
     view->setFocus();
     QTest::keyClicks(view, QStringLiteral("typed"));
@@ -412,7 +412,7 @@ void WizardPages::closingStartsClient()
     QFile::remove(record);
     qorwiz wizard;
     wizard.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard, kPatienceMs));
     wizard.install_result = installed;
     QSignalSpy finished(&wizard, SIGNAL(finished(int)));
 
@@ -436,7 +436,7 @@ void WizardPages::closingStartsClient()
         QVERIFY(!QFile::exists(record));
         return;
     }
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), kPatienceMs);
     const QByteArray recorded = readFile(record);
     QVERIFY2(recorded.contains("stdout=/dev/null\n"), recorded.constData());
     QVERIFY2(recorded.contains("survived\n"), recorded.constData());
@@ -450,13 +450,13 @@ void WizardPages::finishAfterInstallStartsClient()
     QFile::remove(standins.file(QStringLiteral("release")));
     qorwiz wizard;
     wizard.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard, kPatienceMs));
     walk(wizard, { "next", "tick", "next", "install:0" });
     QVERIFY(wizard.install_result);
     QVERIFY(wizard.button(QWizard::FinishButton)->isVisible());
     click(wizard.button(QWizard::FinishButton));
     QVERIFY(!wizard.isVisible());
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), kPatienceMs);
 }
 
 void WizardPages::refusesToCloseWhileInstalling()
@@ -464,10 +464,10 @@ void WizardPages::refusesToCloseWhileInstalling()
     QFile::remove(standins.file(QStringLiteral("release")));
     qorwiz wizard;
     wizard.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard, kPatienceMs));
     walk(wizard, { "next", "tick", "next" });
     const InstallPage *page = qobject_cast<InstallPage *>(wizard.page(qorwiz::Page_Install));
-    QTRY_VERIFY(page->isInstalling());
+    QTRY_VERIFY_WITH_TIMEOUT(page->isInstalling(), kPatienceMs);
 
     QStringList told;
     QTimer::singleShot(0, [&told] {
@@ -482,8 +482,8 @@ void WizardPages::refusesToCloseWhileInstalling()
     QVERIFY(wizard.isVisible());
 
     releaseInstallTool(1);
-    QTRY_VERIFY_WITH_TIMEOUT(!page->isInstalling(), 30000);
-    QTRY_VERIFY(wizard.button(QWizard::CancelButton)->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!page->isInstalling(), kPatienceMs);
+    QTRY_VERIFY_WITH_TIMEOUT(wizard.button(QWizard::CancelButton)->isVisible(), kPatienceMs);
     click(wizard.button(QWizard::CancelButton));
     QVERIFY(!wizard.isVisible());
 }

@@ -1,6 +1,7 @@
 // The real qor-wizard program, driven from outside as the launcher and a
 // user would: without a display, and with an installed product whose
 // upgrade the user declines or accepts.
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QtTest>
 
@@ -27,8 +28,8 @@ private:
 static bool xdotool(const QStringList &arguments, QByteArray *output = nullptr)
 {
     QProcess process;
-    process.start(QStringLiteral("timeout"), QStringList{ QStringLiteral("30"), QStringLiteral("xdotool") } + arguments);
-    const bool ok = process.waitForFinished(40000) && process.exitStatus() == QProcess::NormalExit
+    process.start(QStringLiteral("timeout"), QStringList{ QString::number(kPatienceMs / 1000), QStringLiteral("xdotool") } + arguments);
+    const bool ok = process.waitForFinished(kPatienceMs + 10000) && process.exitStatus() == QProcess::NormalExit
                     && process.exitCode() == 0;
     if (output)
         *output = process.readAllStandardOutput().trimmed();
@@ -62,7 +63,7 @@ void WizardProgram::missingDisplay()
     // No core file even if the program did abort.
     wizard.start(QStringLiteral("sh"), { QStringLiteral("-c"), QStringLiteral("ulimit -c 0; exec \"$0\""),
                                          QStringLiteral(QOR_WIZARD_BIN) });
-    QVERIFY(wizard.waitForFinished(30000));
+    QVERIFY(wizard.waitForFinished(kPatienceMs));
     const QByteArray err = wizard.readAllStandardError();
     QCOMPARE(wizard.exitStatus(), QProcess::NormalExit);
     QCOMPARE(wizard.exitCode(), 1);
@@ -98,7 +99,7 @@ void WizardProgram::upgradeQuestion()
     wizard.setProcessEnvironment(env);
     wizard.setStandardOutputFile(QProcess::nullDevice());
     wizard.start(QStringLiteral(QOR_WIZARD_BIN), QStringList());
-    QVERIFY(wizard.waitForStarted());
+    QVERIFY(wizard.waitForStarted(kPatienceMs));
     const QString pid = QString::number(wizard.processId());
 
     // The question box is the only window; the wizard's comes after it.
@@ -114,7 +115,7 @@ void WizardProgram::upgradeQuestion()
 
     if (wizardShown) {
         QByteArray window;
-        for (int tries = 0; tries < 100 && window.isEmpty(); ++tries) {
+        for (QDeadlineTimer deadline(kPatienceMs); window.isEmpty() && !deadline.hasExpired();) {
             xdotool({ "search", "--onlyvisible", "--pid", pid, "--name", "Pellandor Tolmerin" }, &window);
             if (window.isEmpty())
                 QTest::qWait(100);
@@ -131,7 +132,7 @@ void WizardProgram::upgradeQuestion()
         QVERIFY(xdotool({ "key", "Escape" }));
     }
 
-    QVERIFY(wizard.waitForFinished(30000));
+    QVERIFY(wizard.waitForFinished(kPatienceMs));
     QCOMPARE(wizard.exitStatus(), QProcess::NormalExit);
     QCOMPARE(wizard.exitCode(), 0);
 
@@ -158,7 +159,7 @@ void WizardProgram::finishAfterInstallStartsClient()
     StdoutWithoutReader deadStdout;
     QVERIFY(deadStdout.isSet());
     wizard.start(QStringLiteral(QOR_WIZARD_BIN), QStringList());
-    const bool started = wizard.waitForStarted();
+    const bool started = wizard.waitForStarted(kPatienceMs);
     deadStdout.restore();
     QVERIFY(started);
 
@@ -171,7 +172,7 @@ void WizardProgram::finishAfterInstallStartsClient()
     // Return presses the default button: Finish once the installation is
     // over; before that only Cancel is there, and the wizard refuses to
     // close with a message box that Return dismisses.
-    for (int tries = 0; tries < 60 && wizard.state() != QProcess::NotRunning; ++tries) {
+    for (QDeadlineTimer deadline(kPatienceMs); wizard.state() != QProcess::NotRunning && !deadline.hasExpired();) {
         xdotool({ "key", "Return" });
         wizard.waitForFinished(500);
     }
@@ -179,7 +180,7 @@ void WizardProgram::finishAfterInstallStartsClient()
     QCOMPARE(wizard.exitStatus(), QProcess::NormalExit);
     QCOMPARE(wizard.exitCode(), 0);
 
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), kPatienceMs);
     const QByteArray recorded = readFile(record);
     QVERIFY2(recorded.contains("overlay=[]\n"), recorded.constData());
     QVERIFY2(recorded.contains("stdout=/dev/null\n"), recorded.constData());
