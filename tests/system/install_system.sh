@@ -54,6 +54,23 @@ RULE
   install -m 0755 "$here/install_gpk_install_local_file.sh" /usr/local/bin/gpk-install-local-file
 }
 
+# polkitd and packagekitd would start on first use, within the 25-second
+# bounds of D-Bus activation and of pkexec's and pkcon's requests. Started
+# here, and waited for with room for a cold start on a loaded machine, they
+# cannot make an installation fail by being slow to come up.
+start_bus_services() {
+  /usr/lib/polkit-1/polkitd --no-debug >/dev/null 2>&1 &
+  /usr/libexec/packagekitd >/dev/null 2>&1 &
+  for name in org.freedesktop.PolicyKit1 org.freedesktop.PackageKit; do
+    end=$(($(date +%s) + 120))
+    until gdbus call --system --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+        --method org.freedesktop.DBus.NameHasOwner "$name" 2>/dev/null | grep -q true; do
+      [ "$(date +%s)" -lt "$end" ] || { echo "install_system.sh: $name did not start" >&2; return 1; }
+      sleep 0.1
+    done
+  done
+}
+
 as_user() {
   runuser -u "$user" -- env -i HOME="/tmp/$user-home" PATH=/usr/local/bin:/usr/bin:/bin \
     XDG_RUNTIME_DIR="/tmp/$user-home" LANG=C.UTF-8 "$@"
@@ -75,6 +92,7 @@ case $what in
     make_prereq_debs
     install_prereqs
     make_user
+    start_bus_services
     as_user "$xvfb" "$program" userInstallsUbuntuDebThroughPkexecGdebi || status=1
     dpkg --purge qor >/dev/null
     as_user "$xvfb" "$program" userInstallsThroughGpkInstallLocalFile || status=1
