@@ -2,6 +2,7 @@
 // worker once, shows the install program's output and the outcome.
 #include "qorwiz_u.h"
 #include "qor_build_config.h"
+#include "text_handover_u.h"
 
 #include <QAbstractButton>
 #include <QByteArray>
@@ -108,6 +109,7 @@ void InstallPage::appendParagraph(const QString &text)
 
 void InstallPage::process_readData(const char *str)
 {
+    receive_text(str);
     const QByteArray text(str);
     if (thread_process == 0 || sender() != thread_process) {
         // The prerequisite check's report, which stands ahead of the output.
@@ -135,6 +137,7 @@ void InstallPage::process_readData(const char *str)
 
 void InstallPage::process_finished(int retcode, const char *str)
 {
+    receive_text(str);
     const QString message = QString::fromLatin1(str);
     if (thread_process != 0 && sender() == thread_process)
         resultReceived = true;

@@ -2,6 +2,7 @@
 // tool's output to the install page and appends a record to the install log.
 #include "qorwiz_u.h"
 #include "qor_build_config.h"
+#include "text_handover_u.h"
 
 #include <condition_variable>
 #include <mutex>
@@ -78,6 +79,7 @@ const char *InstallWorker::handOut(const QByteArray &text)
 void InstallWorker::emitStartFailure(const QString &reason)
 {
     resultText = QStringLiteral("Cannot start %1: %2").arg(application, reason).toLatin1();
+    publish_text(resultText.constData());
     emit finished(-1, resultText.constData());
 }
 
@@ -123,6 +125,7 @@ void InstallWorker::run()
     while (process.waitForReadyRead(-1)) {
         output.append(process.readAllStandardOutput().constData());
         const char *progress = handOut(output);
+        publish_text(progress);
         emit dataRead(progress);
         QMetaObject::invokeMethod(this, [this] { textPermits->release(); }, Qt::QueuedConnection);
     }
@@ -159,6 +162,7 @@ void InstallWorker::run()
     }
 
     resultText = output;
+    publish_text(resultText.constData());
     emit finished(exitCode, resultText.constData());
     process.close();
 }

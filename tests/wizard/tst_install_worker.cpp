@@ -2,6 +2,7 @@
 // that write chosen output, and the log file they leave in a private HOME.
 #include "install_test_support.h"
 #include "qorwiz_u.h"
+#include "text_handover_u.h"
 
 #include <QCoreApplication>
 #include <QtTest>
@@ -26,12 +27,14 @@ public:
 public slots:
     void onDataRead(const char *str)
     {
+        receive_text(str);
         progress << QByteArray(str);
         if (tools)
             tools->openGate(progress.size());
     }
     void onFinished(int retcode, const char *str)
     {
+        receive_text(str);
         codes << retcode;
         results << QByteArray(str);
     }
