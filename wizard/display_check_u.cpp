@@ -36,8 +36,13 @@ DisplayCheck::DisplayCheck() : connection(0)
         return;
 
     const char *display = getenv("DISPLAY");
-    connection = xcb_connect(0, 0);
-    const int error = xcb_connection_has_error(connection);
+    // Qt opens the screen that DISPLAY names and aborts when the server has
+    // no such screen, although the connection itself succeeds: check both.
+    int screen = 0;
+    connection = xcb_connect(0, &screen);
+    int error = xcb_connection_has_error(connection);
+    if (!error && (screen < 0 || screen >= xcb_setup_roots_length(xcb_get_setup(connection))))
+        error = XCB_CONN_CLOSED_INVALID_SCREEN;
     if (!error)
         return;
     release();

@@ -8,7 +8,8 @@
 struct xcb_connection_t;
 
 // Connects to the display on construction. reachable() is true when the
-// wizard can open its window; when the platform plugin Qt will use is not
+// wizard can open its window: the server answers and has the screen that
+// DISPLAY names; when the platform plugin Qt will use is not
 // X11 (QT_QPA_PLATFORM names another one), there is nothing to check and the
 // answer is true. Otherwise problem() says what went wrong in words for the
 // user. The connection stays open until release() or destruction: an X server

@@ -1,6 +1,6 @@
 // The setup wizard's entry point. The launcher runs this program without
-// arguments and waits for it; every end the wizard brings about itself is
-// status 0, so that the launcher then removes its /tmp files.
+// arguments and waits for it; the exit status tells it whether the product
+// is installed (QOR_WIZARD_EXIT_* in qor_build_config.h).
 #include <cstdio>
 
 #include <QApplication>
@@ -8,6 +8,7 @@
 #include <QLocale>
 
 #include "display_check_u.h"
+#include "qor_build_config.h"
 #include "qorwiz_u.h"
 
 int main(int argc, char **argv)
@@ -19,13 +20,13 @@ int main(int argc, char **argv)
     qputenv("LIBOVERLAY_SCROLLBAR", QByteArray(""));
 
     // Without a display Qt would abort with a core dump; the launcher is to
-    // see an ordinary failure (status 1) and keep its files for a retry.
+    // see an ordinary failure it can explain and offer the terminal instead.
     DisplayCheck display;
     if (!display.reachable()) {
         fprintf(stderr, "Setup wizard: %s.\nRun the installer from a terminal with "
                         "the argument help to see how to install without a desktop.\n",
                 display.problem().c_str());
-        return 1;
+        return QOR_WIZARD_EXIT_NO_DISPLAY;
     }
 
     QApplication app(argc, argv);
@@ -34,5 +35,6 @@ int main(int argc, char **argv)
 
     qorwiz wizard(0);
     wizard.show();
-    return app.exec();
+    const int loopResult = app.exec();
+    return loopResult != 0 ? loopResult : wizard.exitStatus();
 }

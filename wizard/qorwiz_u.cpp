@@ -80,14 +80,16 @@ static void start_detached_client(const QString &program)
 
 qorwiz::qorwiz(QWidget *parent)
     : QWizard(parent, Qt::WindowFlags()),
-      install_result(false)
+      install_result(false),
+      exit_status(QOR_WIZARD_EXIT_CANCELLED)
 {
     // The images live in a static library, where nothing would pull in the
     // resource registration: do it here too (a second call has no effect).
     Q_INIT_RESOURCE(qorwiz);
 
+    // Declining the upgrade leaves the installed product in place.
     if (installCheck())
-        exit(0);
+        exit(QOR_WIZARD_EXIT_INSTALLED);
 
     setPage(Page_Intro, new IntroPage);
     setPage(Page_EULA, new EULAPage);
@@ -123,8 +125,15 @@ void qorwiz::done(int result)
         return;
     }
 
-    if (install_result)
+    // Only the install page starts an installation, and it has no way back.
+    if (install_result) {
         start_detached_client(tr("qor-ui"));
+        exit_status = QOR_WIZARD_EXIT_INSTALLED;
+    } else if (hasVisitedPage(Page_Install)) {
+        exit_status = QOR_WIZARD_EXIT_FAILED;
+    } else {
+        exit_status = QOR_WIZARD_EXIT_CANCELLED;
+    }
 
     QWizard::done(result);
 }

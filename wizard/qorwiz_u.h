@@ -39,6 +39,10 @@ public:
     // to close, with a message, while the install program still runs.
     void done(int result) override;
 
+    // The program's exit status once the window has closed: one of the
+    // QOR_WIZARD_EXIT_* codes of qor_build_config.h.
+    int exitStatus() const { return exit_status; }
+
     // True when the product is installed and the user declined to upgrade:
     // the wizard is then to end at once.
     bool installCheck();
@@ -55,6 +59,9 @@ public slots:
 private slots:
     void showHelp();
     void currentIdChanged(int id);
+
+private:
+    int exit_status;
 };
 
 class IntroPage : public QWizardPage

@@ -42,6 +42,9 @@ void WizardProgram::missingDisplay_data()
     QTest::addColumn<QByteArray>("named");
 
     QTest::newRow("unreachable display") << QByteArray(":59999") << QByteArray("\":59999\"");
+    // The server connects, but has one screen only.
+    const QByteArray noSuchScreen = qgetenv("DISPLAY") + ".7";
+    QTest::newRow("no such screen") << noSuchScreen << "\"" + noSuchScreen + "\" named by DISPLAY: the display has no such screen";
     QTest::newRow("malformed display") << QByteArray("no display here") << QByteArray("\"no display here\"");
     QTest::newRow("DISPLAY unset") << QByteArray() << QByteArray("DISPLAY is not set");
 }
@@ -66,7 +69,7 @@ void WizardProgram::missingDisplay()
     QVERIFY(wizard.waitForFinished(kPatienceMs));
     const QByteArray err = wizard.readAllStandardError();
     QCOMPARE(wizard.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(wizard.exitCode(), 1);
+    QCOMPARE(wizard.exitCode(), QOR_WIZARD_EXIT_NO_DISPLAY);
     QVERIFY2(err.contains("cannot open the X display") && err.contains(named), err.constData());
 }
 
@@ -75,10 +78,12 @@ void WizardProgram::upgradeQuestion_data()
     QTest::addColumn<QString>("keys");      // typed into the question box
     QTest::addColumn<bool>("wizardShown");
     QTest::addColumn<QString>("locale");
+    QTest::addColumn<int>("exitCode");
 
-    QTest::newRow("Escape declines") << "Escape" << false << "C";
-    QTest::newRow("Cancel declines") << "Tab space" << false << "C";
-    QTest::newRow("Ok goes on, German") << "Return" << true << "de_DE.UTF-8";
+    // Declining leaves the installed product: the same status as an install.
+    QTest::newRow("Escape declines") << "Escape" << false << "C" << QOR_WIZARD_EXIT_INSTALLED;
+    QTest::newRow("Cancel declines") << "Tab space" << false << "C" << QOR_WIZARD_EXIT_INSTALLED;
+    QTest::newRow("Ok goes on, German, cancelled") << "Return" << true << "de_DE.UTF-8" << QOR_WIZARD_EXIT_CANCELLED;
 }
 
 void WizardProgram::upgradeQuestion()
@@ -86,6 +91,7 @@ void WizardProgram::upgradeQuestion()
     QFETCH(QString, keys);
     QFETCH(bool, wizardShown);
     QFETCH(QString, locale);
+    QFETCH(int, exitCode);
 
     QVERIFY(standins.addRecorder(QStringLiteral("qor-cli"), "echo 2.0.0.1700000\n"));
     const QString record = standins.recordPath(QStringLiteral("qor-cli"));
@@ -134,7 +140,7 @@ void WizardProgram::upgradeQuestion()
 
     QVERIFY(wizard.waitForFinished(kPatienceMs));
     QCOMPARE(wizard.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(wizard.exitCode(), 0);
+    QCOMPARE(wizard.exitCode(), exitCode);
 
     // What the wizard hands on to the programs it starts.
     const QByteArray recorded = readFile(record);
