@@ -139,8 +139,14 @@ void InstallPage::process_finished(int retcode, const char *str)
 {
     receive_text(str);
     const QString message = QString::fromLatin1(str);
-    if (thread_process != 0 && sender() == thread_process)
+    if (thread_process != 0 && sender() == thread_process) {
         resultReceived = true;
+        // The result stands whether or not it could be logged; the user
+        // still learns why the log has no record of it.
+        const QString logProblem = thread_process->logProblem();
+        if (!logProblem.isEmpty())
+            bottomLabel->setText(QString::fromLatin1("No install log was written: ") + logProblem + QLatin1Char('.'));
+    }
 
     QWizard *frame = wizard();
     if (retcode != 0) {

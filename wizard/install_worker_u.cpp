@@ -1,6 +1,7 @@
 // The install worker: runs the package tool on its own thread, hands the
 // tool's output to the install page and appends a record to the install log.
 #include "qorwiz_u.h"
+#include "install_log_u.h"
 #include "qor_build_config.h"
 #include "text_handover_u.h"
 
@@ -11,8 +12,6 @@
 #include <QFile>
 #include <QProcess>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 // Counts the text buffers that no receiver is reading. Built on the
@@ -147,17 +146,16 @@ void InstallWorker::run()
 
     // HOME is taken byte for byte, as the system does: a folder name that
     // is not valid in the locale's encoding would not survive a QString.
-    const QByteArray log_folder = qgetenv("HOME") + "/.qor";
-    ::mkdir(log_folder.constData(), 0777);
-    const QByteArray log_name = log_folder + "/install.log";
-    const int log_fd = ::open(log_name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int log_fd = openInstallLog(qgetenv("HOME"), &logProblemText);
     QFile log;
     if (log_fd >= 0 && log.open(log_fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
         log.write(output);
         log.close();
     } else {
-        if (log_fd >= 0)
+        if (log_fd >= 0) {
             ::close(log_fd);
+            logProblemText = log.errorString();
+        }
         output.append("\nCannot create log file");
     }
 

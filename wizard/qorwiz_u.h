@@ -145,6 +145,10 @@ public:
     explicit InstallWorker(QObject *parent);
     ~InstallWorker() override;
 
+    // Why the run wrote no install log; empty when it wrote one. Set before
+    // finished() is emitted, so a receiver of that signal may read it.
+    QString logProblem() const { return logProblemText; }
+
 signals:
     void dataRead(const char *str);
     void finished(int retcode, const char *str);
@@ -171,6 +175,7 @@ private:
     // The text of finished(): written once, before the emission, and kept
     // for as long as the worker lives.
     QByteArray resultText;
+    QString logProblemText;
 };
 
 #endif

@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -90,21 +91,23 @@ void TestInstallPage::showsInstallation_data()
     QTest::addColumn<QString>("finalView");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("screenshot");
+    QTest::addColumn<bool>("logFolderIsLink"); // a link planted in place of ~/.qor
 
     const QString trailer3 = QString::fromLatin1(failureTrailer(3, false, packagePath()));
     QTest::newRow("three pieces, success") << QByteArray("pieces")
         << QStringList{"one\n", "one\ntwo\n"}
         << QStringLiteral("one\ntwo\nthree\nInstallation Succesful.") << QStringLiteral("Finished.")
-        << QStringLiteral("install-success.png");
+        << QStringLiteral("install-success.png") << false;
     QTest::newRow("failure, text shown as it is") << QByteArray("latin1") << QStringList()
         << QStringLiteral("caf\u00e9 <b>x</b>\nFailed with error :3\ncaf\u00e9 <b>x</b>\n") + trailer3
-        << QStringLiteral("Failed.") << QStringLiteral("install-failure.png");
+        << QStringLiteral("Failed.") << QStringLiteral("install-failure.png") << false;
     const QString tool = QString::fromLatin1(expectedTool(false));
     QTest::newRow("tool missing") << QByteArray("missing") << QStringList()
         << QStringLiteral("Failed with error :-1\nCannot start %1: execvp: No such file or directory").arg(tool)
-        << QStringLiteral("Failed.") << QStringLiteral("install-tool-missing.png");
-    QTest::newRow("no output, success") << QByteArray("silent") << QStringList()
-        << QStringLiteral("Installation Succesful.") << QStringLiteral("Finished.") << QString();
+        << QStringLiteral("Failed.") << QStringLiteral("install-tool-missing.png") << false;
+    QTest::newRow("no output, success, log folder a link") << QByteArray("silent") << QStringList()
+        << QStringLiteral("Installation Succesful.") << QStringLiteral("Finished.")
+        << QStringLiteral("install-no-log.png") << true;
 }
 
 void TestInstallPage::showsInstallation()
@@ -114,8 +117,12 @@ void TestInstallPage::showsInstallation()
     QFETCH(QString, finalView);
     QFETCH(QString, title);
     QFETCH(QString, screenshot);
+    QFETCH(bool, logFolderIsLink);
 
     ToolSandbox tools;
+    const QString elsewhere = tools.path() + QStringLiteral("/elsewhere");
+    if (logFolderIsLink)
+        QVERIFY(QDir().mkdir(elsewhere) && QFile::link(elsewhere, tools.home() + QStringLiteral("/.qor")));
     qputenv("QOR_TOOL_MODE", mode);
     if (mode == "missing") {
         for (const char *tool : {"rpm", "gpk-install-local-file"})
@@ -142,6 +149,10 @@ void TestInstallPage::showsInstallation()
     QCOMPARE(wizard.install_result, success);
     QTRY_VERIFY_WITH_TIMEOUT(!page->isInstalling(), kPatienceMs);
     QCOMPARE(page->findChildren<InstallWorker *>().size(), 1);
+    const QString noLog = logFolderIsLink
+        ? QStringLiteral("No install log was written: %1/.qor is a symbolic link.").arg(tools.home()) : QString();
+    QCOMPARE(page->findChild<QLabel *>()->text(), noLog);
+    QVERIFY(!QFile::exists(elsewhere + QStringLiteral("/install.log")));
     if (!screenshot.isEmpty())
         saveShot(wizard, screenshot);
 }

@@ -1,0 +1,17 @@
+// Opening the install log in the user's home folder.
+#ifndef INSTALL_LOG_U_H
+#define INSTALL_LOG_U_H
+
+#include <QByteArray>
+#include <QString>
+
+// Opens home/.qor/install.log for appending, creating the folder (one level)
+// and the file when missing. The wizard may run as root with the HOME of
+// another user, who could have put a link in place to make root write
+// elsewhere: neither the folder nor the file is reached through a symbolic
+// link, and both must belong to the user the wizard runs as. Returns the
+// descriptor (close-on-exec), or -1 with *problem saying, for the user,
+// why no log is written.
+int openInstallLog(const QByteArray &home, QString *problem);
+
+#endif
