@@ -36,6 +36,8 @@ function(qor_add_launcher target)
   add_executable(${target}
       "${PROJECT_SOURCE_DIR}/launcher/main_t.cpp"
       "${PROJECT_SOURCE_DIR}/launcher/qorwiz_t.cpp"
+      "${PROJECT_SOURCE_DIR}/launcher/run_guard_t.cpp"
+      "${PROJECT_SOURCE_DIR}/launcher/start_wizard_t.cpp"
       "${gen}/payloads.S")
   target_include_directories(${target} PRIVATE "${gen}" "${PROJECT_SOURCE_DIR}/launcher")
   if(L_COMPILE_OPTIONS)

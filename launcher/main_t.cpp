@@ -1,6 +1,7 @@
 // Entry point of the launcher: graphical installation on an X11 desktop when
 // started without arguments, text mode otherwise.
 #include "qorwiz_t.h"
+#include "run_guard_t.h"
 
 #include <stdlib.h>
 
@@ -30,6 +31,8 @@ int isX11Mode()
 
 int main(int argc, char **argv)
 {
+    guard_install();
+    cli_set_program_name(argc > 0 ? argv[0] : nullptr);
     int result = isX11Mode() == 1 && argc <= 1 ? cli_start_ui() : cli_execute(argc, argv);
     return exit_status_of(result);
 }

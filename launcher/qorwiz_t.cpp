@@ -3,6 +3,8 @@
 #include "qorwiz_t.h"
 
 #include "qor_build_config.h"
+#include "run_guard_t.h"
+#include "start_wizard_t.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -10,6 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -24,6 +27,10 @@ const size_t kBufferSize = 1024;
 // Owner read, write and execute; group nothing; others execute only.
 const mode_t kWizardMode = 0701;
 const mode_t kKeepMode = static_cast<mode_t>(-1);
+
+// The name the launcher was started as, for the hints that tell the user
+// what to run next.
+const char *program_name = "qor-setup";
 
 // Messages shared by text mode and the graphical launch.
 const char kPackageNotCreated[] = "\n Failed in extracting Native installer to : %s,%d";
@@ -164,6 +171,36 @@ int extract(const Extraction &e)
     return error;
 }
 
+bool is_help_keyword(const char *arg)
+{
+    return strcmp(arg, "help") == 0 || strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0;
+}
+
+// Removing the old file at PATH must not destroy what is not a file: a
+// device, FIFO, socket or folder named after extract stays as it is.
+// Returns 0 when PATH is free or held a file (or link) that is now gone,
+// else errno after printing why.
+int clear_extraction_target(const char *path)
+{
+    struct stat st;
+    if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+        const char *kind = S_ISDIR(st.st_mode)   ? "folder"
+                           : S_ISFIFO(st.st_mode) ? "FIFO"
+                           : S_ISSOCK(st.st_mode) ? "socket"
+                                                  : "device";
+        printf("\n ERROR : %s is a %s, not a regular file: it was left as it is and nothing was extracted."
+               " Name a new or regular file.\n",
+               path, kind);
+        return EEXIST;
+    }
+    if (unlink(path) != 0 && errno != ENOENT) {
+        int error = errno;
+        printf(kExtractionFailed, path, error);
+        return error;
+    }
+    return 0;
+}
+
 void print_help(const char *program)
 {
     printf("\n Installs %s ", program);
@@ -243,7 +280,7 @@ int cli_execute(int argc, char **argv)
     }
 
     for (int i = 0; i < argc; ++i) {
-        if (strcmp(argv[i], "help") == 0) {
+        if (is_help_keyword(argv[i])) {
             print_help(argv[0]);
             return 0;
         }
@@ -256,24 +293,22 @@ int cli_execute(int argc, char **argv)
         return ENAMETOOLONG;
     }
 
-    if (unlink(cmdoption_extract_filename) != 0 && errno != ENOENT) {
-        int error = errno;
-        printf(kExtractionFailed, cmdoption_extract_filename, error);
+    int error = clear_extraction_target(cmdoption_extract_filename);
+    if (error != 0)
         return error;
-    }
 
     if (cli_show_eula(cmdoption_skip_eula) == 0)
         return 1;
 
     const Extraction package = {cmdoption_extract_filename, qornativeinstaller, &qornativeinstaller_size,
                                 kKeepMode, nullptr, kPackageNotCreated};
-    int error = extract(package);
-    if (error != 0)
-        return error;
-
-    if (cmdoption_extract)
-        return 0;
-    return cli_install(cmdoption_extract_filename);
+    // Ended before the tool runs, the run leaves no package behind.
+    guard_track(cmdoption_extract_filename);
+    error = extract(package);
+    if (error == 0 && !cmdoption_extract)
+        error = cli_install(cmdoption_extract_filename);
+    guard_forget_all();
+    return error;
 }
 
 int cli_show_eula(int skip_eula)
@@ -329,18 +364,71 @@ int cli_install(char *native_install_file)
     }
 
     // The tool writes to the same terminal: our messages must come first.
-    fflush(stdout);
+    guard_child_begins();
     int status = system(sapplication);
+    const int interrupted = guard_child_ends();
     if (status != 0) {
         printf("\nError Code:%d", status);
         printf("\nApplication:%s", sapplication);
+        // The tools' own complaints (database errors, a traceback) do not
+        // say that the user merely lacks the rights; and without them a
+        // retry by hand fails the same way, so the package goes.
+        if (geteuid() != 0) {
+            printf("\nInstalling needs root rights: run the installer as root, for example: sudo %s",
+                   program_name);
+            unlink(native_install_file);
+        }
     } else {
         printf("\nInstallation Finished");
         unlink(native_install_file);
     }
+    // Asked to end while the tool ran: nothing is left for a retry.
+    if (interrupted != 0)
+        unlink(native_install_file);
     printf("\n\n\n");
     return status;
 }
+
+void cli_set_program_name(const char *name)
+{
+    if (name != nullptr && name[0] != '\0')
+        program_name = name;
+}
+
+namespace {
+
+void remove_payload_files()
+{
+    unlink(kWizardPath);
+    unlink(kLicensePath);
+    unlink(kPackagePath);
+    guard_forget_all();
+}
+
+// The wizard could not show its window. Its own message, or the loader's,
+// is on standard error already; this says what it means and what to do.
+// With a terminal the installation goes on there, as without a display.
+int graphical_setup_unavailable(int status, int interrupted)
+{
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const char *why = code == QOR_WIZARD_EXIT_NO_DISPLAY
+        ? "there is no usable X display (see the message above)"
+        : code == 127 ? "the Qt 5 libraries it needs are missing (see the message above); they come with the"
+                        " packages libqt5widgets5 and libqt5printsupport5 on Debian and Ubuntu, and"
+                        " qt5-qtbase-gui on Red Hat"
+                      : "its program cannot be run here";
+    printf("\nThe graphical setup cannot start on this system: %s.", why);
+    if (interrupted == 0 && isatty(STDIN_FILENO)) {
+        printf("\nContinuing with the installation on the terminal.\n");
+        char *args[] = {const_cast<char *>(program_name), nullptr};
+        return cli_execute(1, args);
+    }
+    printf("\nTo install without it, run \"%s accepteula\" (or %s without arguments) in a terminal.\n",
+           program_name, program_name);
+    return status;
+}
+
+} // namespace
 
 int cli_start_ui()
 {
@@ -353,31 +441,44 @@ int cli_start_ui()
          "\nextracted ui installer file to : %s", "\n Failed in ui installer file to : %s,%d"},
     };
     for (const Extraction &e : extractions) {
+        guard_track(e.path);
         int error = extract(e);
         if (error != 0)
             return error;
     }
 
-    // The wizard's own output goes to a pipe that nobody reads; ours must be
-    // out before it starts.
-    fflush(stdout);
-    FILE *wizard = popen(kWizardPath, "r");
-    if (wizard == nullptr) {
-        int error = errno != 0 ? errno : EAGAIN;
+    int status = 0;
+    int interrupted = 0;
+    int error = run_wizard(kWizardPath, &status, &interrupted);
+    // The files are the wizard's only; they would block the next run, of
+    // this user or another, whatever the outcome.
+    remove_payload_files();
+    if (error != 0) {
         printf("\n ERROR : cannot start the ui installer %s :%d (%s)\n", kWizardPath, error, strerror(error));
         return error;
     }
-    int status = pclose(wizard);
-    if (status != 0) {
-        printf("\nError Code:%d", status);
-        printf("\nApplication:%s", kWizardPath);
-        printf("\n\n\n");
-        return status;
+
+    if (WIFEXITED(status)) {
+        switch (WEXITSTATUS(status)) {
+        case QOR_WIZARD_EXIT_INSTALLED:
+            printf("\nInstallation Finished\n\n\n");
+            return 0;
+        case QOR_WIZARD_EXIT_FAILED:
+            printf("\nInstallation failed: the product was not installed; the setup window showed why.\n\n\n");
+            return status;
+        case QOR_WIZARD_EXIT_CANCELLED:
+            printf("\nInstallation cancelled: nothing was installed.\n\n\n");
+            return status;
+        case QOR_WIZARD_EXIT_NO_DISPLAY:
+        case 126:
+        case 127:
+            return graphical_setup_unavailable(status, interrupted);
+        default:
+            break;
+        }
     }
-    printf("\nInstallation Finished");
-    unlink(kWizardPath);
-    unlink(kLicensePath);
-    unlink(kPackagePath);
+    printf("\nError Code:%d", status);
+    printf("\nApplication:%s", kWizardPath);
     printf("\n\n\n");
-    return 0;
+    return status;
 }

@@ -25,4 +25,8 @@ int cli_show_eula(int skip_eula);
 int cli_install(char *native_install_file);
 int cli_start_ui();
 
+// The name the launcher was started as (argv[0]), used in the hints that
+// tell the user what to run instead.
+void cli_set_program_name(const char *name);
+
 #endif

@@ -5,7 +5,8 @@ pkg=${0%_ui_bin}
 if [ -n "${QOR_TEST_WIZARD_DIR:-}" ]; then
   cp "$pkg" "$QOR_TEST_WIZARD_DIR/package"
   cp "$pkg.license.txt" "$QOR_TEST_WIZARD_DIR/licence"
-  stat -c %a "$0" >"$QOR_TEST_WIZARD_DIR/mode"
+  cp "$0" "$QOR_TEST_WIZARD_DIR/wizard"
+  stat -c %a "$0" "$pkg" "$pkg.license.txt" >"$QOR_TEST_WIZARD_DIR/mode"
   printf 'args=%s cwd=%s display=%s\n' "$#" "$PWD" "${DISPLAY-unset}" >"$QOR_TEST_WIZARD_DIR/started"
 fi
 case "${QOR_TEST_WIZARD_EXIT:-0}" in
