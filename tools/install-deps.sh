@@ -5,7 +5,7 @@ set -eu
 packages="cmake make g++ pkg-config
   qtbase5-dev qttranslations5-l10n libxcb1-dev
   rpm dpkg gdebi-core pkexec polkitd dbus-daemon util-linux packagekit packagekit-tools
-  xvfb xauth xdotool x11-utils x11-apps imagemagick poppler-utils fonts-dejavu-core"
+  xvfb xauth xdotool x11-utils x11-apps imagemagick poppler-utils fonts-dejavu-core strace"
 
 missing=""
 for p in $packages; do

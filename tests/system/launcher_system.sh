@@ -66,12 +66,14 @@ if [ "${1:-}" = --inside ]; then
     [ ! -e "$package" ] || fail "package left after a successful install"
     ;;
   gdebi-fails)
-    # gdebi refuses a user who is not root: its failure is the launcher's.
+    # gdebi refuses a user who is not root: its failure is the launcher's,
+    # which says why and leaves no package behind.
     setpriv --reuid=nobody --regid=nogroup --clear-groups env -u DISPLAY "$launcher" accepteula </dev/null >out 2>err
     expect_status $? 1 "gdebi failing"
     expect_head out "$accepted" "gdebi failing"
-    expect_tail out $'\nError Code:256\nApplication:/usr/bin/gdebi '"$package"$'\n\n\n' "gdebi failing"
-    [ -f "$package" ] || fail "package removed after a failed install"
+    expect_tail out $'\nError Code:256\nApplication:/usr/bin/gdebi '"$package"$'\nInstalling needs root rights: run the installer as root, for example: sudo '"$launcher"$'\n\n\n' \
+      "gdebi failing"
+    [ ! -e "$package" ] || fail "package left after a failed install by a user who is not root"
     dpkg-query -W qor >/dev/null 2>&1 && fail "qor installed although gdebi failed"
     : >err # gdebi's own complaint, expected here
     ;;

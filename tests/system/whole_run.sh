@@ -4,8 +4,8 @@
 # arguments, its real wizard driven from the keyboard, the demo RPM installed
 # by the real rpm, all inside SANDBOX so that the host stays as it was.
 #   install   Next, tick the agreement, Next, Finish: installed, client started
-#   cancel    Escape on the welcome page: nothing installed
-# Either way the wizard ends with status 0 and the launcher removes its files.
+#   cancel    Escape on the welcome page: nothing installed, status 3
+# Either way the launcher removes its files and says how the run ended.
 set -u
 
 if [ "${1:-}" = --inside ]; then
@@ -57,9 +57,13 @@ if [ "${1:-}" = --inside ]; then
   fi
   wait $launcher_pid
   status=$?
-  [ $status -eq 0 ] && echo "ok: exit status 0" || fail "exit status $status"
-  expected=$(printf '\nextracted Native installer to : %s\nextracted license file to : %s\nextracted ui installer file to : %s\nInstallation Finished\n\n\n.' \
-    "$package" "$licence" "$name")
+  case $case_ in
+  install) expected_status=0 end='Installation Finished' ;;
+  cancel) expected_status=3 end='Installation cancelled: nothing was installed.' ;;
+  esac
+  [ $status -eq $expected_status ] && echo "ok: exit status $status" || fail "exit status $status"
+  expected=$(printf '\nextracted Native installer to : %s\nextracted license file to : %s\nextracted ui installer file to : %s\n%s\n\n\n.' \
+    "$package" "$licence" "$name" "$end")
   [ "$(cat out; echo .)" = "$expected" ] && echo "ok: launcher output" || { fail "launcher output:"; od -c out | tail -n 8; }
   [ ! -e "$name" ] && [ ! -e "$licence" ] && [ ! -e "$package" ] && echo "ok: files removed" \
     || fail "files left: $(ls /tmp)"
