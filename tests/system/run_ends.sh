@@ -82,29 +82,35 @@ if [ "${1:-}" = --inside ]; then
     "${run[@]}" $args <&$stdin >&$stdout 2>err &
   fi
   pid=$!
-  window() { timeout 60 xdotool search --sync --onlyvisible --name "^$title\$" | head -n 1; }
+  # Waits end as soon as their condition holds; the bound is for a slow,
+  # loaded machine.
+  patience=120
+  await() { local end=$((SECONDS + patience)); until "$@"; do [ $SECONDS -lt $end ] || return 1; sleep 0.1; done; }
+  gone() { ! kill -0 $pid 2>/dev/null; }
+  window() { timeout $patience xdotool search --sync --onlyvisible --name "^$title\$" | head -n 1; }
   case $action in
   escape) w=$(window) && xdotool windowfocus --sync "$w" key Escape ;;
   install)
     w=$(window) && xdotool windowfocus --sync "$w" key --delay 300 Return Tab space Return
     # Escape closes the window once the installation is over, whatever the
     # result; before that it only dismisses the "still running" notice.
-    for _ in $(seq 120); do kill -0 $pid 2>/dev/null || break; xdotool key Escape; sleep 0.5; done ;;
+    end=$((SECONDS + patience))
+    while ! gone && [ $SECONDS -lt $end ]; do xdotool key Escape; sleep 0.5; done ;;
   term-at-window)
     w=$(window) && kill -TERM $pid && sleep 1
     kill -0 $pid 2>/dev/null || fail "the launcher did not wait for the wizard"
     xdotool windowfocus --sync "$w" key Escape ;;
   term-at-rpm)
-    for _ in $(seq 300); do [ -e /run/rpm-started ] && break; sleep 0.1; done
+    await test -e /run/rpm-started
     kill -TERM $pid ;;
   term-at-write)
-    for _ in $(seq 300); do ls /tmp/qor*_ui_bin >/dev/null 2>&1 && break; sleep 0.1; done
+    await compgen -G '/tmp/qor*_ui_bin' >/dev/null
     kill -TERM "$(pgrep -P $pid)" ;;
   hup-at-prompt)
-    for _ in $(seq 300); do grep -q 'Yes/No' out && break; sleep 0.1; done
+    await grep -q 'Yes/No' out
     kill -HUP $pid ;;
   esac
-  for _ in $(seq 600); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+  await gone
   kill -0 $pid 2>/dev/null && { fail "the launcher did not end"; kill $pid; }
   wait $pid
   got=$?
