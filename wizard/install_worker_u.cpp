@@ -59,6 +59,7 @@ InstallWorker::~InstallWorker()
 {
     while (!wait(50))
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    receive_thread_end(this);
 }
 
 // Runs on the worker's thread. The returned text stays untouched until every
@@ -75,6 +76,11 @@ const char *InstallWorker::handOut(const QByteArray &text)
     return buffer.constData();
 }
 
+void InstallWorker::returnTextPermit()
+{
+    textPermits->release();
+}
+
 void InstallWorker::emitStartFailure(const QString &reason)
 {
     resultText = QStringLiteral("Cannot start %1: %2").arg(application, reason).toLatin1();
@@ -84,6 +90,12 @@ void InstallWorker::emitStartFailure(const QString &reason)
 
 void InstallWorker::run()
 {
+    // Declared first, so destroyed last: after everything else run() does.
+    struct EndOfRun {
+        const InstallWorker *worker;
+        ~EndOfRun() { publish_thread_end(worker); }
+    } endOfRun{this};
+
     const QString filename = tr(QOR_PACKAGE_PATH);
     arguments.clear();
 
@@ -126,7 +138,7 @@ void InstallWorker::run()
         const char *progress = handOut(output);
         publish_text(progress);
         emit dataRead(progress);
-        QMetaObject::invokeMethod(this, [this] { textPermits->release(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "returnTextPermit", Qt::QueuedConnection);
     }
     process.waitForFinished(-1);
     output.append(process.readAllStandardOutput().constData());

@@ -158,6 +158,10 @@ protected:
 
 private:
     const char *handOut(const QByteArray &text);
+    // Gives a text's permit back; called on the GUI thread, queued behind
+    // the receivers' slots. Invoked by name, so that the call carries no
+    // data across the threads.
+    Q_INVOKABLE void returnTextPermit();
     void emitStartFailure(const QString &reason);
 
     QString application;

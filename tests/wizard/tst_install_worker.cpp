@@ -23,11 +23,13 @@ public:
     QList<QByteArray> progress;
     QList<int> codes;
     QList<QByteArray> results;
+    int readingMs = 0; // how long each progress text takes to take in
 
 public slots:
     void onDataRead(const char *str)
     {
         receive_text(str);
+        QThread::msleep(readingMs);
         progress << QByteArray(str);
         if (tools)
             tools->openGate(progress.size());
@@ -182,7 +184,9 @@ void TestInstallWorker::progressTextsStayIntactUnderLoad()
 {
     ToolSandbox tools;
     qputenv("QOR_TOOL_MODE", "many");
+    // A slow reader: the worker must not run ahead into texts still unread.
     Receiver rx;
+    rx.readingMs = 20;
     RUN_WORKER(rx);
 
     QByteArray all;
