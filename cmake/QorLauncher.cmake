@@ -8,6 +8,15 @@
 # Builds one launcher executable with its payloads joined in. The release
 # build is one call; tests make more launchers with other payloads and
 # package file names, so that runs in parallel never share /tmp files.
+# qor-seal records the checksums in a linked launcher; one tool serves all.
+function(qor_add_seal_tool)
+  if(NOT TARGET qor-seal)
+    add_executable(qor-seal "${PROJECT_SOURCE_DIR}/launcher/payload/qor_seal.cpp"
+                            "${PROJECT_SOURCE_DIR}/launcher/crc32c_t.cpp")
+    target_include_directories(qor-seal PRIVATE "${PROJECT_SOURCE_DIR}/launcher")
+  endif()
+endfunction()
+
 function(qor_add_launcher target)
   cmake_parse_arguments(L "" "PACKAGE_FILE_NAME;LICENSE;PACKAGE;WIZARD;OUTPUT_DIRECTORY"
                         "DEPENDS;COMPILE_OPTIONS" ${ARGN})
@@ -38,8 +47,17 @@ function(qor_add_launcher target)
       "${PROJECT_SOURCE_DIR}/launcher/qorwiz_t.cpp"
       "${PROJECT_SOURCE_DIR}/launcher/run_guard_t.cpp"
       "${PROJECT_SOURCE_DIR}/launcher/start_wizard_t.cpp"
+      "${PROJECT_SOURCE_DIR}/launcher/payload_write_t.cpp"
+      "${PROJECT_SOURCE_DIR}/launcher/crc32c_t.cpp"
       "${gen}/payloads.S")
   target_include_directories(${target} PRIVATE "${gen}" "${PROJECT_SOURCE_DIR}/launcher")
+  # The payloads last in the file; the checksums recorded once the file is
+  # final, so nothing may change it after this step (strip at link time).
+  set(layout "${PROJECT_SOURCE_DIR}/launcher/payload/payloads.ld")
+  target_link_options(${target} PRIVATE "LINKER:-T,${layout}")
+  set_target_properties(${target} PROPERTIES LINK_DEPENDS "${layout}")
+  qor_add_seal_tool()
+  add_custom_command(TARGET ${target} POST_BUILD COMMAND qor-seal "$<TARGET_FILE:${target}>" VERBATIM)
   if(L_COMPILE_OPTIONS)
     target_compile_options(${target} PRIVATE ${L_COMPILE_OPTIONS})
     target_link_options(${target} PRIVATE ${L_COMPILE_OPTIONS})

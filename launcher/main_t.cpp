@@ -1,5 +1,6 @@
 // Entry point of the launcher: graphical installation on an X11 desktop when
 // started without arguments, text mode otherwise.
+#include "payload_write_t.h"
 #include "qorwiz_t.h"
 #include "run_guard_t.h"
 
@@ -32,6 +33,10 @@ int isX11Mode()
 int main(int argc, char **argv)
 {
     guard_install();
+    // A damaged or incomplete file must not show, write or run anything.
+    int damage = check_installer_file();
+    if (damage != 0)
+        return exit_status_of(damage);
     cli_set_program_name(argc > 0 ? argv[0] : nullptr);
     int result = isX11Mode() == 1 && argc <= 1 ? cli_start_ui() : cli_execute(argc, argv);
     return exit_status_of(result);

@@ -2,6 +2,7 @@
 // Plain libc: no heap, no exceptions; every message goes to standard output.
 #include "qorwiz_t.h"
 
+#include "payload_write_t.h"
 #include "qor_build_config.h"
 #include "run_guard_t.h"
 #include "start_wizard_t.h"
@@ -26,7 +27,6 @@ const size_t kBufferSize = 1024;
 
 // Owner read, write and execute; group nothing; others execute only.
 const mode_t kWizardMode = 0701;
-const mode_t kKeepMode = static_cast<mode_t>(-1);
 
 // The name the launcher was started as, for the hints that tell the user
 // what to run next.
@@ -35,141 +35,6 @@ const char *program_name = "qor-setup";
 // Messages shared by text mode and the graphical launch.
 const char kPackageNotCreated[] = "\n Failed in extracting Native installer to : %s,%d";
 const char kExtractionFailed[] = "\n ERROR : file extraction to %s :%d\n";
-
-enum WriteOutcome { kWritten, kNotCreated, kShortWrite };
-
-// Checks a file found at PATH, open as FD: true when it is a regular file
-// that we own under this one name and that nobody else can write. Otherwise
-// false with errno EACCES (refused), or EAGAIN when it was ours but writable
-// by others and has been unlinked so that a fresh one can take its place.
-bool owned_alone_and_closed_to_others(int fd, const char *path)
-{
-    struct stat st;
-    if (fstat(fd, &st) != 0)
-        return false;
-    if (!S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1) {
-        errno = EACCES;
-        return false;
-    }
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0)
-        return true;
-    if (unlink(path) != 0)
-        return false;
-    errno = EAGAIN;
-    return false;
-}
-
-// Opens PATH for a payload. /tmp is shared by all users and our paths are
-// predictable, so a file found there is used only if it cannot be anybody
-// else's: never through a symbolic link (O_NOFOLLOW), only a regular file
-// that we own with no second name. A file we create ourselves is ours by
-// construction, whatever owner the file system records (NFS with root
-// squashing records another). O_NONBLOCK keeps a planted FIFO from blocking
-// the open. A file of ours that others could write may still be open for
-// writing elsewhere, so it is replaced by a fresh one rather than reused.
-// Returns the descriptor, or -1 with errno set (EACCES when a file found is
-// refused); on failure nothing at PATH has been created.
-int open_payload_target(const char *path)
-{
-    const int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        // A new file never starts out writable for others, whatever the umask.
-        int fd = open(path, flags | O_CREAT | O_EXCL, 0666 & ~(S_IWGRP | S_IWOTH));
-        if (fd < 0 && errno == EEXIST) {
-            fd = open(path, flags);
-            if (fd < 0 && errno == ENOENT) // gone meanwhile: create it afresh
-                continue;
-            if (fd >= 0 && !owned_alone_and_closed_to_others(fd, path)) {
-                int saved = errno;
-                close(fd);
-                if (saved == EAGAIN) // unlinked: create it afresh
-                    continue;
-                errno = saved;
-                return -1;
-            }
-        }
-        if (fd < 0) {
-            if (errno == ELOOP) // O_NOFOLLOW met a symbolic link: refused
-                errno = EACCES;
-            return -1;
-        }
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        return fd;
-    }
-    errno = EACCES;
-    return -1;
-}
-
-// Writes one payload to PATH with one fwrite of as many bytes as its size
-// word says, replacing what was there. On kNotCreated nothing at PATH has
-// been changed; on kShortWrite (a full disk shows at fwrite, or only at
-// close) the file has been removed. errno tells why in both cases. MODE,
-// unless kKeepMode, is given to the file before anything is written to it.
-WriteOutcome write_payload(const char *path, const unsigned char *data,
-                           const int32_t *size_word, mode_t mode)
-{
-    int fd = open_payload_target(path);
-    if (fd < 0)
-        return kNotCreated;
-    if (ftruncate(fd, 0) != 0) {
-        int saved = errno;
-        close(fd);
-        errno = saved;
-        return kNotCreated;
-    }
-    if (mode != kKeepMode)
-        fchmod(fd, mode);
-    size_t size = static_cast<size_t>(payload_size(size_word));
-    size_t written = 0;
-    int error = 0;
-    FILE *file = fdopen(fd, "wb");
-    if (file == nullptr) {
-        error = errno;
-        close(fd);
-    } else {
-        written = fwrite(data, 1, size, file);
-        error = written == size ? 0 : errno;
-        if (fclose(file) != 0 && error == 0)
-            error = errno;
-    }
-    if (written == size && error == 0)
-        return kWritten;
-    unlink(path);
-    errno = error != 0 ? error : EIO;
-    return kShortWrite;
-}
-
-// One payload to write out and the messages that report it; text mode
-// reports nothing on success (written_format null).
-struct Extraction {
-    const char *path;
-    const unsigned char *data;
-    const int32_t *size_word;
-    mode_t mode;
-    const char *written_format;
-    const char *not_created_format;
-};
-
-// Returns 0 when written, else errno after printing the failure.
-int extract(const Extraction &e)
-{
-    switch (write_payload(e.path, e.data, e.size_word, e.mode)) {
-    case kWritten:
-        if (e.written_format != nullptr)
-            printf(e.written_format, e.path);
-        return 0;
-    case kNotCreated: {
-        int error = errno;
-        printf(e.not_created_format, e.path, error);
-        return error;
-    }
-    case kShortWrite:
-        break;
-    }
-    int error = errno;
-    printf(kExtractionFailed, e.path, error);
-    return error;
-}
 
 bool is_help_keyword(const char *arg)
 {
@@ -301,10 +166,11 @@ int cli_execute(int argc, char **argv)
         return 1;
 
     const Extraction package = {cmdoption_extract_filename, qornativeinstaller, &qornativeinstaller_size,
-                                kKeepMode, nullptr, kPackageNotCreated};
+                                qornativeinstaller_crc, "native installer", kKeepMode, nullptr,
+                                kPackageNotCreated};
     // Ended before the tool runs, the run leaves no package behind.
     guard_track(cmdoption_extract_filename);
-    error = extract(package);
+    error = extract_all(&package, 1);
     if (error == 0 && !cmdoption_extract)
         error = cli_install(cmdoption_extract_filename);
     guard_forget_all();
@@ -433,16 +299,19 @@ int graphical_setup_unavailable(int status, int interrupted)
 int cli_start_ui()
 {
     const Extraction extractions[] = {
-        {kPackagePath, qornativeinstaller, &qornativeinstaller_size, kKeepMode,
-         "\nextracted Native installer to : %s", kPackageNotCreated},
-        {kLicensePath, qorlicensetext, &qorlicensetext_size, kKeepMode,
+        {kPackagePath, qornativeinstaller, &qornativeinstaller_size, qornativeinstaller_crc, "native installer",
+         kKeepMode, "\nextracted Native installer to : %s", kPackageNotCreated},
+        {kLicensePath, qorlicensetext, &qorlicensetext_size, qorlicensetext_crc, "license text", kKeepMode,
          "\nextracted license file to : %s", "\n Failed in extracting license file to : %s,%d"},
-        {kWizardPath, qoruiinstaller, &qoruiinstaller_size, kWizardMode,
+        {kWizardPath, qoruiinstaller, &qoruiinstaller_size, qoruiinstaller_crc, "ui installer", kWizardMode,
          "\nextracted ui installer file to : %s", "\n Failed in ui installer file to : %s,%d"},
     };
     for (const Extraction &e : extractions) {
         guard_track(e.path);
-        int error = extract(e);
+        int error = extract_all(&e, 1);
+        // Nothing of a damaged file stays behind, not even its sound parts.
+        if (error == kDamagedFile)
+            remove_payload_files();
         if (error != 0)
             return error;
     }

@@ -439,11 +439,84 @@ private slots:
             QCOMPARE(::rmdir(path.constData()), 0);
     }
 
-    // pipe() fails with EMFILE when no descriptor is left for it.
+    // A copy of the launcher cut short at, or with one byte flipped at, a place
+    // named by WHERE: the launcher's own bytes, a payload, a size word or the
+    // file's last byte. %N is the damaged file's size and %M the intact one's.
+    void damagedFile_data()
+    {
+        QTest::addColumn<QByteArray>("how");
+        QTest::addColumn<QByteArray>("where");
+        QTest::addColumn<bool>("graphical");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<int>("status");
+        const QByteArray cut = "\n ERROR : the installer file is incomplete: %N bytes of %M ; download it again\n";
+        auto damaged = [](const char *what) {
+            return "\n ERROR : the installer file is damaged: its " + QByteArray(what)
+                   + " does not match its checksum ; download it again\n";
+        };
+        const QByteArray lines = extracted();
+        const QByteArray twoLines = lines.left(lines.lastIndexOf('\n'));
+        const QByteArray textStart = extracting("%T/out.rpm") + kAccepted;
+        auto row = [](const char *name, const char *how, const char *where, bool graphical, const QByteArray &output,
+                      int status) { QTest::newRow(name) << QByteArray(how) << QByteArray(where) << graphical << output << status; };
+        row("intact", "none", "code", true, lines + "\nInstallation Finished\n\n\n", 0);
+        // The kernel cannot map the launcher's own code and data from a file
+        // this short and ends it before any of its code runs.
+        row("cut inside the code", "cut", "code", true, "", -1);
+        row("cut inside the licence", "cut", "licence", true, cut, 74);
+        row("cut inside the package", "cut", "package", false, cut, 74);
+        row("cut inside the wizard", "cut", "wizard", true, cut, 74);
+        row("one byte short", "cut", "last", false, cut, 74);
+        row("flip in the code", "flip", "code", false, damaged("launcher code"), 74);
+        row("flip in a size word", "flip", "size word", true, damaged("launcher code"), 74);
+        row("flip in the last byte", "flip", "last", true, damaged("launcher code"), 74);
+        row("flip in the licence", "flip", "licence", false, damaged("license text"), 74);
+        row("flip in the package, text mode", "flip", "package", false, textStart + damaged("native installer"), 74);
+        row("flip in the package", "flip", "package", true, damaged("native installer"), 74);
+        row("flip in the wizard", "flip", "wizard", true, twoLines + damaged("ui installer"), 74);
+    }
+
+    void damagedFile()
+    {
+        QFETCH(QByteArray, how);
+        QFETCH(QByteArray, where);
+        QFETCH(bool, graphical);
+        QFETCH(QByteArray, output);
+        QFETCH(int, status);
+        QByteArray file = bytes(launcher);
+        const int licenceAt = file.lastIndexOf(licence);
+        const int packageAt = file.indexOf(package, licenceAt);
+        const int wizardAt = file.indexOf(bytes(env("QOR_TEST_WIZARD")), packageAt);
+        QVERIFY(licenceAt > 0 && packageAt > licenceAt && wizardAt > packageAt);
+        const QMap<QByteArray, int> at{{"code", licenceAt / 2}, {"licence", licenceAt + licence.size() / 2},
+                                      {"size word", wizardAt - 2}, {"package", packageAt + package.size() / 2},
+                                      {"wizard", wizardAt + 20}, {"last", file.size() - 1}};
+        const QByteArray full = QByteArray::number(file.size());
+        if (how == "cut")
+            file.truncate(at[where]);
+        else if (how == "flip")
+            file[at[where]] = static_cast<char>(file[at[where]] ^ 0x10);
+        const QByteArray copy = t + "/damaged";
+        put(copy, file, 0755);
+
+        int exitStatus;
+        QByteArray out = run(copy, graphical ? QStringList() : QStringList{"extract", QString::fromLatin1(t + "/out.rpm")},
+                             {}, {graphical ? "DISPLAY=:99" : "QOR_TEST_UNUSED="}, &exitStatus);
+        output.replace("%N", QByteArray::number(file.size())).replace("%M", full);
+        COMPARE_OUTPUT(out, expand(output));
+        QCOMPARE(exitStatus, status);
+        QCOMPARE(exists(t + "/wizard-saw/started"), status == 0);
+        QCOMPARE(exists(t + "/out.rpm"), status == 0 && !graphical);
+        for (const QByteArray &p : {packagePath, licencePath, wizardPath})
+            QVERIFY2(!exists(p), p.constData());
+    }
+
+    // pipe() fails with EMFILE when no descriptor is left for it (the
+    // launcher holds its own file open besides the standard three).
     void wizardCannotStart()
     {
         int status;
-        QByteArray out = run(launcher, {}, {}, {"DISPLAY=:99"}, &status, {"prlimit", "--nofile=4:4"});
+        QByteArray out = run(launcher, {}, {}, {"DISPLAY=:99"}, &status, {"prlimit", "--nofile=5:5"});
         QVERIFY2(err.isEmpty(), err.constData());
         COMPARE_OUTPUT(out, extracted() + "\n ERROR : cannot start the ui installer " + wizardPath
                           + " :24 (Too many open files)\n");

@@ -1,0 +1,346 @@
+// Writing the payloads out, checked on the way, and the start-up checks of
+// the launcher file. The payload bytes are read from the launcher's own file
+// rather than through its mapped image: reading into one small buffer,
+// checking it there while it is in the processor's cache and writing it from
+// there costs little more than a plain copy, keeps the resident memory at the
+// buffer's size whatever the payload's, and a file cut short shows as a short
+// read instead of a fault.
+#include "payload_write_t.h"
+
+#include "crc32c_t.h"
+#include "qorwiz_t.h"
+
+#include <elf.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/auxv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern "C" const unsigned char qorseal[];
+extern "C" const unsigned char qorseal_file_size[8];
+extern "C" const unsigned char qorseal_crc[4];
+
+namespace {
+
+#if UINTPTR_MAX > 0xffffffffu
+typedef Elf64_Ehdr Ehdr;
+typedef Elf64_Phdr Phdr;
+#else
+typedef Elf32_Ehdr Ehdr;
+typedef Elf32_Phdr Phdr;
+#endif
+// The linker places the ELF header at the start of the first segment.
+extern "C" const Ehdr __ehdr_start __attribute__((visibility("hidden")));
+
+const char kExtractionFailed[] = "\n ERROR : file extraction to %s :%d\n";
+const char kIncomplete[] = "\n ERROR : the installer file is incomplete: %lld bytes of %lld ; download it again\n";
+const char kWrongSize[] = "\n ERROR : the installer file is damaged: it has %lld bytes instead of %lld ;"
+                          " download it again\n";
+const char kDamagedFormat[] = "\n ERROR : the installer file is damaged: its %s does not match its checksum ;"
+                        " download it again\n";
+const char kCannotRead[] = "\n ERROR : cannot read the installer file %s :%d (%s)\n";
+
+// The launcher's own file, open from the start-up check on.
+int self_fd = -1;
+
+// Three blocks of the checksum's stride: large enough that a system call
+// moves a good share of data, small enough to stay in the processor's cache
+// between reading, checking and writing.
+unsigned char buffer[3 * 64 * 1024];
+
+uint32_t stored_crc(const unsigned char *field)
+{
+    uint32_t crc;
+    memcpy(&crc, field, sizeof crc);
+    return crc;
+}
+
+const Phdr *program_headers()
+{
+    return reinterpret_cast<const Phdr *>(reinterpret_cast<const unsigned char *>(&__ehdr_start)
+                                          + __ehdr_start.e_phoff);
+}
+
+// Where the byte at P of the loaded image lies in the file, or -1.
+off_t file_offset_of(const void *p)
+{
+    const Phdr *ph = program_headers();
+    uintptr_t bias = 0;
+    for (int i = 0; i < __ehdr_start.e_phnum; ++i)
+        if (ph[i].p_type == PT_LOAD && ph[i].p_offset == 0)
+            bias = reinterpret_cast<uintptr_t>(&__ehdr_start) - ph[i].p_vaddr;
+    const uintptr_t vaddr = reinterpret_cast<uintptr_t>(p) - bias;
+    for (int i = 0; i < __ehdr_start.e_phnum; ++i)
+        if (ph[i].p_type == PT_LOAD && vaddr >= ph[i].p_vaddr && vaddr - ph[i].p_vaddr < ph[i].p_filesz)
+            return static_cast<off_t>(vaddr - ph[i].p_vaddr + ph[i].p_offset);
+    return -1;
+}
+
+// How many bytes of the file the kernel maps: touching a mapped page that
+// lies wholly beyond the end of a short file would kill the process.
+long long loaded_bytes()
+{
+    const Phdr *ph = program_headers();
+    long long end = 0;
+    for (int i = 0; i < __ehdr_start.e_phnum; ++i)
+        if (ph[i].p_type == PT_LOAD && static_cast<long long>(ph[i].p_offset + ph[i].p_filesz) > end)
+            end = static_cast<long long>(ph[i].p_offset + ph[i].p_filesz);
+    return end;
+}
+
+// Reads up to N bytes at OFFSET of the launcher file into the buffer;
+// returns the count, or -1 with errno (EIO when the file ends early).
+ssize_t read_self(off_t offset, size_t n)
+{
+    for (;;) {
+        ssize_t got = pread(self_fd, buffer, n, offset);
+        if (got > 0)
+            return got;
+        if (got == 0)
+            errno = EIO;
+        if (got == 0 || errno != EINTR)
+            return -1;
+    }
+}
+
+// Continues CRC over the file bytes [FROM, TO), the seal's own checksum
+// field counted as zeros, as qor-seal counted them.
+bool crc_of_file(off_t from, off_t to, uint32_t *crc)
+{
+    const off_t field = file_offset_of(qorseal_crc);
+    while (from < to) {
+        size_t want = static_cast<size_t>(to - from) < sizeof buffer ? static_cast<size_t>(to - from) : sizeof buffer;
+        ssize_t got = read_self(from, want);
+        if (got < 0)
+            return false;
+        for (off_t at = field; at < field + 4; ++at)
+            if (at >= from && at < from + got)
+                buffer[at - from] = 0;
+        *crc = crc32c_update(*crc, buffer, static_cast<size_t>(got));
+        from += got;
+    }
+    return true;
+}
+
+// The launcher's own bytes: all of the file but the payloads' bytes.
+bool launcher_intact(long long file_size)
+{
+    const unsigned char *data[] = {qorlicensetext, qornativeinstaller, qoruiinstaller};
+    const int32_t *size_words[] = {&qorlicensetext_size, &qornativeinstaller_size, &qoruiinstaller_size};
+    uint32_t crc = 0;
+    off_t from = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (!crc_of_file(from, file_offset_of(data[i]), &crc))
+            return false;
+        from = file_offset_of(size_words[i]);
+    }
+    return crc_of_file(from, file_size, &crc) && crc == stored_crc(qorseal_crc);
+}
+
+bool write_all(int fd, const unsigned char *data, size_t n)
+{
+    while (n > 0) {
+        ssize_t put = write(fd, data, n);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        data += put;
+        n -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+// Checks a file found at PATH, open as FD: true when it is a regular file
+// that we own under this one name and that nobody else can write. Otherwise
+// false with errno EACCES (refused), or EAGAIN when it was ours but writable
+// by others and has been unlinked so that a fresh one can take its place.
+bool owned_alone_and_closed_to_others(int fd, const char *path)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return false;
+    if (!S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1) {
+        errno = EACCES;
+        return false;
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return true;
+    if (unlink(path) != 0)
+        return false;
+    errno = EAGAIN;
+    return false;
+}
+
+// Opens PATH for a payload. /tmp is shared by all users and our paths are
+// predictable, so a file found there is used only if it cannot be anybody
+// else's: never through a symbolic link (O_NOFOLLOW), only a regular file
+// that we own with no second name. A file we create ourselves is ours by
+// construction, whatever owner the file system records (NFS with root
+// squashing records another). O_NONBLOCK keeps a planted FIFO from blocking
+// the open. A file of ours that others could write may still be open for
+// writing elsewhere, so it is replaced by a fresh one rather than reused.
+// Returns the descriptor, or -1 with errno set (EACCES when a file found is
+// refused); on failure nothing at PATH has been created.
+int open_payload_target(const char *path)
+{
+    const int flags = O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        // A new file never starts out writable for others, whatever the umask.
+        int fd = open(path, flags | O_CREAT | O_EXCL, 0666 & ~(S_IWGRP | S_IWOTH));
+        if (fd < 0 && errno == EEXIST) {
+            fd = open(path, flags);
+            if (fd < 0 && errno == ENOENT) // gone meanwhile: create it afresh
+                continue;
+            if (fd >= 0 && !owned_alone_and_closed_to_others(fd, path)) {
+                int saved = errno;
+                close(fd);
+                if (saved == EAGAIN) // unlinked: create it afresh
+                    continue;
+                errno = saved;
+                return -1;
+            }
+        }
+        if (fd < 0) {
+            if (errno == ELOOP) // O_NOFOLLOW met a symbolic link: refused
+                errno = EACCES;
+            return -1;
+        }
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        return fd;
+    }
+    errno = EACCES;
+    return -1;
+}
+
+// Writes the payload of E to its path, replacing what was there. On
+// kNotCreated nothing at the path has been changed; on kShortWrite (a full
+// disk shows at write, or only at close) and kDamaged the file has been
+// removed. errno tells why.
+WriteOutcome write_payload(const Extraction &e)
+{
+    int fd = open_payload_target(e.path);
+    if (fd < 0)
+        return kNotCreated;
+    if (ftruncate(fd, 0) != 0) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+        return kNotCreated;
+    }
+    if (e.mode != kKeepMode)
+        fchmod(fd, e.mode);
+    WriteOutcome outcome = write_payload_to(fd, e);
+    int error = errno;
+    if (close(fd) != 0 && outcome == kWritten) {
+        outcome = kShortWrite;
+        error = errno;
+    }
+    if (outcome != kWritten)
+        unlink(e.path);
+    errno = error;
+    return outcome;
+}
+
+} // namespace
+
+int check_installer_file()
+{
+    const char *path = "/proc/self/exe";
+    self_fd = open(path, O_RDONLY | O_CLOEXEC);
+    const char *executed = reinterpret_cast<const char *>(getauxval(AT_EXECFN));
+    if (self_fd < 0 && executed != nullptr) { // no /proc: the name it was started by
+        path = executed;
+        self_fd = open(path, O_RDONLY | O_CLOEXEC);
+    }
+    struct stat st;
+    if (self_fd < 0 || fstat(self_fd, &st) != 0) {
+        int error = errno;
+        printf(kCannotRead, path, error, strerror(error));
+        return error;
+    }
+
+    // The recorded size is read only once its page is known to be in the file.
+    const long long size = st.st_size;
+    long long expected = loaded_bytes();
+    if (file_offset_of(qorseal_file_size) + 8 <= size) {
+        uint64_t recorded;
+        memcpy(&recorded, qorseal_file_size, sizeof recorded);
+        if (static_cast<long long>(recorded) > expected)
+            expected = static_cast<long long>(recorded);
+    }
+    if (size < expected) {
+        printf(kIncomplete, size, expected);
+        return kDamagedFile;
+    }
+    if (size > expected) {
+        printf(kWrongSize, size, expected);
+        return kDamagedFile;
+    }
+    if (!launcher_intact(size)) {
+        printf(kDamagedFormat, "launcher code");
+        return kDamagedFile;
+    }
+    // Shown from the image as it is, so checked there.
+    if (crc32c_update(0, qorlicensetext, static_cast<size_t>(payload_size(&qorlicensetext_size)))
+        != stored_crc(qorlicensetext_crc)) {
+        printf(kDamagedFormat, "license text");
+        return kDamagedFile;
+    }
+    return 0;
+}
+
+WriteOutcome write_payload_to(int fd, const Extraction &e)
+{
+    const size_t size = static_cast<size_t>(payload_size(e.size_word));
+    const off_t offset = file_offset_of(e.data);
+    uint32_t crc = 0;
+    for (size_t done = 0; done < size;) {
+        size_t want = size - done < sizeof buffer ? size - done : sizeof buffer;
+        ssize_t got = read_self(offset + static_cast<off_t>(done), want);
+        if (got < 0)
+            return kShortWrite;
+        crc = crc32c_update(crc, buffer, static_cast<size_t>(got));
+        if (!write_all(fd, buffer, static_cast<size_t>(got)))
+            return kShortWrite;
+        done += static_cast<size_t>(got);
+    }
+    if (crc != stored_crc(e.crc)) {
+        errno = kDamagedFile;
+        return kDamaged;
+    }
+    return kWritten;
+}
+
+int extract_all(const Extraction *extractions, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const Extraction &e = extractions[i];
+        WriteOutcome outcome = write_payload(e);
+        int error = errno;
+        switch (outcome) {
+        case kWritten:
+            if (e.written_format != nullptr)
+                printf(e.written_format, e.path);
+            continue;
+        case kNotCreated:
+            printf(e.not_created_format, e.path, error);
+            return error;
+        case kShortWrite:
+            printf(kExtractionFailed, e.path, error);
+            return error;
+        case kDamaged:
+            while (i-- > 0)
+                unlink(extractions[i].path);
+            printf(kDamagedFormat, e.name);
+            return kDamagedFile;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,53 @@
+// Writing the payloads out, and the checks that the launcher file is whole
+// and undamaged. Every payload byte that leaves the launcher has been checked
+// against the checksum recorded at build time (see payload/qor_seal.cpp).
+#ifndef PAYLOAD_WRITE_T_H
+#define PAYLOAD_WRITE_T_H
+
+#include <stdint.h>
+#include <sys/types.h>
+
+// Checksums of the payloads, recorded after linking; unaligned, read them
+// with memcpy.
+extern "C" const unsigned char qorlicensetext_crc[4];
+extern "C" const unsigned char qornativeinstaller_crc[4];
+extern "C" const unsigned char qoruiinstaller_crc[4];
+
+// The launcher's answer when its file is cut short or damaged.
+const int kDamagedFile = 74; // EBADMSG
+
+// Run first, before any payload is used: checks that the launcher file is
+// complete, that its own bytes match their checksum and that the licence
+// text does. Returns 0, or kDamagedFile or errno after printing why.
+int check_installer_file();
+
+const mode_t kKeepMode = static_cast<mode_t>(-1);
+
+// One payload to write out and the messages that report it; text mode
+// reports nothing on success (written_format null).
+struct Extraction {
+    const char *path;
+    const unsigned char *data;
+    const int32_t *size_word;
+    const unsigned char *crc;
+    const char *name; // for the message when it is damaged
+    mode_t mode;      // given before anything is written, unless kKeepMode
+    const char *written_format;
+    const char *not_created_format;
+};
+
+enum WriteOutcome { kWritten, kNotCreated, kShortWrite, kDamaged };
+
+// Writes the payload of E to FD, which may be any file open for writing,
+// checking every byte against the payload's checksum on the way. On
+// kShortWrite errno tells why; on kDamaged what was written is not the
+// payload and must not be used.
+WriteOutcome write_payload_to(int fd, const Extraction &e);
+
+// Writes the payloads to their paths in order, reporting each. Returns 0 when
+// all are written, else errno or kDamagedFile after printing the failure. A
+// damaged payload removes every file written here, so that nothing of the
+// damaged file is left; after other failures earlier files stay.
+int extract_all(const Extraction *extractions, int count);
+
+#endif
