@@ -1,80 +1,222 @@
 #!/bin/bash
-# bench/run.sh BUILD_DIR
-# Measures what a user waits for and what the single file costs, on the
-# release launcher in BUILD_DIR and on a launcher carrying a 64 MiB package:
-#   - launcher bytes beyond its three payloads (plain and stripped)
-#   - "extract FILE" of the demo package and of the 64 MiB package
-#   - graphical launch until the wizard window is visible (under Xvfb)
-# Prints medians; bench/RESULTS.md keeps the recorded ones. Not a test: no
-# pass or fail, numbers depend on the machine.
+# bench/run.sh [BUILD_DIR]   (default: build, configured and built if needed)
+# The one benchmark command: installs the tools it needs (hyperfine, time,
+# makeself), builds the release launcher and launchers carrying 4, 64 and
+# 512 MiB packages, measures them against their anchors in the same run, and
+# writes bench/RESULTS.md. Other bench/*.sh scripts that print Markdown
+# sections (bench/install_page*.sh) are run last and appended.
+# Not a test: no pass or fail; the numbers depend on the machine and its load.
 set -eu
-build=$(cd "${1:?usage: bench/run.sh BUILD_DIR}" && pwd)
 here=$(cd "$(dirname "$0")/.." && pwd)
-work=$(mktemp -d)
+build=${1:-$here/build}
+results=$here/bench/RESULTS.md
+runs_small=${QOR_BENCH_RUNS:-15}
+sizes=${QOR_BENCH_SIZES:-4 64 512} # MiB
+
+need=""
+for tool in hyperfine:hyperfine /usr/bin/time:time makeself:makeself Xvfb:xvfb xdotool:xdotool xlogo:x11-apps; do
+  command -v "${tool%%:*}" >/dev/null || need="$need ${tool#*:}"
+done
+if [ -n "$need" ]; then
+  if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
+  $sudo apt-get install -y -qq --no-install-recommends $need >/dev/null
+fi
+
+[ -f "$build/CMakeCache.txt" ] || cmake -S "$here" -B "$build" >/dev/null
+cmake --build "$build" -j "$(nproc)" >/dev/null
+seal=$(find "$build" -name qor-seal -type f -perm -u+x | head -n 1)
+
+work=$(mktemp -d /tmp/qor-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
+unset DISPLAY
+out=$work/report.md
 
+# hyperfine CSV -> "median min max" in ms, one line per command.
+figures() { awk -F, 'NR > 1 { printf "%.2f %.2f %.2f\n", $4 * 1000, $7 * 1000, $8 * 1000 }' "$1"; }
 median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
-now() { date +%s.%N; }
-elapsed_ms() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f\n", (b - a) * 1000 }'; }
-
-payload_bytes() {
-  local launcher=$1 total=0
-  for symbol in qorlicensetext_size qornativeinstaller_size qoruiinstaller_size; do
-    # The size symbol sits right behind its payload: its address minus the
-    # payload's address is the payload length.
-    local data=${symbol%_size}
-    local start end
-    start=$(nm "$launcher" | awk -v s="$data" '$3 == s { print $1 }')
-    end=$(nm "$launcher" | awk -v s="$symbol" '$3 == s { print $1 }')
-    total=$((total + 0x$end - 0x$start + 4))
-  done
-  echo "$total"
-}
-
-launcher=$build/qor-setup
-stripped=$work/qor-setup.stripped
-strip -o "$stripped" "$launcher"
-payload=$(payload_bytes "$launcher")
-echo "launcher size: $(stat -c %s "$launcher") bytes, payloads with size words: $payload bytes"
-echo "launcher beyond payloads: $(( $(stat -c %s "$launcher") - payload )) bytes, stripped: $(( $(stat -c %s "$stripped") - payload )) bytes"
-
-bench_extract() {
-  local launcher=$1 runs=$2 t0 t1
-  for _ in $(seq "$runs"); do
-    rm -f "$work/out.pkg"
-    t0=$(now)
-    env -u DISPLAY "$launcher" extract "$work/out.pkg" >/dev/null
-    t1=$(now)
-    elapsed_ms "$t0" "$t1"
+peak_rss_kib() { # COMMAND...: median of 5 runs of /usr/bin/time's maximum resident set size
+  for _ in 1 2 3 4 5; do
+    /usr/bin/time -v -o "$work/time.txt" "$@" >/dev/null 2>&1 </dev/null || true
+    awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt"
   done | median
 }
-echo "extract demo package: $(bench_extract "$launcher" 21) ms (median of 21)"
+payload_bytes() { # LAUNCHER: the three payloads with their size words
+  local start end
+  start=$(nm "$1" | awk '$3 == "qorlicensetext" { print $1 }')
+  end=$(nm "$1" | awk '$3 == "qoruiinstaller_size" { print $1 }')
+  echo $((0x$end + 4 - 0x$start))
+}
+launcher_for() { # MIB: a launcher carrying a package of MIB MiB of random bytes
+  head -c $(($1 << 20)) /dev/urandom >"$work/pkg-$1"
+  cmake -S "$here" -B "$work/build-$1" -DQOR_BUILD_WIZARD=OFF -DBUILD_TESTING=OFF \
+    -DQOR_WIZARD_PROGRAM=/bin/true -DQOR_NATIVE_PACKAGE="$work/pkg-$1" \
+    -DQOR_PACKAGE_FILE_NAME="qor-bench-$1.rpm" >/dev/null
+  cmake --build "$work/build-$1" --target qor-setup >/dev/null
+}
 
-# A launcher whose package is 64 MiB of random bytes.
-head -c $((64 << 20)) /dev/urandom >"$work/big.pkg"
-cmake -S "$here" -B "$work/big" -DQOR_BUILD_WIZARD=OFF -DBUILD_TESTING=OFF \
-  -DQOR_WIZARD_PROGRAM=/bin/true -DQOR_NATIVE_PACKAGE="$work/big.pkg" \
-  -DQOR_PACKAGE_FILE_NAME=qor-bench-big.rpm >/dev/null
-cmake --build "$work/big" --target qor-setup >/dev/null
-echo "extract 64 MiB package: $(bench_extract "$work/big/qor-setup" 9) ms (median of 9)"
+{
+  echo "# Recorded benchmark results"
+  echo
+  echo "Written by \`bench/run.sh\` on $(date -u +%Y-%m-%d). Machine: $(nproc) cores" \
+    "($(awk -F': *' '/model name/ { print $2; exit }' /proc/cpuinfo)), $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)" \
+    "memory, /tmp on $(df -T /tmp | awk 'NR == 2 { print $2 }'), Linux $(uname -r), load average $(cut -d' ' -f1 /proc/loadavg) at the start."
+  echo "Times are wall-clock medians with the spread (min–max) over the runs; each ratio"
+  echo "divides by the anchor's median measured in the same run, page cache warm."
+  echo
+  echo "## Extraction (launcher)"
+  echo
+  echo "\`qor-setup extract FILE\` (every byte checked against its CRC-32C on the way) against"
+  echo "\`cp\` of the same package file and against makeself 2.4.5 \`--nocomp\` archives of it"
+  echo "extracted with \`--noexec --target\`, without (\`--nomd5 --nocrc\`) and with its default"
+  echo "CRC and MD5 checks. Peak RSS: median of 5 runs of \`/usr/bin/time -v\`."
+  echo
+  echo "| package | command | median ms | spread ms | × cp | peak RSS KiB |"
+  echo "|---|---|---|---|---|---|"
+} >"$out"
 
-# Graphical launch: from start until the wizard's window is mapped.
-if [ -x "$build/qor-wizard" ] && command -v xdotool >/dev/null; then
+declare -A per_mib rss
+for mib in $sizes; do
+  case $mib in 4) runs=$runs_small ;; 64) runs=10 ;; *) runs=5 ;; esac
+  launcher_for "$mib"
+  launcher=$work/build-$mib/qor-setup
+  mkdir -p "$work/ms-$mib"
+  ln "$work/pkg-$mib" "$work/ms-$mib/pkg"
+  makeself --nocomp --nomd5 --nocrc --quiet "$work/ms-$mib" "$work/plain-$mib.run" bench true >/dev/null
+  makeself --nocomp --quiet "$work/ms-$mib" "$work/checked-$mib.run" bench true >/dev/null
+  target=$work/out
+  hyperfine -N --style none --warmup 1 --runs "$runs" --export-csv "$work/x-$mib.csv" \
+    --prepare "rm -rf $target" \
+    "cp $work/pkg-$mib $target" \
+    "$launcher extract $target" \
+    "$work/plain-$mib.run --quiet --noexec --nox11 --target $target" \
+    "$work/checked-$mib.run --quiet --noexec --nox11 --target $target" >/dev/null
+  rm -rf "$target"
+  "$launcher" extract "$target" >/dev/null && cmp -s "$target" "$work/pkg-$mib" || echo "extracted package differs" >&2
+  rm -rf "$target"
+  rss[cp]=$(peak_rss_kib cp "$work/pkg-$mib" "$target")
+  rss[qor]=$(peak_rss_kib "$launcher" extract "$target")
+  rss[plain]=$(peak_rss_kib "$work/plain-$mib.run" --quiet --noexec --nox11 --target "$target")
+  rss[checked]=$(peak_rss_kib "$work/checked-$mib.run" --quiet --noexec --nox11 --target "$target")
+  figures "$work/x-$mib.csv" | awk -v mib="$mib" -v r1="${rss[cp]}" -v r2="${rss[qor]}" -v r3="${rss[plain]}" \
+    -v r4="${rss[checked]}" '
+    BEGIN { split("cp|qor-setup extract|makeself, no checks|makeself, CRC + MD5", name, "|"); split(r1 " " r2 " " r3 " " r4, rss, " ") }
+    { if (NR == 1) anchor = $1
+      printf "| %d MiB | %s | %.1f | %.1f–%.1f | %.2f | %s |\n", mib, name[NR], $1, $2, $3, $1 / anchor, rss[NR] }' >>"$out"
+  per_mib[$mib]=$(figures "$work/x-$mib.csv" | awk -v mib="$mib" 'NR <= 2 { printf "%s%.2f", NR == 1 ? "" : " ", $1 / mib }')
+  per_mib[$mib]="${per_mib[$mib]} ${rss[qor]}"
+  rm -rf "$work/build-$mib" "$work/ms-$mib" "$work/pkg-$mib" "$work"/*-"$mib".run
+done
+{
+  echo
+  echo "Growth, per MiB of package (cp ms, qor-setup ms, qor-setup peak RSS KiB):"
+  for mib in $sizes; do echo "${mib} MiB: ${per_mib[$mib]}"; done | paste -sd ';' | sed 's/;/; /g'
+  first=${sizes%% *} last=${sizes##* }
+  echo "${per_mib[$first]} ${per_mib[$last]}" | awk -v f="$first" -v l="$last" '{
+    printf "From %s to %s MiB the time per MiB of qor-setup changes by a factor %.2f (1.00: linear growth)", f, l, $5 / $2
+    printf " and its peak RSS by %.2f, while the package grows %d-fold.\n", $6 / $3, l / f }'
+} >>"$out"
+
+# Start to the licence prompt: a whole run that refuses the licence.
+launcher=$build/qor-setup
+mkdir -p "$work/ms-licence"
+cp "$build"/demo/*.rpm "$work/ms-licence/"
+makeself --nocomp --quiet --license "$here/demo/licence.txt" "$work/ms-licence" "$work/licence.run" bench true >/dev/null
+hyperfine --ignore-failure --style none --warmup 3 --runs "$runs_small" --export-csv "$work/licence.csv" \
+  "echo n | $work/licence.run --nox11" "echo n | $launcher" >/dev/null 2>&1
+{
+  echo
+  echo "## Start to the licence prompt (launcher)"
+  echo
+  echo "A whole run that shows the demo licence and reads \"n\" from a pipe (both through \`sh -c\`)."
+  echo
+  echo "| command | median ms | spread ms | × makeself |"
+  echo "|---|---|---|---|"
+  figures "$work/licence.csv" | awk 'BEGIN { split("makeself --license|qor-setup", name, "|") }
+    { if (NR == 1) anchor = $1; printf "| %s | %.1f | %.1f–%.1f | %.2f |\n", name[NR], $1, $2, $3, $1 / anchor }'
+} >>"$out"
+
+# Launcher bytes beyond the payloads, against makeself's header around the same three files.
+payloads=$(payload_bytes "$launcher") # the stripped copy has no symbols left
+bytes_beyond() { echo $(($(stat -c %s "$1") - payloads)); }
+strip -o "$work/stripped" "$launcher" && "$seal" "$work/stripped"
+cp "$build/qor-wizard" "$here/demo/licence.txt" "$work/ms-licence/"
+makeself --nocomp --quiet --license "$here/demo/licence.txt" "$work/ms-licence" "$work/three.run" bench true >/dev/null
+ms_beyond=$(($(stat -c %s "$work/three.run") - $(cat "$work/ms-licence"/* | wc -c)))
+i686="not available (no cmake/i686.cmake in this tree)"
+if [ -f "$here/cmake/i686.cmake" ]; then
+  if cmake -S "$here" -B "$work/build-i686" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/i686.cmake" -DBUILD_TESTING=OFF \
+       -DQOR_BUILD_WIZARD=OFF -DQOR_WIZARD_PROGRAM="$build/qor-wizard" >/dev/null 2>&1 \
+     && cmake --build "$work/build-i686" --target qor-setup >/dev/null 2>&1; then
+    i686="$(($(stat -c %s "$work/build-i686/qor-setup") - $(payload_bytes "$work/build-i686/qor-setup"))) bytes as built"
+  else
+    i686="not available (the i686 build failed)"
+  fi
+fi
+{
+  echo
+  echo "## Launcher bytes beyond the payloads (launcher)"
+  echo
+  echo "| file | bytes beyond the payloads | × makeself |"
+  echo "|---|---|---|"
+  echo "| makeself 2.4.5 \`--nocomp --license\` around the same licence, package and wizard | $ms_beyond | 1.00 |"
+  for f in "$launcher" "$work/stripped"; do
+    b=$(bytes_beyond "$f")
+    echo "| qor-setup x86_64$([ "$f" = "$launcher" ] && echo ", as built" || echo ", stripped and sealed") | $b | $(awk -v a="$b" -v m="$ms_beyond" 'BEGIN { printf "%.2f", a / m }') |"
+  done
+  echo "| qor-setup i686 | $i686 | |"
+  echo
+  echo "These do not grow with the payloads: the payloads are joined in as they are."
+} >>"$out"
+
+# The wizard: from starting the launcher (no arguments, on a display) until the
+# wizard's window is mapped, against xlogo, the smallest X client at hand.
+if [ -x "$build/qor-wizard" ]; then
   "$here/tests/run-under-xvfb.sh" bash -c '
-    launcher=$1 runs=$2
-    for _ in $(seq "$runs"); do
-      t0=$(date +%s.%N)
-      PATH=/usr/sbin:/usr/bin:/sbin:/bin "$launcher" </dev/null >/dev/null 2>&1 &
+    launcher=$1 runs=$2 work=$3
+    window_after() { # TITLE COMMAND...: ms from start until a window so named is visible, then closes it
+      local title=$1 t0 t1 w pid
+      shift
+      t0=$(date +%s%N)
+      /usr/bin/time -v -o "$work/rss.txt" "$@" </dev/null >/dev/null 2>&1 &
       pid=$!
-      # Polled every 10 ms: xdotool --sync itself waits in half seconds.
       w=
       while [ -z "$w" ]; do
-        w=$(xdotool search --onlyvisible --name "Setup\$" 2>/dev/null | head -n 1)
-        [ -n "$w" ] || sleep 0.01
+        w=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | head -n 1)
+        [ -n "$w" ] || sleep 0.005
       done
-      t1=$(date +%s.%N)
-      awk -v a="$t0" -v b="$t1" "BEGIN { printf \"%.1f\\n\", (b - a) * 1000 }"
-      xdotool windowfocus --sync "$w" key Escape
-      wait $pid
-    done' bench "$launcher" 7 | median | sed 's/^/graphical launch to window: /; s/$/ ms (median of 7)/'
+      t1=$(date +%s%N)
+      if [ "$title" = xlogo ]; then xdotool windowkill "$w"; else xdotool windowfocus --sync "$w" key Escape; fi
+      wait $pid || true
+      echo "$(( (t1 - t0) / 1000 )) $(awk -F": " "/Maximum resident set size/ { print \$2 }" "$work/rss.txt")"
+    }
+    for _ in $(seq "$runs"); do
+      echo "xlogo $(window_after "^xlogo\$" xlogo)"
+      echo "wizard $(window_after "Setup\$" env PATH=/usr/sbin:/usr/bin:/sbin:/bin "$launcher")"
+    done' bench "$launcher" 9 "$work" >"$work/window.txt"
+  {
+    echo
+    echo "## Wizard start to its first window (launcher)"
+    echo
+    echo "From starting \`qor-setup\` without arguments under Xvfb (no window manager, no product"
+    echo "installed) until the wizard's window is mapped and visible, polled every 5 ms; peak RSS of"
+    echo "the launcher and the wizard it waits for. Anchor: \`xlogo\` started the same way."
+    echo
+    echo "| program | median ms | spread ms | × xlogo | peak RSS KiB |"
+    echo "|---|---|---|---|---|"
+    for who in xlogo wizard; do
+      awk -v w="$who" '$1 == w { print $2 / 1000 }' "$work/window.txt" | sort -n | awk -v w="$who" '
+        { a[NR] = $1 } END { printf "%s %.1f %.1f %.1f\n", w, a[int((NR + 1) / 2)], a[1], a[NR] }'
+      awk -v w="$who" '$1 == w { print $3 }' "$work/window.txt" | median
+    done | paste - - | awk '{ if (NR == 1) anchor = $2
+      printf "| %s | %.1f | %.1f–%.1f | %.2f | %s |\n", $1 == "wizard" ? "qor-setup → wizard" : "xlogo", $2, $3, $4, $2 / anchor, $5 }'
+    echo
+    echo "Neither depends on the package size: the wizard reads only the licence."
+  } >>"$out"
 fi
+
+for script in "$here"/bench/install_page*.sh; do
+  [ -x "$script" ] || continue
+  { echo; "$script" "$build"; } >>"$out"
+done
+mv "$out" "$results"
+cat "$results"
