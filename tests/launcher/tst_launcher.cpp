@@ -440,8 +440,8 @@ private slots:
     }
 
     // A copy of the launcher cut short at, or with one byte flipped at, a place
-    // named by WHERE: the launcher's own bytes, a payload, a size word or the
-    // file's last byte. %N is the damaged file's size and %M the intact one's.
+    // named by WHERE: the launcher's own code or data, a payload, a size word
+    // or the file's last byte. %N is the damaged file's size and %M the intact one's.
     void damagedFile_data()
     {
         QTest::addColumn<QByteArray>("how");
@@ -467,7 +467,9 @@ private slots:
         row("cut inside the package", "cut", "package", false, cut, 74);
         row("cut inside the wizard", "cut", "wizard", true, cut, 74);
         row("one byte short", "cut", "last", false, cut, 74);
-        row("flip in the code", "flip", "code", false, damaged("launcher code"), 74);
+        // A flip in code that runs before the check may end the launcher
+        // before it can say anything; one in its data never gets that far.
+        row("flip in the launcher's data", "flip", "help text", false, damaged("launcher code"), 74);
         row("flip in a size word", "flip", "size word", true, damaged("launcher code"), 74);
         row("flip in the last byte", "flip", "last", true, damaged("launcher code"), 74);
         row("flip in the licence", "flip", "licence", false, damaged("license text"), 74);
@@ -488,7 +490,7 @@ private slots:
         const int packageAt = file.indexOf(package, licenceAt);
         const int wizardAt = file.indexOf(bytes(env("QOR_TEST_WIZARD")), packageAt);
         QVERIFY(licenceAt > 0 && packageAt > licenceAt && wizardAt > packageAt);
-        const QMap<QByteArray, int> at{{"code", licenceAt / 2}, {"licence", licenceAt + licence.size() / 2},
+        const QMap<QByteArray, int> at{{"code", licenceAt / 2}, {"help text", file.indexOf("user agrees to the eula")}, {"licence", licenceAt + licence.size() / 2},
                                       {"size word", wizardAt - 2}, {"package", packageAt + package.size() / 2},
                                       {"wizard", wizardAt + 20}, {"last", file.size() - 1}};
         const QByteArray full = QByteArray::number(file.size());
