@@ -209,7 +209,11 @@ uint32_t crc32c_update(uint32_t crc, const unsigned char *data, size_t n)
 {
     crc = ~crc;
 #ifdef QOR_CRC32C_HARDWARE
-    static const Method method = fastest_method();
+    // Asked once; a plain variable, as a function-local static would bring in
+    // the C++ runtime's guard functions.
+    static int method = -1;
+    if (method < 0)
+        method = fastest_method();
     if (method == kFolding)
         crc = crc32c_folding(crc, data, n);
     else if (method == kInstruction)
