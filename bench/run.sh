@@ -31,11 +31,12 @@ trap 'rm -rf "$work"' EXIT
 unset DISPLAY
 out=$work/report.md
 
-# hyperfine CSV -> "median min max" in ms, one line per command.
-figures() { awk -F, 'NR > 1 { printf "%.2f %.2f %.2f\n", $4 * 1000, $7 * 1000, $8 * 1000 }' "$1"; }
+# hyperfine CSV -> "median min max cpu" in ms, one line per command; cpu is
+# the mean user + system time, which a loaded machine disturbs less.
+figures() { awk -F, 'NR > 1 { printf "%.2f %.2f %.2f %.2f\n", $4 * 1000, $7 * 1000, $8 * 1000, ($5 + $6) * 1000 }' "$1"; }
 median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
-peak_rss_kib() { # COMMAND...: median of 5 runs of /usr/bin/time's maximum resident set size
-  for _ in 1 2 3 4 5; do
+peak_rss_kib() { # COMMAND...: median of 3 runs of /usr/bin/time's maximum resident set size
+  for _ in 1 2 3; do
     /usr/bin/time -v -o "$work/time.txt" "$@" >/dev/null 2>&1 </dev/null || true
     awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt"
   done | median
@@ -45,6 +46,17 @@ payload_bytes() { # LAUNCHER: the three payloads with their size words
   start=$(nm "$1" | awk '$3 == "qorlicensetext" { print $1 }')
   end=$(nm "$1" | awk '$3 == "qoruiinstaller_size" { print $1 }')
   echo $((0x$end + 4 - 0x$start))
+}
+# A file just written sits in the page cache in small pieces, which makes
+# reading it slower than after it has once been read back from disk (as a
+# download is after a reboot): every input is written out, dropped from the
+# cache and read back, so that all commands start from the same state.
+settle() {
+  sync "$@"
+  for f in "$@"; do
+    dd if="$f" iflag=nocache count=0 status=none
+    cat "$f" >/dev/null
+  done
 }
 launcher_for() { # MIB: a launcher carrying a package of MIB MiB of random bytes
   head -c $(($1 << 20)) /dev/urandom >"$work/pkg-$1"
@@ -61,35 +73,43 @@ launcher_for() { # MIB: a launcher carrying a package of MIB MiB of random bytes
     "($(awk -F': *' '/model name/ { print $2; exit }' /proc/cpuinfo)), $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)" \
     "memory, /tmp on $(df -T /tmp | awk 'NR == 2 { print $2 }'), Linux $(uname -r), load average $(cut -d' ' -f1 /proc/loadavg) at the start."
   echo "Times are wall-clock medians with the spread (min–max) over the runs; each ratio"
-  echo "divides by the anchor's median measured in the same run, page cache warm."
+  echo "divides by the anchor's median measured in the same run, page cache warm (inputs read"
+  echo "back from disk once, as after a reboot)."
   echo
   echo "## Extraction (launcher)"
   echo
   echo "\`qor-setup extract FILE\` (every byte checked against its CRC-32C on the way) against"
   echo "\`cp\` of the same package file and against makeself 2.4.5 \`--nocomp\` archives of it"
   echo "extracted with \`--noexec --target\`, without (\`--nomd5 --nocrc\`) and with its default"
-  echo "CRC and MD5 checks. Peak RSS: median of 5 runs of \`/usr/bin/time -v\`."
+  echo "CRC and MD5 checks. CPU: mean user + system time (less disturbed by other load than"
+  echo "wall time). Peak RSS: median of 3 runs of \`/usr/bin/time -v\`."
   echo
-  echo "| package | command | median ms | spread ms | × cp | peak RSS KiB |"
-  echo "|---|---|---|---|---|---|"
+  echo "| package | command | median ms | spread ms | × cp | CPU ms | CPU × cp | peak RSS KiB |"
+  echo "|---|---|---|---|---|---|---|---|"
 } >"$out"
 
 declare -A per_mib rss
 for mib in $sizes; do
-  case $mib in 4) runs=$runs_small ;; 64) runs=10 ;; *) runs=5 ;; esac
+  case $mib in 4) runs=$runs_small mruns=5 ;; 64) runs=10 mruns=5 ;; *) runs=7 mruns=3 ;; esac
   launcher_for "$mib"
   launcher=$work/build-$mib/qor-setup
   mkdir -p "$work/ms-$mib"
   ln "$work/pkg-$mib" "$work/ms-$mib/pkg"
   makeself --nocomp --nomd5 --nocrc --quiet "$work/ms-$mib" "$work/plain-$mib.run" bench true >/dev/null
   makeself --nocomp --quiet "$work/ms-$mib" "$work/checked-$mib.run" bench true >/dev/null
+  settle "$work/pkg-$mib" "$launcher" "$work/plain-$mib.run" "$work/checked-$mib.run"
   target=$work/out
+  # Every run starts with the last one's output gone and written back, so
+  # that no run pays for writing back what an earlier one left dirty; cp and
+  # qor-setup close together in time, makeself after.
+  printf '#!/bin/sh\nrm -rf "%s"\nsync\n' "$target" >"$work/prepare"
+  chmod +x "$work/prepare"
   hyperfine -N --style none --warmup 1 --runs "$runs" --export-csv "$work/x-$mib.csv" \
-    --prepare "rm -rf $target" \
-    "cp $work/pkg-$mib $target" \
-    "$launcher extract $target" \
+    --prepare "$work/prepare" "cp $work/pkg-$mib $target" "$launcher extract $target" >/dev/null
+  hyperfine -N --style none --runs "$mruns" --export-csv "$work/m-$mib.csv" --prepare "$work/prepare" \
     "$work/plain-$mib.run --quiet --noexec --nox11 --target $target" \
     "$work/checked-$mib.run --quiet --noexec --nox11 --target $target" >/dev/null
+  tail -n +2 "$work/m-$mib.csv" >>"$work/x-$mib.csv"
   rm -rf "$target"
   "$launcher" extract "$target" >/dev/null && cmp -s "$target" "$work/pkg-$mib" || echo "extracted package differs" >&2
   rm -rf "$target"
@@ -100,8 +120,9 @@ for mib in $sizes; do
   figures "$work/x-$mib.csv" | awk -v mib="$mib" -v r1="${rss[cp]}" -v r2="${rss[qor]}" -v r3="${rss[plain]}" \
     -v r4="${rss[checked]}" '
     BEGIN { split("cp|qor-setup extract|makeself, no checks|makeself, CRC + MD5", name, "|"); split(r1 " " r2 " " r3 " " r4, rss, " ") }
-    { if (NR == 1) anchor = $1
-      printf "| %d MiB | %s | %.1f | %.1f–%.1f | %.2f | %s |\n", mib, name[NR], $1, $2, $3, $1 / anchor, rss[NR] }' >>"$out"
+    { if (NR == 1) { anchor = $1; cpu = $4 }
+      printf "| %d MiB | %s | %.1f | %.1f–%.1f | %.2f | %.1f | %.2f | %s |\n", mib, name[NR], $1, $2, $3, $1 / anchor,
+        $4, $4 / cpu, rss[NR] }' >>"$out"
   per_mib[$mib]=$(figures "$work/x-$mib.csv" | awk -v mib="$mib" 'NR <= 2 { printf "%s%.2f", NR == 1 ? "" : " ", $1 / mib }')
   per_mib[$mib]="${per_mib[$mib]} ${rss[qor]}"
   rm -rf "$work/build-$mib" "$work/ms-$mib" "$work/pkg-$mib" "$work"/*-"$mib".run

@@ -48,8 +48,9 @@ int self_fd = -1;
 
 // Three blocks of the checksum's stride: large enough that a system call
 // moves a good share of data, small enough to stay in the processor's cache
-// between reading, checking and writing.
-unsigned char buffer[3 * 64 * 1024];
+// between reading, checking and writing. Page-aligned, so that the kernel's
+// page-by-page copies each meet one page of it.
+alignas(4096) unsigned char buffer[3 * 64 * 1024];
 
 uint32_t stored_crc(const unsigned char *field)
 {
@@ -222,22 +223,22 @@ int open_payload_target(const char *path)
 // Writes the payload of E to its path, replacing what was there. On
 // kNotCreated nothing at the path has been changed; on kShortWrite (a full
 // disk shows at write, or only at close) and kDamaged the file has been
-// removed. errno tells why.
+// removed. errno tells why. An old file is cut to the payload's length only
+// after writing: ext4 flushes a file emptied by truncation when it is closed,
+// which would make every write-out wait for the disk.
 WriteOutcome write_payload(const Extraction &e)
 {
     int fd = open_payload_target(e.path);
     if (fd < 0)
         return kNotCreated;
-    if (ftruncate(fd, 0) != 0) {
-        int saved = errno;
-        close(fd);
-        errno = saved;
-        return kNotCreated;
-    }
     if (e.mode != kKeepMode)
         fchmod(fd, e.mode);
     WriteOutcome outcome = write_payload_to(fd, e);
     int error = errno;
+    if (outcome == kWritten && ftruncate(fd, static_cast<off_t>(payload_size(e.size_word))) != 0) {
+        outcome = kShortWrite;
+        error = errno;
+    }
     if (close(fd) != 0 && outcome == kWritten) {
         outcome = kShortWrite;
         error = errno;
