@@ -132,9 +132,13 @@ done
   echo "Growth, per MiB of package (cp ms, qor-setup ms, qor-setup peak RSS KiB):"
   for mib in $sizes; do echo "${mib} MiB: ${per_mib[$mib]}"; done | paste -sd ';' | sed 's/;/; /g'
   first=${sizes%% *} last=${sizes##* }
-  echo "${per_mib[$first]} ${per_mib[$last]}" | awk -v f="$first" -v l="$last" '{
-    printf "From %s to %s MiB the time per MiB of qor-setup changes by a factor %.2f (1.00: linear growth)", f, l, $5 / $2
-    printf " and its peak RSS by %.2f, while the package grows %d-fold.\n", $6 / $3, l / f }'
+  # per_mib holds ms per MiB; back to ms for the slope between the ends.
+  middle=$(echo $sizes | awk '{ print NF == 3 ? $2 : "" }')
+  echo "${per_mib[$first]} ${per_mib[$last]} ${middle:+${per_mib[$middle]}}" | awk -v f="$first" -v l="$last" -v m="$middle" '{
+    cp = ($4 * l - $1 * f) / (l - f); qor = ($5 * l - $2 * f) / (l - f)
+    printf "From %s to %s MiB each further MiB costs cp %.2f ms and qor-setup %.2f ms (%.2f times as much)", f, l, cp, qor, qor / cp
+    if (m != "") printf "; at %s MiB qor-setup lies %+.0f%% off the straight line through the ends", m, 100 * ($8 * m / ($2 * f + qor * (m - f)) - 1)
+    printf ". qor-setup'"'"'s peak RSS changes by a factor %.2f while the package grows %d-fold.\n", $6 / $3, l / f }'
 } >>"$out"
 
 # Start to the licence prompt: a whole run that refuses the licence.
@@ -239,5 +243,7 @@ for script in "$here"/bench/install_page*.sh; do
   [ -x "$script" ] || continue
   { echo; "$script" "$build"; } >>"$out"
 done
+echo >>"$out"
+echo "Load average at the end: $(cut -d' ' -f1 /proc/loadavg)." >>"$out"
 mv "$out" "$results"
 cat "$results"
