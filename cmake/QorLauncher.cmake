@@ -3,6 +3,7 @@
 #     LICENSE file PACKAGE file WIZARD file   the three payloads
 #     [DEPENDS target...]         targets that produce payload files
 #     [COMPILE_OPTIONS opt...]    extra options, e.g. sanitizers
+#     [STATIC]                    linked statically against musl (the release form)
 #     [OUTPUT_DIRECTORY dir])
 #
 # Builds one launcher executable with its payloads joined in. The release
@@ -18,7 +19,7 @@ function(qor_add_seal_tool)
 endfunction()
 
 function(qor_add_launcher target)
-  cmake_parse_arguments(L "" "PACKAGE_FILE_NAME;LICENSE;PACKAGE;WIZARD;OUTPUT_DIRECTORY"
+  cmake_parse_arguments(L "STATIC" "PACKAGE_FILE_NAME;LICENSE;PACKAGE;WIZARD;OUTPUT_DIRECTORY"
                         "DEPENDS;COMPILE_OPTIONS" ${ARGN})
   qor_check_package_file_name("PACKAGE_FILE_NAME of ${target}" "${L_PACKAGE_FILE_NAME}")
   foreach(input LICENSE PACKAGE WIZARD)
@@ -61,6 +62,9 @@ function(qor_add_launcher target)
   if(L_COMPILE_OPTIONS)
     target_compile_options(${target} PRIVATE ${L_COMPILE_OPTIONS})
     target_link_options(${target} PRIVATE ${L_COMPILE_OPTIONS})
+  endif()
+  if(L_STATIC)
+    qor_link_static_libc(${target})
   endif()
   if(L_OUTPUT_DIRECTORY)
     set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${L_OUTPUT_DIRECTORY}")

@@ -62,13 +62,10 @@ configure && "$cmake" --build "$build" >"$work/build.log" 2>&1 || fail "configur
 le32() { local n=$1; printf "\\$(printf %03o $((n & 255)))\\$(printf %03o $((n >> 8 & 255)))\\$(printf %03o $((n >> 16 & 255)))\\$(printf %03o $((n >> 24 & 255)))"; }
 check_layout() {
   { for f in licence.txt package.bin wizard; do cat "$work/in/$f"; le32 "$(stat -c %s "$work/in/$f")"; done; } >"$work/expected"
-  # The payload section holds nothing else, but cut it out by symbol all the same.
-  local start end base
-  start=$(nm "$launcher" | awk '$3 == "qorlicensetext" { print $1 }')
-  end=$(nm "$launcher" | awk '$3 == "qoruiinstaller_size" { print $1 }')
-  base=$(readelf -SW "$launcher" | awk '$2 == ".qorpayload" { print $4 }')
-  objcopy -O binary --only-section=.qorpayload "$launcher" "$work/rodata"
-  tail -c +$((0x$start - 0x$base + 1)) "$work/rodata" | head -c $((0x$end + 4 - 0x$start)) >"$work/section"
+  # The release launcher is stripped: find the payloads by the licence's first line.
+  local start
+  start=$(grep -obaF -m 1 "$(head -n 1 "$work/in/licence.txt")" "$launcher" | head -n 1 | cut -d: -f1)
+  tail -c +$((${start:-0} + 1)) "$launcher" | head -c "$(stat -c %s "$work/expected")" >"$work/section"
   if cmp -s "$work/expected" "$work/section"; then pass "payload layout $1"; else fail "payload layout $1"; fi
 }
 

@@ -520,8 +520,10 @@ private slots:
         int status;
         QByteArray out = run(launcher, {}, {}, {"DISPLAY=:99"}, &status, {"prlimit", "--nofile=5:5"});
         QVERIFY2(err.isEmpty(), err.constData());
-        COMPARE_OUTPUT(out, extracted() + "\n ERROR : cannot start the ui installer " + wizardPath
-                          + " :24 (Too many open files)\n");
+        // The reason in brackets is the C library's text: glibc and musl word it differently.
+        const int reason = out.lastIndexOf(" (");
+        QVERIFY2(reason > 0 && out.endsWith(")\n"), out.constData());
+        COMPARE_OUTPUT(out.left(reason), extracted() + "\n ERROR : cannot start the ui installer " + wizardPath + " :24");
         QCOMPARE(status, 24);
         QVERIFY(!exists(t + "/wizard-saw/package"));
     }
