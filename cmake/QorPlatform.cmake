@@ -13,7 +13,8 @@ endif()
 macro(qor_find_qt)
   find_package(Qt5 5.6 QUIET COMPONENTS ${ARGN})
   if(NOT Qt5_FOUND)
-    message(FATAL_ERROR "Qt 5 (${ARGN}) for ${CMAKE_LIBRARY_ARCHITECTURE} not found: install the "
+    string(REPLACE ";" " " qor_qt_components "${ARGN}")
+    message(FATAL_ERROR "Qt 5 (${qor_qt_components}) for ${CMAKE_LIBRARY_ARCHITECTURE} not found: install the "
                         "Debian package qtbase5-dev${QOR_DEB_ARCH}, or set QOR_BUILD_WIZARD=OFF")
   endif()
 endmacro()

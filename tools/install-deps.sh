@@ -5,7 +5,9 @@ set -eu
 packages="cmake make g++ pkg-config
   qtbase5-dev qttranslations5-l10n libxcb1-dev
   rpm dpkg gdebi-core pkexec polkitd dbus-daemon util-linux packagekit packagekit-tools
-  xvfb xauth xdotool x11-utils x11-apps imagemagick poppler-utils fonts-dejavu-core strace"
+  xvfb xauth xdotool x11-utils x11-apps imagemagick poppler-utils fonts-dejavu-core strace
+  musl-dev g++-i686-linux-gnu musl-dev:i386 qtbase5-dev:i386 libxcb1-dev:i386
+  mmdebstrap qemu-user-static"
 
 missing=""
 for p in $packages; do
@@ -16,6 +18,8 @@ done
 echo "Installing Debian packages:$missing"
 if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
+# The i686 build takes the i386 Qt and musl (multiarch).
+dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
 $sudo apt-get update -qq
 # shellcheck disable=SC2086
-$sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+$sudo apt-get install -y -qq --no-install-recommends --no-remove $missing >/dev/null
