@@ -160,7 +160,7 @@ root_dir() {
   echo "$dir/root"
 }
 
-failures=0
+failures=0 missing_roots=
 while IFS='|' read -r root build command status outcome; do
   root=$(trim "$root") build=$(trim "$build") command=$(trim "$command")
   status=$(trim "$status") outcome=$(trim "$outcome")
@@ -172,7 +172,9 @@ while IFS='|' read -r root build command status outcome; do
     echo "SKIP: $root $build '$command': the wizard's package tool cannot run under qemu-i386"
     continue
   fi
-  rootdir=$(root_dir "$root") || { echo "FAIL: no $root root"; failures=$((failures + 1)); continue; }
+  case " $missing_roots " in *" $root "*) echo "FAIL: no $root root"; failures=$((failures + 1)); continue ;; esac
+  rootdir=$(root_dir "$root") || {
+    echo "FAIL: no $root root"; failures=$((failures + 1)); missing_roots="$missing_roots $root"; continue; }
   launcher_var=launcher_$build
   launcher=${!launcher_var}
   # What the same launcher prints on the build machine (the i686 one under
