@@ -120,7 +120,7 @@ root_dir() {
   ) 9>"$cache/lock" && echo "$dir/root"
 }
 
-failures=0
+failures=0 no_roots=
 while IFS='|' read -r root build command status outcome; do
   set -- $root $build; root=${1:-} build=${2:-}
   command=$(echo $command) status=$(echo $status) outcome=$(echo $outcome)
@@ -132,9 +132,11 @@ while IFS='|' read -r root build command status outcome; do
     echo "SKIP: $root $build '$command': the wizard's package tool cannot run under qemu-i386"
     continue
   fi
+  case " $no_roots " in *" $root "*) echo "FAIL: no $root root"; failures=$((failures + 1)); continue ;; esac
+  rootdir=$(root_dir "$root") || { echo "FAIL: no $root root"; failures=$((failures + 1)); no_roots+=" $root"; continue; }
   launcher=launcher_$build
   SECONDS=0
-  result=$(rootdir=$(root_dir "$root") && cd "$work" && in_userns unshare --pid --net --fork --mount-proc \
+  result=$(cd "$work" && in_userns unshare --pid --net --fork --mount-proc \
     "$xvfb_run" "$self" --inside "$rootdir" "${!launcher}" "$demo_rpm" "$command" "$outcome" 2>&1)
   if echo "$result" | grep -qx "verdict: exit status $status ok"; then
     echo "ok: $root $build '$command' ($SECONDS s)"
