@@ -18,7 +18,7 @@ bullseye-amd64  | x86_64 | accepteula                         | 0      | install
 bookworm-i386   | i686   | help                               | 0      | says 3. accepteula extract <filename>
 bookworm-i386   | i686   | extract /root/qor.rpm              | 0      | extracted
 bookworm-i386   | i686   | accepteula                         | 0      | installed
-bookworm-i386   | i686   | (desktop) Escape                   | 0      | cancelled
+bookworm-i386   | i686   | (desktop) Escape                   | 3      | cancelled
 bookworm-i386   | i686   | (desktop) Return Tab space Return  | 0      | installed
 '
 # suite, architecture and packages of each root
@@ -52,13 +52,14 @@ if [ "${1:-}" = --inside ]; then # ROOTDIR LAUNCHER DEMO_RPM COMMAND OUTCOME
     in_root sh -c 'cd /root && exec ./qor-setup "$@"' qor-setup $command </dev/null >out 2>err
   fi
   status=$? verdict=
-  finished=$(printf '\nInstallation Finished\n\n\n' | cmp -s - <(tail -c 25 out) && echo yes)
+  ends() { printf '\n%s\n\n\n' "$1" | cmp -s - <(tail -c $((${#1} + 4)) out); }
   case $outcome in
   says*) grep -qF "${outcome#says }" out && verdict=ok ;;
   extracted) cmp -s "$r/root/qor.rpm" "$demo_rpm" && verdict=ok ;;
   installed) in_root rpm -q qor >/dev/null && [ "$(in_root qor-cli -v | tail -n 1)" = 3.1.1.1912102 ] &&
-    [ -n "$finished" ] && { [ -z "$desktop" ] || grep -q 'Installation Finished' "$log"; } && verdict=ok ;;
-  cancelled) ! in_root rpm -q qor >/dev/null && [ -z "$(ls "$r/tmp" | grep qor)" ] && [ -n "$finished" ] && verdict=ok ;;
+    ends 'Installation Finished' && { [ -z "$desktop" ] || grep -q 'Installation Finished' "$log"; } && verdict=ok ;;
+  cancelled) ! in_root rpm -q qor >/dev/null && [ -z "$(ls "$r/tmp" | grep qor)" ] &&
+    ends 'Installation cancelled: nothing was installed.' && verdict=ok ;;
   esac
   echo "output:"; cat out; echo "standard error:"; cat err
   echo "verdict: exit status $status $verdict"
