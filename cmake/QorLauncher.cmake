@@ -10,12 +10,23 @@
 # build is one call; tests make more launchers with other payloads and
 # package file names, so that runs in parallel never share /tmp files.
 # qor-seal records the checksums in a linked launcher; one tool serves all.
+# It runs on the build machine, also when the launcher is built for another
+# architecture (cmake/i686.cmake), so the build machine's compiler makes it.
 function(qor_add_seal_tool)
-  if(NOT TARGET qor-seal)
-    add_executable(qor-seal "${PROJECT_SOURCE_DIR}/launcher/payload/qor_seal.cpp"
-                            "${PROJECT_SOURCE_DIR}/launcher/crc32c_t.cpp")
-    target_include_directories(qor-seal PRIVATE "${PROJECT_SOURCE_DIR}/launcher")
+  if(TARGET qor-seal-tool)
+    return()
   endif()
+  find_program(QOR_BUILD_MACHINE_CXX NAMES c++ g++)
+  if(NOT QOR_BUILD_MACHINE_CXX)
+    message(FATAL_ERROR "qor-seal: no C++ compiler for the build machine (c++): install the Debian package g++")
+  endif()
+  set(src "${PROJECT_SOURCE_DIR}/launcher")
+  add_custom_command(OUTPUT "${CMAKE_BINARY_DIR}/qor-seal"
+      COMMAND "${QOR_BUILD_MACHINE_CXX}" -std=c++17 -O2 -I "${src}" -o "${CMAKE_BINARY_DIR}/qor-seal"
+              "${src}/payload/qor_seal.cpp" "${src}/crc32c_t.cpp"
+      DEPENDS "${src}/payload/qor_seal.cpp" "${src}/crc32c_t.cpp" "${src}/crc32c_t.h"
+      VERBATIM)
+  add_custom_target(qor-seal-tool DEPENDS "${CMAKE_BINARY_DIR}/qor-seal")
 endfunction()
 
 function(qor_add_launcher target)
@@ -58,7 +69,8 @@ function(qor_add_launcher target)
   target_link_options(${target} PRIVATE "LINKER:-T,${layout}")
   set_target_properties(${target} PROPERTIES LINK_DEPENDS "${layout}")
   qor_add_seal_tool()
-  add_custom_command(TARGET ${target} POST_BUILD COMMAND qor-seal "$<TARGET_FILE:${target}>" VERBATIM)
+  add_dependencies(${target} qor-seal-tool)
+  add_custom_command(TARGET ${target} POST_BUILD COMMAND "${CMAKE_BINARY_DIR}/qor-seal" "$<TARGET_FILE:${target}>" VERBATIM)
   if(L_COMPILE_OPTIONS)
     target_compile_options(${target} PRIVATE ${L_COMPILE_OPTIONS})
     target_link_options(${target} PRIVATE ${L_COMPILE_OPTIONS})
