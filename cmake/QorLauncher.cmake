@@ -61,6 +61,7 @@ function(qor_add_launcher target)
       "${PROJECT_SOURCE_DIR}/launcher/start_wizard_t.cpp"
       "${PROJECT_SOURCE_DIR}/launcher/payload_write_t.cpp"
       "${PROJECT_SOURCE_DIR}/launcher/crc32c_t.cpp"
+      "${PROJECT_SOURCE_DIR}/launcher/deb_outcome_t.cpp"
       "${gen}/payloads.S")
   target_include_directories(${target} PRIVATE "${gen}" "${PROJECT_SOURCE_DIR}/launcher")
   # The payloads last in the file; the checksums recorded once the file is

@@ -2,6 +2,7 @@
 // Plain libc: no heap, no exceptions; every message goes to standard output.
 #include "qorwiz_t.h"
 
+#include "deb_outcome_t.h"
 #include "payload_write_t.h"
 #include "qor_build_config.h"
 #include "run_guard_t.h"
@@ -35,6 +36,21 @@ const char *program_name = "qor-setup";
 // Messages shared by text mode and the graphical launch.
 const char kPackageNotCreated[] = "\n Failed in extracting Native installer to : %s,%d";
 const char kExtractionFailed[] = "\n ERROR : file extraction to %s :%d\n";
+
+// The end of a run that the user called off before anything was installed.
+const char kCancelled[] = "\nInstallation cancelled: nothing was installed.";
+// Its result, as a wait status: exit status 3, the same as the wizard's for a
+// setup closed before installing.
+const int kCancelledStatus = QOR_WIZARD_EXIT_CANCELLED << 8;
+
+// gdebi ends with status 0 also when the user answers its own question with
+// no: then the package is not installed. When the package cannot be
+// identified, gdebi's status stands.
+bool declined_by_gdebi(const char *package_file)
+{
+    DebIdentity identity;
+    return deb_identify(package_file, &identity) && !deb_installed(identity);
+}
 
 bool is_help_keyword(const char *arg)
 {
@@ -213,7 +229,8 @@ int cli_install(char *native_install_file)
 {
     char sapplication[kBufferSize];
     int length;
-    if (strstr(native_install_file, "ubuntu") != nullptr) {
+    const bool debian_package = strstr(native_install_file, "ubuntu") != nullptr;
+    if (debian_package) {
         struct stat st;
         if (stat("/usr/bin/gdebi", &st) != 0) {
             printf("\nMissing dependency: gdebi-core is not installed.\n");
@@ -246,6 +263,10 @@ int cli_install(char *native_install_file)
                    program_name);
             unlink(native_install_file);
         }
+    } else if (debian_package && declined_by_gdebi(native_install_file)) {
+        printf("%s", kCancelled);
+        unlink(native_install_file);
+        status = kCancelledStatus;
     } else {
         printf("\nInstallation Finished");
         unlink(native_install_file);
@@ -338,7 +359,8 @@ int cli_start_ui()
             printf("\nInstallation failed: the product was not installed; the setup window showed why.\n\n\n");
             return status;
         case QOR_WIZARD_EXIT_CANCELLED:
-            printf("\nInstallation cancelled: nothing was installed.\n\n\n");
+            printf("%s", kCancelled);
+            printf("\n\n\n");
             return status;
         case QOR_WIZARD_EXIT_NO_DISPLAY:
         case 126:

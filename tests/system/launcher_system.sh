@@ -55,7 +55,13 @@ if [ "${1:-}" = --inside ]; then
     [ -f "$package" ] || fail "package removed after a failed install"
     ;;
   gdebi)
-    # The first line answers the licence, the second gdebi's own question.
+    # The first line answers the licence, the second gdebi's own question:
+    # no, and gdebi ends with 0 having installed nothing.
+    printf 'y\nn\n' | env -u DISPLAY "$launcher" >out 2>err
+    expect_status $? 3 "gdebi declined"
+    expect_tail out $'\nInstallation cancelled: nothing was installed.\n\n\n' "gdebi declined"
+    dpkg-query -W qor >/dev/null 2>&1 && fail "qor installed although declined"
+    [ ! -e "$package" ] || fail "package left after gdebi was declined"
     printf 'y\ny\n' | env -u DISPLAY "$launcher" >out 2>err
     expect_status $? 0 "gdebi install"
     expect_head out "\n Extracting native installer to '$package'\n\n\n\n" "gdebi install"
