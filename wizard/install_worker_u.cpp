@@ -9,24 +9,34 @@
 #include <mutex>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 
 #include <unistd.h>
 
-// Counts the text buffers that no receiver is reading. Built on the
-// standard library's mutex so that ThreadSanitizer, which cannot look
-// inside the uninstrumented Qt library, sees every hand-back of a buffer.
+// The permit to change the run's output, which progress texts point into:
+// the worker holds it while it changes the text; a call queued behind the
+// receivers' slots gives it back on the GUI thread once they have run.
+// Built on the standard library's mutex so that ThreadSanitizer, which
+// cannot look inside the uninstrumented Qt library, sees every hand-back.
 class TextPermits
 {
 public:
-    explicit TextPermits(int count) : available(count) {}
-
     void acquire()
     {
         std::unique_lock<std::mutex> lock(mutex);
         freed.wait(lock, [this] { return available > 0; });
         --available;
+    }
+
+    bool tryAcquire()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (available == 0)
+            return false;
+        --available;
+        return true;
     }
 
     void release()
@@ -41,13 +51,12 @@ public:
 private:
     std::mutex mutex;
     std::condition_variable freed;
-    int available;
+    int available = 1;
 };
 
 InstallWorker::InstallWorker(QObject *parent)
     : QThread(parent),
-      nextText(0),
-      textPermits(new TextPermits(TextBuffers))
+      textPermits(new TextPermits)
 {
 }
 
@@ -62,18 +71,17 @@ InstallWorker::~InstallWorker()
     receive_thread_end(this);
 }
 
-// Runs on the worker's thread. The returned text stays untouched until every
-// queued slot that receives it has returned: the permit it holds comes back
-// only through a call that is queued behind those slots.
-const char *InstallWorker::handOut(const QByteArray &text)
+// Runs on the worker's thread, which holds the permit. The text stays
+// untouched until every queued slot that receives it has returned: the
+// permit comes back only through a call queued behind those slots, and
+// output is not changed without it.
+void InstallWorker::handOut(QByteArray &output, QByteArray &unsent)
 {
-    textPermits->acquire();
-    QByteArray &buffer = texts[nextText];
-    nextText = (nextText + 1) % TextBuffers;
-    // A copy of its own, not an implicitly shared one: nothing the worker
-    // later does to its output text may reach the bytes handed out.
-    buffer = QByteArray(text.constData(), text.size());
-    return buffer.constData();
+    output.append(unsent);
+    unsent.clear();
+    publish_text(output.constData());
+    emit dataRead(output.constData());
+    QMetaObject::invokeMethod(this, "returnTextPermit", Qt::QueuedConnection);
 }
 
 void InstallWorker::returnTextPermit()
@@ -131,14 +139,38 @@ void InstallWorker::run()
     }
 
     // Output is taken up to a NUL byte in each piece: the texts handed on
-    // are NUL-terminated.
+    // are NUL-terminated. Pieces that come faster than the page can show
+    // them are gathered in unsent and handed on together, at most once per
+    // ProgressInterval; the tool is never held up while the page reads. So
+    // output is copied once however many progress texts carry it.
     QByteArray output;
-    while (process.waitForReadyRead(-1)) {
-        output.append(process.readAllStandardOutput().constData());
-        const char *progress = handOut(output);
-        publish_text(progress);
-        emit dataRead(progress);
-        QMetaObject::invokeMethod(this, "returnTextPermit", Qt::QueuedConnection);
+    QByteArray unsent;
+    QElapsedTimer sinceProgress;
+    bool handedOut = false;
+    for (;;) {
+        int wait = -1;
+        if (!unsent.isEmpty()) {
+            const qint64 left = handedOut ? ProgressInterval - sinceProgress.elapsed() : 0;
+            // Due, but the page still reads the last text: look again soon.
+            wait = left > 0 ? int(left) : PermitPoll;
+        }
+        if (process.waitForReadyRead(wait))
+            unsent.append(process.readAllStandardOutput().constData());
+        else if (wait < 0 || process.state() != QProcess::Running)
+            break;
+        const bool due = !handedOut || sinceProgress.hasExpired(ProgressInterval);
+        if (!unsent.isEmpty() && due && textPermits->tryAcquire()) {
+            handOut(output, unsent);
+            sinceProgress.start();
+            handedOut = true;
+        }
+    }
+    // Everything read while the tool ran is shown; and output is the
+    // worker's again from here on.
+    textPermits->acquire();
+    if (!unsent.isEmpty()) {
+        handOut(output, unsent);
+        textPermits->acquire();
     }
     process.waitForFinished(-1);
     output.append(process.readAllStandardOutput().constData());

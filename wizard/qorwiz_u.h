@@ -157,7 +157,7 @@ protected:
     void run() override;
 
 private:
-    const char *handOut(const QByteArray &text);
+    void handOut(QByteArray &output, QByteArray &unsent);
     // Gives a text's permit back; called on the GUI thread, queued behind
     // the receivers' slots. Invoked by name, so that the call carries no
     // data across the threads.
@@ -167,14 +167,12 @@ private:
     QString application;
     QStringList arguments;
 
-    // A progress text crosses to the GUI thread as a bare pointer, so the
-    // worker keeps each one untouched until its receivers have run: one of
-    // two buffers, claimed by a permit that a queued call gives back after
-    // the receivers' queued slots. Memory stays at two copies, however many
-    // progress texts a run emits.
-    enum { TextBuffers = 2 };
-    QByteArray texts[TextBuffers];
-    int nextText;
+    // A progress text crosses to the GUI thread as a bare pointer into the
+    // run's output, so the worker changes that output only while it holds
+    // the one permit, which a queued call gives back after the receivers'
+    // queued slots. Progress texts follow at least ProgressInterval ms
+    // apart, gathering the pieces read meanwhile.
+    enum { ProgressInterval = 50, PermitPoll = 10 };
     std::unique_ptr<TextPermits> textPermits;
     // The text of finished(): written once, before the emission, and kept
     // for as long as the worker lives.
