@@ -4,6 +4,9 @@
 
 #include <memory>
 
+#include <QBasicTimer>
+#include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -124,7 +127,14 @@ private slots:
     void process_finished(int retcode, const char *str);
 
 private:
-    void appendParagraph(const QString &text);
+    void timerEvent(QTimerEvent *event) override;
+    int appendParagraph(const QString &text);
+    void queueOutput(const char *bytes, int size);
+    void feedView(int limit);
+    void showPendingOutput();
+    void trimOutput();
+    bool followsEnd() const;
+    void keepFollowing(bool following);
 
     QLabel *bottomLabel;
     QTextEdit *progressEdit;
@@ -133,6 +143,15 @@ private:
     // Bytes of the worker's progress text already in the view: each progress
     // text repeats all earlier output, and only the rest is shown.
     int workerTextShown;
+    // Where the worker's output starts in the view, -1 before it does;
+    // only what follows is trimmed when the view grows long.
+    int outputStart;
+    // Output not in the view yet, and whether output was dropped ahead of
+    // it (what the view shows of the output then goes).
+    QByteArray pendingOutput;
+    bool outputDropped;
+    QElapsedTimer lastRestart;
+    QBasicTimer viewFeeder;
     // The worker's own finished() has arrived; its thread is about to end.
     bool resultReceived;
 };

@@ -96,7 +96,7 @@ void TestInstallPage::showsInstallation_data()
     const QString trailer3 = QString::fromLatin1(failureTrailer(3, false, packagePath()));
     QTest::newRow("three pieces, success") << QByteArray("pieces")
         << QStringList{"one\n", "one\ntwo\n"}
-        << QStringLiteral("one\ntwo\nthree\nInstallation Succesful.") << QStringLiteral("Finished.")
+        << QStringLiteral("one\ntwo\nthree\n\nInstallation Succesful.") << QStringLiteral("Finished.")
         << QStringLiteral("install-success.png") << false;
     QTest::newRow("failure, text shown as it is") << QByteArray("latin1") << QStringList()
         << QStringLiteral("caf\u00e9 <b>x</b>\nFailed with error :3\ncaf\u00e9 <b>x</b>\n") + trailer3
@@ -173,7 +173,7 @@ void TestInstallPage::laterResultsDecide_data()
         << QStringLiteral("Failed with error :1\nreport 0\nInstallation Succesful.")
         << QStringLiteral("Finished.") << true;
     QTest::newRow("0 then 2") << QList<int>{0, 2}
-        << QStringLiteral("Installation Succesful.Failed with error :2\nreport 1")
+        << QStringLiteral("\nInstallation Succesful.Failed with error :2\nreport 1")
         << QStringLiteral("Failed.") << true;
 }
 
