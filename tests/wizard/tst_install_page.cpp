@@ -77,6 +77,7 @@ private slots:
     void showsInstallation();
     void laterResultsDecide_data();
     void laterResultsDecide();
+    void keepsTheEndOfLongOutput();
     void retryThreeTimesThenAbort();
     void wizardGoesWhileToolRuns();
 
@@ -204,6 +205,28 @@ void TestInstallPage::laterResultsDecide()
     tools.openGate(1);
     tools.openGate(2);
     QTRY_VERIFY_WITH_TIMEOUT(!page->isInstalling(), kPatienceMs);
+}
+
+// Far more output than the view keeps: the view shows its end, whole lines
+// without a gap, and the log has all of it.
+void TestInstallPage::keepsTheEndOfLongOutput()
+{
+    ToolSandbox tools;
+    qputenv("QOR_TOOL_MODE", "flood");
+    qorwiz wizard;
+    walkToInstallPage(wizard);
+    QTRY_COMPARE_WITH_TIMEOUT(installPage(wizard)->title(), QStringLiteral("Finished."), kPatienceMs);
+
+    QByteArray output;
+    for (int i = 0; i < 10000; ++i)
+        output += QStringLiteral("line %1 of a long output\n").arg(i, 5, 10, QLatin1Char('0')).toLatin1();
+    const QString success = QStringLiteral("\nInstallation Succesful.");
+    const QString view = TestInstallPage::view(wizard)->toPlainText();
+    QVERIFY(view.endsWith(success));
+    const QByteArray shown = view.chopped(success.size()).toLatin1();
+    QVERIFY2(shown.startsWith("line ") && output.endsWith(shown), shown.left(80).constData());
+    QVERIFY2(shown.size() >= 32 * 1024 && shown.size() <= 160 * 1024, QByteArray::number(shown.size()).constData());
+    QCOMPARE(ToolSandbox::readFile(tools.logPath()), output + "\nInstallation Finished");
 }
 
 // On an Ubuntu build the page asks dpkg-query first. This machine lacks
