@@ -1,0 +1,142 @@
+#!/bin/bash
+# bench/install_page.sh BUILD_DIR [SIZE_MB[/MB_PER_S]...]
+# The real wizard in BUILD_DIR, under Xvfb, walked to its install page while
+# a stand-in package tool writes SIZE_MB megabytes of rpm-like lines to its
+# standard output in 4 KiB pieces, as fast as it can or at MB_PER_S (a tool
+# that works while it writes). Default: 0 1 5 20 20/10.
+# Watched from outside (bench/window_probe.c), for each size:
+#   stall    the longest time the window answered no _NET_WM_PING, from the
+#            tool's start until the result is on the screen
+#   result   from the tool's end until the page title changes on the screen
+#   run      from the tool's start until then, and that time divided by the
+#            tool's own run time (the same output into a pipe that cat drains)
+#   memory   the wizard's VmHWM at the end, and above its VmHWM just before
+#            the tool started
+# Prints a Markdown section: medians of QOR_BENCH_RUNS runs (default 3).
+# Not a test: no pass or fail; the numbers depend on the machine and its load.
+set -eu
+
+if [ "${1:-}" = --inside ]; then
+  shift
+  wizard=$1 work=$2 runs=$3
+  shift 3
+  median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
+  since() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f\n", b - a }'; }
+  hwm_kb() { awk '/^VmHWM:/ { print $2 }' "/proc/$1/status"; }
+  wait_for() { # FILE SECONDS
+    local i
+    for i in $(seq $(($2 * 100))); do [ -s "$1" ] && return 0; sleep 0.01; done
+    return 1
+  }
+
+  one_run() { # OUTPUT_FILE RATE; prints: stall result run tool_in_wizard hwm_mb above_idle_mb
+    rm -rf "$work/run" "$work/home/.qor"
+    mkdir -p "$work/run"
+    QOR_BENCH_DIR=$work/run QOR_BENCH_OUTPUT=$1 QOR_BENCH_RATE=$2 PATH=$work/bin:/usr/bin:/bin HOME=$work/home \
+      "$wizard" </dev/null >/dev/null 2>&1 &
+    local pid=$! window
+    window=$(timeout 60 xdotool search --sync --onlyvisible --name 'Setup$' | head -n 1)
+    "$work/window_probe" "$window" 64 >"$work/run/probe" &
+    local probe=$!
+    xdotool windowfocus --sync "$window"
+    # Next on the welcome page, the agreement box, Next: the tool starts and
+    # waits for the go file.
+    xdotool key --delay 300 Return Tab space Return
+    sleep 1
+    kill -USR1 $probe
+    sleep 0.3
+    local idle
+    idle=$(hwm_kb $pid)
+    touch "$work/run/go"
+    wait_for "$work/run/tool-end" 600
+    for _ in $(seq 60000); do grep -q '^changed' "$work/run/probe" && break; sleep 0.01; done
+    local hwm
+    hwm=$(hwm_kb $pid)
+    kill $probe; wait $probe || true
+    kill $pid; wait $pid 2>/dev/null || true
+
+    local start end changed stall
+    start=$(cat "$work/run/tool-start")
+    end=$(cat "$work/run/tool-end")
+    changed=$(awk '$1 == "changed" { print $2 }' "$work/run/probe")
+    [ -n "$changed" ] || { echo "no result on the screen" >&2; return 1; }
+    # Every ping answered after the tool started and sent before the result
+    # showed; the longest wait among them is the stall.
+    stall=$(awk -v s="$start" -v c="$changed" '
+      ($1 == "pong" || $1 == "unanswered") && $3 >= s && $2 <= c { if ($3 - $2 > m) m = $3 - $2 }
+      END { printf "%.3f\n", m }' "$work/run/probe")
+    echo "$stall $(since "$end" "$changed") $(since "$start" "$changed") $(since "$start" "$end")" \
+         "$(awk -v h="$hwm" -v i="$idle" 'BEGIN { printf "%.1f %.1f", h / 1024, (h - i) / 1024 }')"
+  }
+
+  tool_alone() { # OUTPUT_FILE RATE
+    rm -rf "$work/alone"; mkdir -p "$work/alone"; touch "$work/alone/go"
+    QOR_BENCH_DIR=$work/alone QOR_BENCH_OUTPUT=$1 QOR_BENCH_RATE=$2 "$work/bin/tool" | cat >/dev/null
+    since "$(cat "$work/alone/tool-start")" "$(cat "$work/alone/tool-end")"
+  }
+
+  echo "| output | longest stall | result after the tool's end | tool's start to result | tool alone | ratio | VmHWM | above idle |"
+  echo "|---|---|---|---|---|---|---|---|"
+  for spec in "$@"; do
+    mb=${spec%/*} rate=
+    [ "$spec" = "$mb" ] || rate=${spec#*/}
+    out=$work/output-$mb
+    alone=$(for _ in $(seq 5); do tool_alone "$out" "$rate"; done | median)
+    : >"$work/runs"
+    for _ in $(seq "$runs"); do one_run "$out" "$rate" >>"$work/runs"; done
+    col() { awk -v k="$1" '{ print $k }' "$work/runs" | median; }
+    run=$(col 3)
+    printf '| %s MB%s | %s s | %s s | %s s | %s s | %s | %s MB | %s MB |\n' "$mb" "${rate:+ at $rate MB/s}" "$(col 1)" "$(col 2)" "$run" "$alone" \
+      "$(awk -v r="$run" -v a="$alone" 'BEGIN { printf "%.1f", r / a }')" "$(col 5)" "$(col 6)"
+  done
+  exit 0
+fi
+
+build=$(cd "${1:?usage: bench/install_page.sh BUILD_DIR [SIZE_MB[/MB_PER_S]...]}" && pwd)
+shift
+sizes=${*:-0 1 5 20 20/10}
+here=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+trap '[ -n "${QOR_BENCH_KEEP:-}" ] || rm -rf "$work"' EXIT
+
+cmake --build "$build" --target qor-wizard >/dev/null
+cc -O2 -o "$work/window_probe" "$here/bench/window_probe.c" -lxcb
+
+# The stand-in for every tool the wizard may choose: waits for the go file,
+# then writes its output file in 4 KiB pieces, time-stamping start and end.
+# With a rate it writes a megabyte at a time and keeps to the rate.
+mkdir -p "$work/bin" "$work/home"
+cat >"$work/bin/tool" <<'EOF'
+#!/bin/bash
+while [ ! -e "$QOR_BENCH_DIR/go" ]; do sleep 0.01; done
+date +%s.%N >"$QOR_BENCH_DIR/tool-start"
+if [ -z "$QOR_BENCH_RATE" ]; then
+  dd if="$QOR_BENCH_OUTPUT" bs=4096 status=none
+else
+  start=$(date +%s%N) mb=$(( $(stat -c %s "$QOR_BENCH_OUTPUT") >> 20 ))
+  for i in $(seq 0 $((mb - 1))); do
+    dd if="$QOR_BENCH_OUTPUT" bs=4096 skip=$((i * 256)) count=256 status=none
+    due=$(( start + (i + 1) * 1000000000 / QOR_BENCH_RATE )) now=$(date +%s%N)
+    [ "$now" -ge "$due" ] || sleep "$(awk -v d=$((due - now)) 'BEGIN { printf "%.3f", d / 1e9 }')"
+  done
+fi
+date +%s.%N >"$QOR_BENCH_DIR/tool-end"
+EOF
+chmod +x "$work/bin/tool"
+for t in rpm dpkg pkexec gpk-install-local-file; do ln -s tool "$work/bin/$t"; done
+
+# Lines the length of a package tool's file list, numbered so none repeats.
+for mb in $(for spec in $sizes; do echo "${spec%/*}"; done | sort -un); do
+  awk -v n=$((mb << 20)) 'BEGIN {
+    while (total < n) { line = sprintf("Installing /usr/share/qor/resources/data-%08d.bin ... done\n", i++);
+                        printf "%s", line; total += length(line) } }' >"$work/output-$mb"
+done
+
+echo "## Install page under heavy output"
+echo
+echo "\`bench/install_page.sh\`: the real wizard under Xvfb while a stand-in tool writes rpm-like lines"
+echo "in 4 KiB pieces as fast as it can (or at the rate given); medians of ${QOR_BENCH_RUNS:-3} runs;"
+echo "load average $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores."
+echo
+# shellcheck disable=SC2086
+"$here/tests/run-under-xvfb.sh" "$0" --inside "$build/qor-wizard" "$work" "${QOR_BENCH_RUNS:-3}" $sizes
