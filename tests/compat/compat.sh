@@ -4,9 +4,10 @@
 # mmdebstrap once per machine and cached in $QOR_COMPAT_CACHE (default
 # /var/cache/qor-compat). LAUNCHER is the x86_64 launcher; the i686 one is
 # built into WORK_DIR. Each row runs in a throwaway overlay over its root, in
-# user, mount, PID and network namespaces of its own with an Xvfb of its own.
+# mount, PID and network namespaces of its own with an Xvfb of its own.
 # Where the kernel runs no 32-bit code, i386 programs run under
-# qemu-i386-static, registered in the namespace only.
+# qemu-i386-static, registered only in a user namespace of the row's own;
+# where no user namespace can be made (in a chroot), those rows are skipped.
 set -u
 self=$(readlink -f "$0")
 
@@ -82,8 +83,21 @@ if ! "$launcher_i686" help >/dev/null 2>&1; then # exit 126: no 32-bit support
   echo "note: i386 programs run under $qemu"
 fi
 
-# in_userns COMMAND...: COMMAND as root of a user namespace that maps every
-# id to itself (mmdebstrap and dpkg need them all), in a mount namespace.
+# needs_qemu ROOT: the root's programs run under qemu-i386 here.
+needs_qemu() { local var=root_${1//-/_}; set -- ${!var}; [ -n "$qemu" ] && [ "$2" = i386 ]; }
+# A chroot allows no user namespace, and without one qemu-i386 cannot be
+# registered for this test alone.
+userns=yes
+unshare --user true 2>/dev/null || userns=
+
+# in_ns ROOT COMMAND...: COMMAND in a mount namespace of its own; for a root
+# whose programs need qemu-i386, as root of a user namespace that maps every
+# id to itself (mmdebstrap and dpkg need them all), qemu registered there.
+in_ns() {
+  local root=$1
+  shift
+  if needs_qemu "$root"; then in_userns "$@"; else unshare --mount --propagation private "$@"; fi
+}
 in_userns() {
   local go pid rc
   go=$(mktemp -u "$work/go.XXXXXX") && mkfifo "$go" || return 1
@@ -104,7 +118,7 @@ in_userns() {
 
 # root_dir NAME: the cached root, made once per machine and package list.
 root_dir() {
-  local var=root_${1//-/_} dir
+  local name=$1 var=root_${1//-/_} dir
   dir=$cache/$1-$(printf '%s %s' "${!var}" "$mirror" | md5sum | cut -c 1-8)
   (
     flock 9
@@ -113,7 +127,7 @@ root_dir() {
     rm -rf "$dir" && mkdir -p "$dir" || exit 1
     echo "note: making the $1 $2 root in $dir, once" >&2
     SECONDS=0
-    in_userns mmdebstrap --mode=root --variant=minbase --architectures="$2" --include="$3" \
+    in_ns "$name" mmdebstrap --mode=root --variant=minbase --architectures="$2" --include="$3" \
       "$1" "$dir/root" "$mirror" >"$dir/mmdebstrap.log" 2>&1 \
       || { echo "mmdebstrap failed:" >&2; tail -n 20 "$dir/mmdebstrap.log" >&2; exit 1; }
     echo "note: made in $SECONDS s, $(du -sm "$dir/root" | cut -f 1) MB" >&2
@@ -133,11 +147,15 @@ while IFS='|' read -r root build command status outcome; do
     echo "SKIP: $root $build '$command': the wizard's package tool cannot run under qemu-i386"
     continue
   fi
+  if needs_qemu "$root" && [ -z "$userns" ]; then
+    echo "SKIP: $root $build '$command': qemu-i386 needs a user namespace, and this system allows none (a chroot?)"
+    continue
+  fi
   case " $no_roots " in *" $root "*) echo "FAIL: no $root root"; failures=$((failures + 1)); continue ;; esac
   rootdir=$(root_dir "$root") || { echo "FAIL: no $root root"; failures=$((failures + 1)); no_roots+=" $root"; continue; }
   launcher=launcher_$build
   SECONDS=0
-  result=$(cd "$work" && in_userns unshare --pid --net --fork --mount-proc \
+  result=$(cd "$work" && in_ns "$root" unshare --pid --net --fork --mount-proc \
     "$xvfb_run" "$self" --inside "$rootdir" "${!launcher}" "$demo_rpm" "$command" "$outcome" 2>&1)
   if echo "$result" | grep -qx "verdict: exit status $status ok"; then
     echo "ok: $root $build '$command' ($SECONDS s)"
