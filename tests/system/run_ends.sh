@@ -48,6 +48,8 @@ if [ "${1:-}" = --inside ]; then
   L=/run/qor/qor-setup
   last=${last//%L/$L}
   cd /run/row || exit 1
+  # A /tmp of the row's own: other tests write qor files to the shared one.
+  mount -t tmpfs -o mode=1777 row /tmp || exit 1
   failures=0
   fail() { echo "FAIL: $name: $*"; failures=$((failures + 1)); }
   exec 5>out 6</dev/null
@@ -129,7 +131,9 @@ if [ "${1:-}" = --inside ]; then
 fi
 
 sandbox=$1 xvfb_run=$2 launcher=$3 only=${4:-}
-host_state() { ls /usr/bin/qor-cli /tmp/qor* 2>/dev/null; cat /var/lib/rpm/* "$HOME"/.rpmdb/* 2>/dev/null | md5sum; }
+wizard=$(strings "$launcher" | grep -m 1 -x '/tmp/[A-Za-z0-9._+-]*_ui_bin') package=${wizard%_ui_bin}
+[ -n "$wizard" ] || { echo "FAIL: no wizard path in $launcher"; exit 1; }
+host_state() { ls /usr/bin/qor-cli "$package" "$package.license.txt" "$wizard" 2>/dev/null; cat /var/lib/rpm/* "$HOME"/.rpmdb/* 2>/dev/null | md5sum; }
 before=$(host_state)
 failed=0
 for row in "${rows[@]}"; do
