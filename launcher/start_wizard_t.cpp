@@ -1,6 +1,7 @@
 // The wizard's start: from /tmp through the shell, or from a memory file.
 #include "start_wizard_t.h"
 
+#include "payload_write_t.h"
 #include "qorwiz_t.h"
 #include "run_guard_t.h"
 
@@ -15,16 +16,19 @@ extern char **environ;
 
 namespace {
 
-// A memory file holding the wizard, or -1 with errno. Close-on-exec: the
-// running wizard does not keep a descriptor of its own image open, and
-// neither do the programs it starts.
+// A memory file holding the wizard, or -1 with errno. Written by the same
+// checked writer as the /tmp copy. Close-on-exec: the running wizard does
+// not keep a descriptor of its own image open, and neither do the programs
+// it starts.
 int wizard_memory_file()
 {
     int fd = memfd_create("qor-wizard", MFD_CLOEXEC);
     if (fd < 0)
         return -1;
-    int error = write_wizard_image(fd);
-    if (error != 0) {
+    const Extraction wizard = {"qor-wizard", qoruiinstaller, &qoruiinstaller_size, qoruiinstaller_crc,
+                               "ui installer", kKeepMode, nullptr, nullptr};
+    if (write_payload_to(fd, wizard) != kWritten) {
+        int error = errno;
         close(fd);
         errno = error;
         return -1;
@@ -48,22 +52,6 @@ int wizard_memory_file()
 }
 
 } // namespace
-
-int write_wizard_image(int fd)
-{
-    const unsigned char *data = qoruiinstaller;
-    size_t left = static_cast<size_t>(payload_size(&qoruiinstaller_size));
-    while (left > 0) {
-        ssize_t n = write(fd, data, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return n < 0 ? errno : EIO;
-        data += n;
-        left -= static_cast<size_t>(n);
-    }
-    return 0;
-}
 
 int run_wizard(const char *path, int *status, int *interrupted)
 {

@@ -2,10 +2,6 @@
 #ifndef START_WIZARD_T_H
 #define START_WIZARD_T_H
 
-// Writes the wizard program (its payload) to FD from the current offset.
-// Returns 0, or errno when not all of it was written.
-int write_wizard_image(int fd);
-
 // Runs the wizard written at PATH, without arguments, in our folder and
 // environment, with its standard output on a pipe that nobody reads, and
 // waits for it. The ordinary start goes through the shell, which reports a
