@@ -7,7 +7,7 @@ packages="cmake make g++ pkg-config
   rpm dpkg gdebi-core pkexec polkitd dbus-daemon util-linux packagekit packagekit-tools
   xvfb xauth xdotool x11-utils x11-apps imagemagick poppler-utils fonts-dejavu-core strace
   musl-dev g++-i686-linux-gnu musl-dev:i386 qtbase5-dev:i386 libxcb1-dev:i386
-  mmdebstrap gpg qemu-user-static ansible jq"
+  mmdebstrap arch-test gpg qemu-user-static ansible jq"
 
 missing=""
 for p in $packages; do
