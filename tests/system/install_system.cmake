@@ -25,7 +25,7 @@ if(NOT QOR_NATIVE_PACKAGE AND NOT package_name_lower MATCHES "ubuntu")
   # who is not root; then the worker's own tests as that user.
   add_test(NAME install-system-user
       COMMAND "${QOR_SANDBOX}" "${run}" user "$<TARGET_FILE:tst_install_system>"
-              "$<TARGET_FILE:tst_install_worker>")
+              "$<TARGET_FILE:tst_install_worker>" "${QOR_DEMO_RPM}" "${QOR_DEMO_DEB}")
   set_tests_properties(install-system-user PROPERTIES ENVIRONMENT "QOR_SANDBOX_DBUS=1")
   set(install_system_tests install-system-root install-system-user)
 endif()

@@ -71,6 +71,15 @@ start_bus_services() {
   done
 }
 
+# Everything the user runs or reads, copied into a folder of the test's own:
+# the checkout may lie below folders that other users cannot enter.
+make_user_kit() {
+  kit=/tmp/qor-user-kit
+  mkdir -m 0755 "$kit"
+  cp "$xvfb" "$here/../wizard/install_tool_standin.sh" "$@" "$kit/"
+  chmod -R a+rX "$kit"
+}
+
 as_user() {
   runuser -u "$user" -- env -i HOME="/tmp/$user-home" PATH=/usr/local/bin:/usr/bin:/bin \
     XDG_RUNTIME_DIR="/tmp/$user-home" LANG=C.UTF-8 "$@"
@@ -87,17 +96,18 @@ case $what in
       rootInstallsRpmWithRpm rootRpmRefusesSameVersionAgain rootInstallsUbuntuDebWithDpkg \
       rootInstallsWithoutDpkgQuery || status=1
     ;;
-  user)
-    program=$1 worker_tests=$2
+  user) # PROGRAM WORKER_TESTS DEMO_RPM DEMO_DEB
     make_prereq_debs
     install_prereqs
     make_user
+    make_user_kit "$@"
     start_bus_services
-    as_user "$xvfb" "$program" userInstallsUbuntuDebThroughPkexecGdebi || status=1
+    xvfb=$kit/run-under-xvfb.sh program=$kit/$(basename "$1") worker_tests=$kit/$(basename "$2")
+    as_user QOR_TEST_KIT="$kit" "$xvfb" "$program" userInstallsUbuntuDebThroughPkexecGdebi || status=1
     dpkg --purge qor >/dev/null
-    as_user "$xvfb" "$program" userInstallsThroughGpkInstallLocalFile || status=1
+    as_user QOR_TEST_KIT="$kit" "$xvfb" "$program" userInstallsThroughGpkInstallLocalFile || status=1
     # The worker's own tests, now on the paths of a user who is not root.
-    as_user env QT_QPA_PLATFORM=offscreen "$worker_tests" || status=1
+    as_user QOR_TEST_KIT="$kit" QT_QPA_PLATFORM=offscreen "$worker_tests" || status=1
     ;;
   prereq)
     make_prereq_debs

@@ -85,7 +85,7 @@ private:
     static bool copyPackage(const char *from, const QString &to)
     {
         QFile::remove(to);
-        return QFile::copy(QString::fromLocal8Bit(from), to)
+        return QFile::copy(testInput(from), to)
                && QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
     }
 

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTranslator>
 
@@ -36,6 +37,16 @@ private:
     QString mapped;
 };
 
+// A file the build made, or its copy in the folder QOR_TEST_KIT names: a
+// test run as another user gets copies in a folder that user may read,
+// whatever the modes of the folders above the checkout.
+inline QString testInput(const char *builtPath)
+{
+    const QString path = QString::fromLocal8Bit(builtPath);
+    const QByteArray kit = qgetenv("QOR_TEST_KIT");
+    return kit.isEmpty() ? path : QFile::decodeName(kit) + QLatin1Char('/') + QFileInfo(path).fileName();
+}
+
 // A temporary folder with bin/ (the stand-ins, first on PATH) and home/
 // (HOME). Restores PATH and HOME when it goes.
 class ToolSandbox
@@ -48,7 +59,7 @@ public:
         QDir(dir.path()).mkpath(QStringLiteral("bin"));
         QDir(dir.path()).mkpath(QStringLiteral("home"));
         for (const char *tool : {"rpm", "dpkg", "pkexec", "gpk-install-local-file"})
-            QFile::link(QStringLiteral(QOR_TOOL_STANDIN), bin() + QLatin1Char('/') + QLatin1String(tool));
+            QFile::link(testInput(QOR_TOOL_STANDIN), bin() + QLatin1Char('/') + QLatin1String(tool));
         // Only the system folders behind the stand-ins: no installed product
         // client (qor-cli) or real package tool is found by accident.
         qputenv("PATH", QFile::encodeName(bin()) + ":/usr/bin:/bin");
