@@ -4,8 +4,7 @@
 # runs them: WHAT is root (rpm and dpkg as root), user (pkexec with gdebi,
 # and the desktop installer, as a throwaway user; the worker tests as that
 # user), prereq (the prerequisite check against the real dpkg-query) or
-# prereq-page (the install page's dialogue when pkexec is missing). root and
-# user rely on the host's own pkexec and gdebi-core passing the check.
+# prereq-page (the install page's dialogue, without pkexec).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 xvfb="$here/../run-under-xvfb.sh"
@@ -14,10 +13,9 @@ shift
 user=qorinst
 debs=/tmp/qor-prereq-debs
 
-# Stand-ins for the packages the check asks for: "pkexec" and "gdebi-core"
-# (which hold the programs), "policykit-1" (gone since Debian 13) and "gdebi"
-# (the GTK front end); each with a conffile, so that a removal leaves its
-# config behind.
+# Stand-ins for the packages the check asks for: "pkexec", "gdebi-core" and
+# their other names "policykit-1" (gone since Debian 13) and "gdebi" (the GTK
+# front end), with a conffile so that a removal leaves its config behind.
 make_prereq_debs() {
   for name in pkexec policykit-1 gdebi-core gdebi; do
     root="$debs/$name"

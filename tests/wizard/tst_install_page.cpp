@@ -229,18 +229,15 @@ void TestInstallPage::keepsTheEndOfLongOutput()
     QCOMPARE(ToolSandbox::readFile(tools.logPath()), output + "\nInstallation Finished");
 }
 
-// On an Ubuntu build the page asks dpkg-query first. Where neither pkexec
-// nor policykit-1 is installed (install-system-prereq-page removes them in
-// a sandbox), the real check fails each time.
+// On an Ubuntu build the page asks dpkg-query first. Without pkexec (and
+// policykit-1: install-system-prereq-page), the real check fails each time.
 void TestInstallPage::retryThreeTimesThenAbort()
 {
-    for (const QString &package : {QStringLiteral("pkexec"), QStringLiteral("policykit-1")}) {
-        QProcess query;
-        query.start(QStringLiteral("/usr/bin/dpkg-query"), {QStringLiteral("--status"), package});
-        QVERIFY(query.waitForFinished(kPatienceMs));
-        if (query.readAllStandardOutput().contains("Status: install ok installed"))
-            QSKIP("pkexec is installed here: the check would pass");
-    }
+    QProcess query;
+    query.start(QStringLiteral("/usr/bin/dpkg-query"), {QStringLiteral("--status"), QStringLiteral("pkexec")});
+    QVERIFY(query.waitForFinished(kPatienceMs));
+    if (query.readAllStandardOutput().contains("Status: install ok installed"))
+        QSKIP("pkexec is installed here: the check would pass");
 
     ToolSandbox tools;
     qputenv("QOR_TOOL_MODE", "silent");
@@ -270,10 +267,9 @@ void TestInstallPage::retryThreeTimesThenAbort()
     QCOMPARE(boxTexts.size(), 4);
     QCOMPARE(boxTitles, QVector<QString>(4, QStringLiteral("Package Dependency Check")).toList());
     QCOMPARE(workersAtBox, QVector<int>(4, 0).toList());
-    const QString report = boxTexts.first();
-    QVERIFY2(report.startsWith(QStringLiteral("Required package 'pkexec' is not available. Please retry after "
-                                              "installing the package.\n\nDetails:\n")), qPrintable(report));
-    QVERIFY2(report.endsWith(QStringLiteral("sudo apt-get install pkexec\n")), qPrintable(report));
+    const QString report = boxTexts.value(0);
+    QVERIFY2(report.startsWith("Required package 'pkexec' is not available. Please retry after installing the "
+                               "package.\n\nDetails:\n") && report.endsWith(" install pkexec\n"), qPrintable(report));
     // Each check starts from an empty text: the same single report each time.
     QCOMPARE(boxTexts, QVector<QString>(4, report).toList());
 
