@@ -33,6 +33,10 @@ make_prereq_debs() {
   done
 }
 
+install_prereqs() {
+  dpkg -i "$debs/policykit-1.deb" "$debs/gdebi.deb" >/dev/null
+}
+
 make_user() {
   useradd -M -d "/tmp/$user-home" -s /bin/sh "$user"
   mkdir -p "/tmp/$user-home"
@@ -82,6 +86,8 @@ case $what in
     ;;
   user)
     program=$1 worker_tests=$2
+    make_prereq_debs
+    install_prereqs
     make_user
     start_bus_services
     as_user "$xvfb" "$program" userInstallsUbuntuDebThroughPkexecGdebi || status=1
