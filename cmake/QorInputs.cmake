@@ -46,6 +46,12 @@ endfunction()
 # definition that both the launcher and the wizard compile in.
 function(qor_write_build_config dir package_file_name)
   set(QOR_CONFIG_PACKAGE_FILE_NAME "${package_file_name}")
+  # As the caller sees QOR_SELF_CONTAINED_WIZARD: the option, or a test's own.
+  if(QOR_SELF_CONTAINED_WIZARD)
+    set(QOR_CONFIG_WIZARD_SELF_CONTAINED 1)
+  else()
+    set(QOR_CONFIG_WIZARD_SELF_CONTAINED 0)
+  endif()
   configure_file("${PROJECT_SOURCE_DIR}/cmake/qor_build_config.h.in"
                  "${dir}/qor_build_config.h" @ONLY)
 endfunction()

@@ -300,13 +300,34 @@ void remove_payload_files()
 int graphical_setup_unavailable(int status, int interrupted)
 {
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    const char *why = code == QOR_WIZARD_EXIT_NO_DISPLAY
-        ? "there is no usable X display (see the message above)"
-        : code == 127 ? "the Qt 5 libraries it needs are missing (see the message above); they come with the"
-                        " packages libqt5widgets5 and libqt5printsupport5 on Debian and Ubuntu, and"
-                        " qt5-qtbase-gui on Red Hat"
-                      : "its program cannot be run here";
-    printf("\nThe graphical setup cannot start on this system: %s.", why);
+    printf("\nThe graphical setup cannot start on this system: ");
+    if (code == QOR_WIZARD_EXIT_NO_DISPLAY) {
+        printf("there is no usable X display (see the message above).");
+    } else if (code == 127) {
+        // The loader could not find a library (its message is above). A
+        // self-contained wizard needs only what desktops have of X11 besides.
+#if QOR_WIZARD_SELF_CONTAINED
+        const char *libraries = "the X11, font and D-Bus libraries it needs";
+        const char *debian = "libxcb1, libx11-xcb1, libxkbcommon-x11-0, libfontconfig1, libfreetype6 and libdbus-1-3";
+        const char *redhat = "libxcb, libX11-xcb, libxkbcommon-x11, fontconfig, freetype and dbus-libs";
+#else
+        const char *libraries = "the Qt 5 libraries it needs";
+        const char *debian = "libqt5widgets5t64 and libqt5printsupport5t64 (before Debian 13 and Ubuntu 24.04:"
+                             " libqt5widgets5 and libqt5printsupport5)";
+        const char *redhat = "qt5-qtbase-gui";
+#endif
+        printf("%s are missing (see the message above); install ", libraries);
+        // Debian and Ubuntu have dpkg (and may have rpm too); Red Hat's
+        // systems have rpm alone.
+        if (access("/usr/bin/dpkg", X_OK) == 0)
+            printf("%s.", debian);
+        else if (access("/usr/bin/rpm", X_OK) == 0)
+            printf("%s.", redhat);
+        else
+            printf("%s on Debian and Ubuntu, or %s on Red Hat.", debian, redhat);
+    } else {
+        printf("its program cannot be run here.");
+    }
     if (interrupted == 0 && isatty(STDIN_FILENO)) {
         printf("\nContinuing with the installation on the terminal.\n");
         char *args[] = {const_cast<char *>(program_name), nullptr};

@@ -68,8 +68,11 @@ void InstallPage::initializePage()
 {
     const QString filename = tr(QOR_PACKAGE_PATH);
     if (filename.contains(QString::fromLatin1("ubuntu"), Qt::CaseInsensitive)) {
+        // What the installation runs is pkexec and /usr/bin/gdebi, which come
+        // with "pkexec" and "gdebi-core"; "policykit-1" (gone since Debian 13
+        // and Ubuntu 25.04) and "gdebi" (the GTK front end) bring them too.
         QStringList packages;
-        packages << QString::fromLatin1("policykit-1") << QString::fromLatin1("gdebi");
+        packages << QString::fromLatin1("pkexec | policykit-1") << QString::fromLatin1("gdebi-core | gdebi");
         QString errString;
         for (;;) {
             errString.clear();

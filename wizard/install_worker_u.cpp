@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 
 #include <unistd.h>
 
@@ -54,6 +55,10 @@ private:
     int available = 1;
 };
 
+// How long the install program may take to start; a desktop's installer
+// may be slow to come up on a loaded machine.
+static const int installToolStartTimeoutMs = 30000;
+
 InstallWorker::InstallWorker(QObject *parent)
     : QThread(parent),
       textPermits(new TextPermits)
@@ -92,6 +97,13 @@ void InstallWorker::returnTextPermit()
 void InstallWorker::emitStartFailure(const QString &reason)
 {
     resultText = QStringLiteral("Cannot start %1: %2").arg(application, reason).toLatin1();
+    // Current Fedora and RHEL desktops often lack it: say where it comes
+    // from, and the way that works without it.
+    if (application == QLatin1String("gpk-install-local-file")
+        && QStandardPaths::findExecutable(application).isEmpty())
+        resultText += "\ngpk-install-local-file, the package installer of gnome-packagekit, is not installed"
+                      " on this system (recent gnome-packagekit releases no longer include it). To install"
+                      " without it, run the installer as root in a terminal, for example: sudo ./qor-setup";
     publish_text(resultText.constData());
     emit finished(-1, resultText.constData());
 }
@@ -133,7 +145,7 @@ void InstallWorker::run()
     // otherwise would wait for a result that never comes. No log record:
     // a record is what a tool wrote and how it ended, and this one did
     // neither; the page shows why.
-    if (!process.waitForStarted(30000)) {
+    if (!process.waitForStarted(installToolStartTimeoutMs)) {
         emitStartFailure(process.errorString());
         return;
     }

@@ -5,6 +5,15 @@
 #include <QByteArray>
 #include <QProcess>
 
+// How long dpkg-query may take to start, and to answer for one package. The
+// GUI thread waits here, so the answer is bounded too: a dpkg-query that
+// hangs (a locked or broken database) must not freeze the wizard.
+static const int dpkgQueryStartTimeoutMs = 30000;
+static const int dpkgQueryAnswerTimeoutMs = 30000;
+// After a kill it is gone within moments; do not wait for ever on one
+// stuck in the kernel either.
+static const int dpkgQueryReapTimeoutMs = 5000;
+
 // dpkg-query --status answers 0 for every package it knows, also one that
 // was removed but not purged ("Status: deinstall ok config-files"), whose
 // programs are gone. Only a package whose state (the third word of its
@@ -23,39 +32,76 @@ static bool status_says_installed(const QByteArray &statusReport)
     return false;
 }
 
+// "pkexec | policykit-1": any one of the names will do, the first is the
+// one to install.
+static QStringList alternatives(const QString &requirement)
+{
+    QStringList names;
+    for (const QString &name : requirement.split(QLatin1Char('|'))) {
+        if (!name.trimmed().isEmpty())
+            names << name.trimmed();
+    }
+    if (names.isEmpty())
+        names << requirement;
+    return names;
+}
+
+// Tells the user which package to install; the caller's list puts first a
+// name that current Debian and Ubuntu releases have.
+static QString install_hint(const QStringList &names)
+{
+    QString hint = QStringLiteral("\n");
+    if (names.size() > 1)
+        hint += QStringLiteral("'%1' will do; ").arg(names.join(QStringLiteral("' or '")));
+    return hint + QStringLiteral("'%1' can be installed on Debian 12 and later and on current Ubuntu releases, "
+                                 "for example with: sudo apt-get install %1\n").arg(names.first());
+}
+
 bool qorwiz::prereqCheckUbuntu(QStringList packages, QString &errorString)
 {
     errorString.clear();
-    for (const QString &package : packages) {
-        QProcess query;
-        query.setStandardInputFile(QProcess::nullDevice());
-        query.start(QStringLiteral("/usr/bin/dpkg-query"),
-                    QStringList() << QStringLiteral("--status") << package, QIODevice::ReadOnly);
-        if (!query.waitForStarted(30000)) {
-            errorString += QStringLiteral("\n ERROR: Cannot execute dpkg, Please ensure dpkg is installed!!");
-            return true;
+    for (const QString &requirement : packages) {
+        const QStringList names = alternatives(requirement);
+        QString details;
+        bool present = false;
+        bool answered = true;
+        for (const QString &name : names) {
+            QProcess query;
+            query.setStandardInputFile(QProcess::nullDevice());
+            query.start(QStringLiteral("/usr/bin/dpkg-query"), QStringList() << QStringLiteral("--status") << name,
+                        QIODevice::ReadOnly);
+            if (!query.waitForStarted(dpkgQueryStartTimeoutMs)) {
+                errorString += QStringLiteral("\n ERROR: Cannot execute dpkg, Please ensure dpkg is installed!!");
+                return true;
+            }
+            answered = query.waitForFinished(dpkgQueryAnswerTimeoutMs);
+            if (!answered) {
+                query.kill();
+                query.waitForFinished(dpkgQueryReapTimeoutMs);
+            }
+            const QByteArray out = query.readAllStandardOutput();
+            const QByteArray err = query.readAllStandardError();
+            present = answered && query.exitStatus() == QProcess::NormalExit && query.exitCode() == 0
+                      && status_says_installed(out);
+            if (present)
+                break;
+            details += QString::fromUtf8(out.constData());
+            details += QString::fromUtf8(err.constData());
+            // Another query would most likely hang the same way.
+            if (!answered)
+                break;
         }
-        // The GUI thread waits here, so the wait is bounded: a dpkg-query
-        // that hangs (a locked or broken database) must not freeze the
-        // wizard. Without an answer the package is not confirmed present.
-        const bool answered = query.waitForFinished(30000);
-        if (!answered) {
-            query.kill();
-            query.waitForFinished(5000);
-        }
-        const QByteArray out = query.readAllStandardOutput();
-        const QByteArray err = query.readAllStandardError();
-        const bool present = answered && query.exitStatus() == QProcess::NormalExit
-                             && query.exitCode() == 0 && status_says_installed(out);
         if (present)
             continue;
 
         errorString += QStringLiteral("Required package '%1' is not available. Please retry after "
-                                      "installing the package.\n\nDetails:\n").arg(package);
-        errorString += QString::fromUtf8(out.constData());
-        errorString += QString::fromUtf8(err.constData());
-        if (!answered)
-            errorString += QStringLiteral("dpkg-query did not answer within 30 seconds and was stopped.\n");
+                                      "installing the package.\n\nDetails:\n").arg(names.first());
+        errorString += details;
+        if (answered)
+            errorString += install_hint(names);
+        else
+            errorString += QStringLiteral("dpkg-query did not answer within %1 seconds and was stopped.\n")
+                               .arg(dpkgQueryAnswerTimeoutMs / 1000);
         return false;
     }
     return true;

@@ -51,7 +51,9 @@ public:
     bool installCheck();
 
     // True when the installation may go on; false when a package is missing,
-    // with errorString saying which and why.
+    // with errorString saying which, why and what to install. An entry may
+    // name alternatives, "pkexec | policykit-1": any one installed will do,
+    // and the first is the one to install on current Debian and Ubuntu.
     static bool prereqCheckUbuntu(QStringList packages, QString &errorString);
 
     bool install_result;

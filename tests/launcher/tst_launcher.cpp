@@ -343,6 +343,13 @@ private slots:
                                    << QByteArray("\nInstallation cancelled: nothing was installed.\n\n\n") << 3;
         QTest::newRow("cannot be run") << QByteArray(":99") << QByteArray("126")
             << cannotStart + "its program cannot be run here." + inTerminal << 126;
+        // With dpkg on this machine, only Debian's package names.
+        QTest::newRow("libraries missing") << QByteArray(":99") << QByteArray("127") << cannotStart + (
+            qgetenv("QOR_TEST_SELF_CONTAINED") == "1" ? "the X11, font and D-Bus libraries it needs are missing (see the "
+            "message above); install libxcb1, libx11-xcb1, libxkbcommon-x11-0, libfontconfig1, libfreetype6 and libdbus-1-3."
+            : "the Qt 5 libraries it needs are missing (see the message above); install libqt5widgets5t64 and "
+            "libqt5printsupport5t64 (before Debian 13 and Ubuntu 24.04: libqt5widgets5 and libqt5printsupport5).")
+            + inTerminal << 127;
         QTest::newRow("wizard exits 5") << QByteArray(":99") << QByteArray("5") << "\nError Code:1280" + died << 5;
         QTest::newRow("wizard killed") << QByteArray(":99") << QByteArray("TERM") << "\nError Code:36608" + died << 143;
     }

@@ -33,11 +33,14 @@ endif()
 add_test(NAME install-system-prereq
     COMMAND "${QOR_SANDBOX}" "${run}" prereq "$<TARGET_FILE:tst_install_prereq>"
             packageStates missingDpkgQueryLetsInstallGoOn)
+# The install page's Retry/Abort dialogue, which needs a check that fails.
+add_test(NAME install-system-prereq-page
+    COMMAND "${QOR_SANDBOX}" "${run}" prereq-page "$<TARGET_FILE:tst_install_page>" retryThreeTimesThenAbort)
 # A dpkg-query that never answers costs the whole 30 s bound.
 add_test(NAME install-system-prereq-hang
     COMMAND "${QOR_SANDBOX}" "${run}" prereq "$<TARGET_FILE:tst_install_prereq>" hangingQueryCountsAsMissing)
 
-foreach(t ${install_system_tests} install-system-prereq install-system-prereq-hang)
+foreach(t ${install_system_tests} install-system-prereq install-system-prereq-page install-system-prereq-hang)
   set_tests_properties(${t} PROPERTIES LABELS "system;wizard" TIMEOUT 300 SKIP_RETURN_CODE 77)
 endforeach()
 set_tests_properties(install-system-prereq-hang PROPERTIES LABELS "system;wizard;slow")

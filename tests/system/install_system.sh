@@ -3,7 +3,8 @@
 # Prepares the private namespace for one group of installation tests and
 # runs them: WHAT is root (rpm and dpkg as root), user (pkexec with gdebi,
 # and the desktop installer, as a throwaway user; the worker tests as that
-# user) or prereq (the prerequisite check against the real dpkg-query).
+# user), prereq (the prerequisite check against the real dpkg-query) or
+# prereq-page (the install page's dialogue, without pkexec).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 xvfb="$here/../run-under-xvfb.sh"
@@ -12,11 +13,11 @@ shift
 user=qorinst
 debs=/tmp/qor-prereq-debs
 
-# Stand-ins for the two Ubuntu packages the check asks for: "policykit-1"
-# (in Debian 12 only a transitional name) and "gdebi" (the GTK front end),
-# the latter with a conffile so that a removal leaves its config behind.
+# Stand-ins for the packages the check asks for: "pkexec", "gdebi-core" and
+# their other names "policykit-1" (gone since Debian 13) and "gdebi" (the GTK
+# front end), with a conffile so that a removal leaves its config behind.
 make_prereq_debs() {
-  for name in policykit-1 gdebi; do
+  for name in pkexec policykit-1 gdebi-core gdebi; do
     root="$debs/$name"
     # A file of its own each: a package whose files all belong to another
     # too would "disappear" when that one is installed.
@@ -25,11 +26,9 @@ make_prereq_debs() {
     echo "$name" >"$root/usr/share/qor-test/$name"
     printf 'Package: %s\nVersion: 99.0\nArchitecture: all\nMaintainer: qor tests <tests@pellandor.invalid>\nDescription: stand-in for the prerequisite check\n' \
       "$name" >"$root/DEBIAN/control"
-    if [ "$name" = gdebi ]; then
-      mkdir -p "$root/etc/qor-test"
-      echo "# test" >"$root/etc/qor-test/gdebi.conf"
-      echo /etc/qor-test/gdebi.conf >"$root/DEBIAN/conffiles"
-    fi
+    mkdir -p "$root/etc/qor-test"
+    echo "# test" >"$root/etc/qor-test/$name.conf"
+    echo "/etc/qor-test/$name.conf" >"$root/DEBIAN/conffiles"
     dpkg-deb --root-owner-group --build "$root" "$debs/$name.deb" >/dev/null
   done
 }
@@ -89,8 +88,6 @@ status=0
 case $what in
   root)
     program=$1
-    make_prereq_debs
-    install_prereqs
     mkdir -p /tmp/root-home
     HOME=/tmp/root-home "$xvfb" "$program" \
       rootInstallsRpmWithRpm rootRpmRefusesSameVersionAgain rootInstallsUbuntuDebWithDpkg \
@@ -112,6 +109,10 @@ case $what in
   prereq)
     make_prereq_debs
     QOR_PREREQ_DEBS=$debs "$@" || status=1
+    ;;
+  prereq-page)
+    dpkg --purge --force-depends pkexec policykit-1 >/dev/null
+    "$xvfb" "$@" || status=1
     ;;
   *)
     echo "install_system.sh: unknown group $what" >&2

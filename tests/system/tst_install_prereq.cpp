@@ -1,7 +1,7 @@
 // The Ubuntu prerequisite check against the real /usr/bin/dpkg-query, with
 // the package database changed for real. Runs only inside install_system.sh
-// (sandbox.sh), which builds stand-in packages "policykit-1" and "gdebi"
-// into $QOR_PREREQ_DEBS.
+// (sandbox.sh), which builds stand-ins for "pkexec", "gdebi-core" and their
+// other names "policykit-1" and "gdebi" into $QOR_PREREQ_DEBS.
 #include "qorwiz_u.h"
 
 #include <QProcess>
@@ -21,7 +21,7 @@ private:
         QVERIFY2(p.exitCode() == 0, qPrintable(script));
     }
     static QString debs() { return QFile::decodeName(qgetenv("QOR_PREREQ_DEBS")); }
-    static QStringList packages() { return {QStringLiteral("policykit-1"), QStringLiteral("gdebi")}; }
+    static QStringList packages() { return {QStringLiteral("pkexec | policykit-1"), QStringLiteral("gdebi-core | gdebi")}; }
     static QString missingText(const QString &package)
     {
         return QStringLiteral("Required package '%1' is not available. Please retry after installing the "
@@ -43,22 +43,24 @@ void TestInstallPrereq::packageStates_data()
     QTest::addColumn<QString>("named");
     QTest::addColumn<QString>("details");
 
-    // Every row starts from neither package; $D holds the stand-in packages.
+    // Every row starts from none of the four; $D holds the stand-in packages.
+    QTest::newRow("current names only") << QStringLiteral("dpkg -i $D/pkexec.deb $D/gdebi-core.deb")
+                                        << true << QString() << QString();
     QTest::newRow("both installed") << QStringLiteral("dpkg -i $D/policykit-1.deb $D/gdebi.deb")
                                     << true << QString() << QString();
     QTest::newRow("both missing: only the first is named") << QString()
-        << false << QStringLiteral("policykit-1")
+        << false << QStringLiteral("pkexec")
         << QStringLiteral("dpkg-query: package 'policykit-1' is not installed and no information is available\n");
     QTest::newRow("first present: the second is named") << QStringLiteral("dpkg -i $D/policykit-1.deb")
-        << false << QStringLiteral("gdebi")
+        << false << QStringLiteral("gdebi-core")
         << QStringLiteral("dpkg-query: package 'gdebi' is not installed and no information is available\n");
-    QTest::newRow("removed, config files left") << QStringLiteral("dpkg -i $D/policykit-1.deb $D/gdebi.deb; dpkg -r gdebi")
-        << false << QStringLiteral("gdebi") << QStringLiteral("Status: deinstall ok config-files\n");
-    QTest::newRow("removed and purged") << QStringLiteral("dpkg -i $D/policykit-1.deb $D/gdebi.deb; dpkg -P gdebi")
-        << false << QStringLiteral("gdebi")
-        << QStringLiteral("dpkg-query: package 'gdebi' is not installed and no information is available\n");
-    QTest::newRow("unpacked, not configured") << QStringLiteral("dpkg -i $D/gdebi.deb; dpkg --unpack $D/policykit-1.deb")
-        << false << QStringLiteral("policykit-1") << QStringLiteral("Status: install ok unpacked\n");
+    QTest::newRow("removed, config files left") << QStringLiteral("dpkg -i $D/pkexec.deb $D/gdebi-core.deb; dpkg -r pkexec")
+        << false << QStringLiteral("pkexec") << QStringLiteral("Status: deinstall ok config-files\n");
+    QTest::newRow("removed and purged") << QStringLiteral("dpkg -i $D/pkexec.deb $D/gdebi-core.deb; dpkg -P gdebi-core")
+        << false << QStringLiteral("gdebi-core")
+        << QStringLiteral("dpkg-query: package 'gdebi-core' is not installed and no information is available\n");
+    QTest::newRow("unpacked, not configured") << QStringLiteral("dpkg -i $D/gdebi.deb; dpkg --unpack $D/pkexec.deb")
+        << false << QStringLiteral("pkexec") << QStringLiteral("Status: install ok unpacked\n");
 }
 
 void TestInstallPrereq::packageStates()
@@ -68,7 +70,8 @@ void TestInstallPrereq::packageStates()
     QFETCH(QString, named);
     QFETCH(QString, details);
 
-    sh(QStringLiteral("dpkg -P policykit-1 gdebi >/dev/null 2>&1 || true; D='%1'; %2").arg(debs(), setup));
+    sh(QStringLiteral("dpkg -P --force-depends pkexec policykit-1 gdebi-core gdebi >/dev/null 2>&1 || true; "
+                      "D='%1'; %2").arg(debs(), setup));
     // Left over from an earlier call: the check starts from an empty text.
     QString errorString = QStringLiteral("stale text");
     const bool passed = qorwiz::prereqCheckUbuntu(packages(), errorString);
@@ -79,6 +82,8 @@ void TestInstallPrereq::packageStates()
     }
     QVERIFY2(errorString.startsWith(missingText(named)), qPrintable(errorString));
     QVERIFY2(errorString.contains(details), qPrintable(errorString));
+    QVERIFY2(errorString.endsWith(QStringLiteral("'%1' can be installed on Debian 12 and later and on current Ubuntu "
+        "releases, for example with: sudo apt-get install %1\n").arg(named)), qPrintable(errorString));
     QVERIFY(!errorString.contains(QLatin1String("stale")));
     QCOMPARE(errorString.count(QLatin1String("Required package")), 1);
 }
@@ -104,8 +109,8 @@ void TestInstallPrereq::hangingQueryCountsAsMissing()
     const bool result = qorwiz::prereqCheckUbuntu(packages(), errorString);
     sh(QStringLiteral("mv /usr/bin/dpkg-query.real /usr/bin/dpkg-query"));
     QVERIFY(!result);
-    QCOMPARE(errorString, missingText(QStringLiteral("policykit-1")) + QStringLiteral(
-        "Package: policykit-1\ndpkg-query did not answer within 30 seconds and was stopped.\n"));
+    QCOMPARE(errorString, missingText(QStringLiteral("pkexec")) + QStringLiteral(
+        "Package: pkexec\ndpkg-query did not answer within 30 seconds and was stopped.\n"));
 }
 
 QTEST_GUILESS_MAIN(TestInstallPrereq)
