@@ -8,7 +8,6 @@
 #include "payload_write_t.h"
 
 #include "crc32c_t.h"
-#include "qorwiz_t.h"
 
 #include <elf.h>
 #include <errno.h>
@@ -18,10 +17,6 @@
 #include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-extern "C" const unsigned char qorseal[];
-extern "C" const unsigned char qorseal_file_size[8];
-extern "C" const unsigned char qorseal_crc[4];
 
 namespace {
 
@@ -129,14 +124,12 @@ bool crc_of_file(off_t from, off_t to, uint32_t *crc)
 // The launcher's own bytes: all of the file but the payloads' bytes.
 bool launcher_intact(long long file_size)
 {
-    const unsigned char *data[] = {qorlicensetext, qornativeinstaller, qoruiinstaller};
-    const int32_t *size_words[] = {&qorlicensetext_size, &qornativeinstaller_size, &qoruiinstaller_size};
     uint32_t crc = 0;
     off_t from = 0;
-    for (int i = 0; i < 3; ++i) {
-        if (!crc_of_file(from, file_offset_of(data[i]), &crc))
+    for (const Payload &p : kPayloads) {
+        if (!crc_of_file(from, file_offset_of(p.data), &crc))
             return false;
-        from = file_offset_of(size_words[i]);
+        from = file_offset_of(p.size_word);
     }
     return crc_of_file(from, file_size, &crc) && crc == stored_crc(qorseal_crc);
 }
@@ -235,7 +228,7 @@ WriteOutcome write_payload(const Extraction &e)
         fchmod(fd, e.mode);
     WriteOutcome outcome = write_payload_to(fd, e);
     int error = errno;
-    if (outcome == kWritten && ftruncate(fd, static_cast<off_t>(payload_size(e.size_word))) != 0) {
+    if (outcome == kWritten && ftruncate(fd, static_cast<off_t>(payload_size(e.payload->size_word))) != 0) {
         outcome = kShortWrite;
         error = errno;
     }
@@ -289,9 +282,10 @@ int check_installer_file()
         return kDamagedFile;
     }
     // Shown from the image as it is, so checked there.
-    if (crc32c_update(0, qorlicensetext, static_cast<size_t>(payload_size(&qorlicensetext_size)))
-        != stored_crc(qorlicensetext_crc)) {
-        printf(kDamagedFormat, "license text");
+    const Payload &licence = kPayloads[kLicencePayload];
+    if (crc32c_update(0, licence.data, static_cast<size_t>(payload_size(licence.size_word)))
+        != stored_crc(licence.crc)) {
+        printf(kDamagedFormat, licence.name);
         return kDamagedFile;
     }
     return 0;
@@ -299,8 +293,8 @@ int check_installer_file()
 
 WriteOutcome write_payload_to(int fd, const Extraction &e)
 {
-    const size_t size = static_cast<size_t>(payload_size(e.size_word));
-    const off_t offset = file_offset_of(e.data);
+    const size_t size = static_cast<size_t>(payload_size(e.payload->size_word));
+    const off_t offset = file_offset_of(e.payload->data);
     uint32_t crc = 0;
     for (size_t done = 0; done < size;) {
         size_t want = size - done < sizeof buffer ? size - done : sizeof buffer;
@@ -312,7 +306,7 @@ WriteOutcome write_payload_to(int fd, const Extraction &e)
             return kShortWrite;
         done += static_cast<size_t>(got);
     }
-    if (crc != stored_crc(e.crc)) {
+    if (crc != stored_crc(e.payload->crc)) {
         errno = kDamagedFile;
         return kDamaged;
     }
@@ -339,7 +333,7 @@ int extract_all(const Extraction *extractions, int count)
         case kDamaged:
             while (i-- > 0)
                 unlink(extractions[i].path);
-            printf(kDamagedFormat, e.name);
+            printf(kDamagedFormat, e.payload->name);
             return kDamagedFile;
         }
     }

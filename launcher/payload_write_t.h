@@ -4,14 +4,9 @@
 #ifndef PAYLOAD_WRITE_T_H
 #define PAYLOAD_WRITE_T_H
 
-#include <stdint.h>
-#include <sys/types.h>
+#include "payloads_t.h"
 
-// Checksums of the payloads, recorded after linking; unaligned, read them
-// with memcpy.
-extern "C" const unsigned char qorlicensetext_crc[4];
-extern "C" const unsigned char qornativeinstaller_crc[4];
-extern "C" const unsigned char qoruiinstaller_crc[4];
+#include <sys/types.h>
 
 // The launcher's answer when its file is cut short or damaged.
 const int kDamagedFile = 74; // EBADMSG
@@ -27,11 +22,8 @@ const mode_t kKeepMode = static_cast<mode_t>(-1);
 // reports nothing on success (written_format null).
 struct Extraction {
     const char *path;
-    const unsigned char *data;
-    const int32_t *size_word;
-    const unsigned char *crc;
-    const char *name; // for the message when it is damaged
-    mode_t mode;      // given before anything is written, unless kKeepMode
+    const Payload *payload;
+    mode_t mode; // given before anything is written, unless kKeepMode
     const char *written_format;
     const char *not_created_format;
 };

@@ -105,13 +105,6 @@ void discard_rest_of_line(int first)
 
 } // namespace
 
-int32_t payload_size(const int32_t *size_word)
-{
-    int32_t size;
-    memcpy(&size, size_word, sizeof size);
-    return size;
-}
-
 int cli_execute(int argc, char **argv)
 {
     char cmdoption_extract_filename[kBufferSize];
@@ -181,8 +174,7 @@ int cli_execute(int argc, char **argv)
     if (cli_show_eula(cmdoption_skip_eula) == 0)
         return 1;
 
-    const Extraction package = {cmdoption_extract_filename, qornativeinstaller, &qornativeinstaller_size,
-                                qornativeinstaller_crc, "native installer", kKeepMode, nullptr,
+    const Extraction package = {cmdoption_extract_filename, &kPayloads[kPackagePayload], kKeepMode, nullptr,
                                 kPackageNotCreated};
     // Ended before the tool runs, the run leaves no package behind.
     guard_track(cmdoption_extract_filename);
@@ -199,14 +191,15 @@ int cli_show_eula(int skip_eula)
         printf("\n\nLicense Agreement Terms: Accepted\n");
         return 1;
     }
-    if (qorlicensetext[0] == 0)
+    const Payload &licence = kPayloads[kLicencePayload];
+    if (licence.data[0] == 0)
         return 0;
 
     printf("\n\n\n");
     // The licence carries no terminator: its size word says where it ends.
-    int32_t size = payload_size(&qorlicensetext_size);
+    int32_t size = payload_size(licence.size_word);
     for (int32_t i = 0; i < size; ++i)
-        printf("%c", qorlicensetext[i]);
+        printf("%c", licence.data[i]);
     printf("\n\nDo you accept the above License Agreement Terms?[Yes/No]:");
     fflush(stdout);
 
@@ -322,12 +315,12 @@ int graphical_setup_unavailable(int status, int interrupted)
 int cli_start_ui()
 {
     const Extraction extractions[] = {
-        {kPackagePath, qornativeinstaller, &qornativeinstaller_size, qornativeinstaller_crc, "native installer",
-         kKeepMode, "\nextracted Native installer to : %s", kPackageNotCreated},
-        {kLicensePath, qorlicensetext, &qorlicensetext_size, qorlicensetext_crc, "license text", kKeepMode,
-         "\nextracted license file to : %s", "\n Failed in extracting license file to : %s,%d"},
-        {kWizardPath, qoruiinstaller, &qoruiinstaller_size, qoruiinstaller_crc, "ui installer", kWizardMode,
-         "\nextracted ui installer file to : %s", "\n Failed in ui installer file to : %s,%d"},
+        {kPackagePath, &kPayloads[kPackagePayload], kKeepMode, "\nextracted Native installer to : %s",
+         kPackageNotCreated},
+        {kLicensePath, &kPayloads[kLicencePayload], kKeepMode, "\nextracted license file to : %s",
+         "\n Failed in extracting license file to : %s,%d"},
+        {kWizardPath, &kPayloads[kWizardPayload], kWizardMode, "\nextracted ui installer file to : %s",
+         "\n Failed in ui installer file to : %s,%d"},
     };
     for (const Extraction &e : extractions) {
         guard_track(e.path);
