@@ -24,7 +24,8 @@ function(qor_add_seal_tool)
   add_custom_command(OUTPUT "${CMAKE_BINARY_DIR}/qor-seal"
       COMMAND "${QOR_BUILD_MACHINE_CXX}" -std=c++17 -O2 -I "${src}" -o "${CMAKE_BINARY_DIR}/qor-seal"
               "${src}/payload/qor_seal.cpp" "${src}/crc32c_t.cpp"
-      DEPENDS "${src}/payload/qor_seal.cpp" "${src}/crc32c_t.cpp" "${src}/crc32c_t.h"
+      DEPENDS "${src}/payload/qor_seal.cpp" "${src}/payload/seal_layout_t.h" "${src}/crc32c_t.cpp"
+              "${src}/crc32c_t.h"
       VERBATIM)
   add_custom_target(qor-seal-tool DEPENDS "${CMAKE_BINARY_DIR}/qor-seal")
 endfunction()
@@ -51,6 +52,7 @@ function(qor_add_launcher target)
   set(QOR_PAYLOAD_WIZARD "${L_WIZARD}")
   configure_file("${PROJECT_SOURCE_DIR}/launcher/payload/payloads.S.in" "${gen}/payloads.S" @ONLY)
   # The compiler's dependency scan does not see .incbin: name the payloads.
+  # The seal's layout comes through the preprocessor, which the scan sees.
   set_source_files_properties("${gen}/payloads.S" PROPERTIES
       OBJECT_DEPENDS "${L_LICENSE};${L_PACKAGE};${L_WIZARD}")
 

@@ -5,6 +5,8 @@
 #ifndef PAYLOADS_T_H
 #define PAYLOADS_T_H
 
+#include "payload/seal_layout_t.h"
+
 #include <stdint.h>
 #include <string.h>
 
@@ -43,7 +45,7 @@ struct Payload {
 
 // In the order in which they lie in the file.
 enum PayloadIndex { kLicencePayload, kPackagePayload, kWizardPayload };
-inline const Payload kPayloads[3] = {
+inline const Payload kPayloads[QOR_PAYLOAD_COUNT] = {
     {qorlicensetext, &qorlicensetext_size, qorlicensetext_crc, "license text"},
     {qornativeinstaller, &qornativeinstaller_size, qornativeinstaller_crc, "native installer"},
     {qoruiinstaller, &qoruiinstaller_size, qoruiinstaller_crc, "ui installer"},
