@@ -42,10 +42,30 @@ function(qor_check_input_file var path)
   endif()
 endfunction()
 
-# Writes DIR/qor_build_config.h: the version and the three /tmp paths, the one
-# definition that both the launcher and the wizard compile in.
+# qor_package_is_deb(OUT NAME): OUT is ON when the package file NAME names a
+# Debian package, installed with gdebi or dpkg, else OFF. The one rule for
+# CMake, the launcher and the wizard (which take it from the build config):
+# "ubuntu" anywhere in the name, in any case.
+function(qor_package_is_deb out name)
+  string(TOLOWER "${name}" lower)
+  if(lower MATCHES "ubuntu")
+    set(${out} ON PARENT_SCOPE)
+  else()
+    set(${out} OFF PARENT_SCOPE)
+  endif()
+endfunction()
+
+# Writes DIR/qor_build_config.h: the version, the three /tmp paths and the
+# kind of package, the one definition that both the launcher and the wizard
+# compile in.
 function(qor_write_build_config dir package_file_name)
   set(QOR_CONFIG_PACKAGE_FILE_NAME "${package_file_name}")
+  qor_package_is_deb(is_deb "${package_file_name}")
+  if(is_deb)
+    set(QOR_CONFIG_PACKAGE_IS_DEB 1)
+  else()
+    set(QOR_CONFIG_PACKAGE_IS_DEB 0)
+  endif()
   configure_file("${PROJECT_SOURCE_DIR}/cmake/qor_build_config.h.in"
                  "${dir}/qor_build_config.h" @ONLY)
 endfunction()

@@ -222,7 +222,7 @@ int cli_install(char *native_install_file)
 {
     char sapplication[kBufferSize];
     int length;
-    const bool debian_package = strstr(native_install_file, "ubuntu") != nullptr;
+    const bool debian_package = QOR_PACKAGE_IS_DEB;
     if (debian_package) {
         struct stat st;
         if (stat("/usr/bin/gdebi", &st) != 0) {

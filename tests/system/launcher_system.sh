@@ -7,6 +7,7 @@
 #   gdebi      an Ubuntu build installed by the real /usr/bin/gdebi, answered on stdin
 #   gdebi-fails  the same build run by a user who is not root: gdebi fails
 #   no-gdebi   the same build where gdebi-core is not installed
+#   no-gdebi-mixed-case  the same with "Ubuntu" in the package file name
 #   full-disk  a small tmpfs over /tmp: a short write leaves no partial file
 set -u
 
@@ -83,7 +84,7 @@ if [ "${1:-}" = --inside ]; then
     dpkg-query -W qor >/dev/null 2>&1 && fail "qor installed although gdebi failed"
     : >err # gdebi's own complaint, expected here
     ;;
-  no-gdebi)
+  no-gdebi | no-gdebi-mixed-case)
     dpkg --purge --force-depends gdebi-core >/dev/null 2>&1
     [ ! -e /usr/bin/gdebi ] || fail "could not remove gdebi"
     env -u DISPLAY "$launcher" accepteula </dev/null >out 2>err
