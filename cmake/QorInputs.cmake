@@ -31,12 +31,17 @@ function(qor_check_version version)
   endif()
 endfunction()
 
-# Input files are named in an assembler .incbin directive: they must exist
-# and their paths must not break its quoted string.
-function(qor_check_input_file var path)
+# Input files are named in an assembler .incbin directive: their paths must
+# not break its quoted string.
+function(qor_check_incbin_path var path)
   if(path MATCHES "[\"\\\\\n]")
     message(FATAL_ERROR "${var}: the path '${path}' holds a quote, backslash or line end")
   endif()
+endfunction()
+
+# An input file must exist, under a path that .incbin can take.
+function(qor_check_input_file var path)
+  qor_check_incbin_path("${var}" "${path}")
   if(NOT EXISTS "${path}" OR IS_DIRECTORY "${path}")
     message(FATAL_ERROR "${var}: the file '${path}' does not exist")
   endif()

@@ -39,10 +39,7 @@ function(qor_add_launcher target)
       message(FATAL_ERROR "qor_add_launcher(${target}): ${input} is missing")
     endif()
     get_filename_component(L_${input} "${L_${input}}" ABSOLUTE)
-    if(L_${input} MATCHES "[\"\\\\\n]")
-      message(FATAL_ERROR "qor_add_launcher(${target}): the ${input} path '${L_${input}}' "
-                          "holds a quote, backslash or line end")
-    endif()
+    qor_check_incbin_path("qor_add_launcher(${target}) ${input}" "${L_${input}}")
   endforeach()
 
   set(gen "${CMAKE_CURRENT_BINARY_DIR}/${target}.gen")

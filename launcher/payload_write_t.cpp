@@ -30,7 +30,6 @@ typedef Elf32_Phdr Phdr;
 // The linker places the ELF header at the start of the first segment.
 extern "C" const Ehdr __ehdr_start __attribute__((visibility("hidden")));
 
-const char kExtractionFailed[] = "\n ERROR : file extraction to %s :%d\n";
 const char kIncomplete[] = "\n ERROR : the installer file is incomplete: %lld bytes of %lld ; download it again\n";
 const char kWrongSize[] = "\n ERROR : the installer file is damaged: it has %lld bytes instead of %lld ;"
                           " download it again\n";

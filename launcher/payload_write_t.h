@@ -16,6 +16,10 @@ const int kDamagedFile = 74; // EBADMSG
 // text does. Returns 0, or kDamagedFile or errno after printing why.
 int check_installer_file();
 
+// A payload that could not be written whole, in text mode and the graphical
+// launch alike: the path and errno.
+inline constexpr char kExtractionFailed[] = "\n ERROR : file extraction to %s :%d\n";
+
 const mode_t kKeepMode = static_cast<mode_t>(-1);
 
 // One payload to write out and the messages that report it; text mode

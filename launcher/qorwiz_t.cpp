@@ -35,7 +35,6 @@ const char *program_name = "qor-setup";
 
 // Messages shared by text mode and the graphical launch.
 const char kPackageNotCreated[] = "\n Failed in extracting Native installer to : %s,%d";
-const char kExtractionFailed[] = "\n ERROR : file extraction to %s :%d\n";
 
 // The end of a run that the user called off before anything was installed.
 const char kCancelled[] = "\nInstallation cancelled: nothing was installed.";
