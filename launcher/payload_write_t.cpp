@@ -312,29 +312,24 @@ WriteOutcome write_payload_to(int fd, const Extraction &e)
     return kWritten;
 }
 
-int extract_all(const Extraction *extractions, int count)
+int extract_payload(const Extraction &e)
 {
-    for (int i = 0; i < count; ++i) {
-        const Extraction &e = extractions[i];
-        WriteOutcome outcome = write_payload(e);
-        int error = errno;
-        switch (outcome) {
-        case kWritten:
-            if (e.written_format != nullptr)
-                printf(e.written_format, e.path);
-            continue;
-        case kNotCreated:
-            printf(e.not_created_format, e.path, error);
-            return error;
-        case kShortWrite:
-            printf(kExtractionFailed, e.path, error);
-            return error;
-        case kDamaged:
-            while (i-- > 0)
-                unlink(extractions[i].path);
-            printf(kDamagedFormat, e.payload->name);
-            return kDamagedFile;
-        }
+    WriteOutcome outcome = write_payload(e);
+    int error = errno;
+    switch (outcome) {
+    case kWritten:
+        if (e.written_format != nullptr)
+            printf(e.written_format, e.path);
+        return 0;
+    case kNotCreated:
+        printf(e.not_created_format, e.path, error);
+        return error;
+    case kShortWrite:
+        printf(kExtractionFailed, e.path, error);
+        return error;
+    case kDamaged:
+        break;
     }
-    return 0;
+    printf(kDamagedFormat, e.payload->name);
+    return kDamagedFile;
 }

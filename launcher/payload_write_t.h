@@ -40,10 +40,8 @@ enum WriteOutcome { kWritten, kNotCreated, kShortWrite, kDamaged };
 // payload and must not be used.
 WriteOutcome write_payload_to(int fd, const Extraction &e);
 
-// Writes the payloads to their paths in order, reporting each. Returns 0 when
-// all are written, else errno or kDamagedFile after printing the failure. A
-// damaged payload removes every file written here, so that nothing of the
-// damaged file is left; after other failures earlier files stay.
-int extract_all(const Extraction *extractions, int count);
+// Writes the payload of E to its path and reports it. Returns 0, or errno or
+// kDamagedFile after printing the failure; a failed write leaves no file.
+int extract_payload(const Extraction &e);
 
 #endif

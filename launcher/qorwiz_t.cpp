@@ -177,7 +177,7 @@ int cli_execute(int argc, char **argv)
                                 kPackageNotCreated};
     // Ended before the tool runs, the run leaves no package behind.
     guard_track(cmdoption_extract_filename);
-    error = extract_all(&package, 1);
+    error = extract_payload(package);
     if (error == 0 && !cmdoption_extract)
         error = cli_install(cmdoption_extract_filename);
     guard_forget_all();
@@ -323,7 +323,7 @@ int cli_start_ui()
     };
     for (const Extraction &e : extractions) {
         guard_track(e.path);
-        int error = extract_all(&e, 1);
+        int error = extract_payload(e);
         // Nothing of a damaged file stays behind, not even its sound parts.
         if (error == kDamagedFile)
             remove_payload_files();
