@@ -57,15 +57,15 @@ bool is_help_keyword(const char *arg)
 }
 
 // Removing the old file at PATH must not destroy what is not a file: a
-// device, FIFO, socket or folder named after extract stays as it is.
+// device, FIFO or socket named after extract stays as it is. A folder
+// cannot be unlinked anyway, and says so as it always did (EISDIR).
 // Returns 0 when PATH is free or held a file (or link) that is now gone,
 // else errno after printing why.
 int clear_extraction_target(const char *path)
 {
     struct stat st;
-    if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-        const char *kind = S_ISDIR(st.st_mode)   ? "folder"
-                           : S_ISFIFO(st.st_mode) ? "FIFO"
+    if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        const char *kind = S_ISFIFO(st.st_mode) ? "FIFO"
                            : S_ISSOCK(st.st_mode) ? "socket"
                                                   : "device";
         printf("\n ERROR : %s is a %s, not a regular file: it was left as it is and nothing was extracted."

@@ -247,9 +247,8 @@ private slots:
         row("extract into a missing folder", {"extract", "%T/no/out.rpm"}, none, "",
             extracting("%T/no/out.rpm") + A + "\n Failed in extracting Native installer to : %T/no/out.rpm,2", 2,
             stale, false, false);
-        row("extract onto a folder", {"extract", "%T"}, none, "",
-            extracting("%T") + "\n ERROR : %T is a folder, not a regular file: it was left as it is and nothing was"
-                               " extracted. Name a new or regular file.\n", 17, stale, false, false);
+        row("extract onto a folder", {"extract", "%T"}, none, "", extracting("%T") + "\n ERROR : file extraction to %T :21\n",
+            21, stale, false, false);
         row("help", {"help"}, none, "", X + H, 0, stale, false, false);
         row("help with a display", {"help"}, disp, "", X + H, 0, stale, false, false);
         row("help last", {"accepteula", "extract", out, "help"}, none, "", C + extracting(out) + H, 0, stale, false,
