@@ -6,6 +6,7 @@
 #include "payload_write_t.h"
 #include "qor_build_config.h"
 #include "run_guard_t.h"
+#include "run_lock_t.h"
 #include "start_wizard_t.h"
 
 #include <errno.h>
@@ -76,6 +77,7 @@ int clear_extraction_target(const char *path)
     if (unlink(path) != 0 && errno != ENOENT) {
         int error = errno;
         printf(kExtractionFailed, path, error);
+        explain_foreign_file(path);
         return error;
     }
     return 0;
@@ -166,7 +168,12 @@ int cli_execute(int argc, char **argv)
         return ENAMETOOLONG;
     }
 
-    int error = clear_extraction_target(cmdoption_extract_filename);
+    // The default path is shared with every other run of this installer.
+    int error = 0;
+    if (strcmp(cmdoption_extract_filename, kPackagePath) == 0)
+        error = run_lock_take(kPackagePath);
+    if (error == 0)
+        error = clear_extraction_target(cmdoption_extract_filename);
     if (error != 0)
         return error;
 
@@ -321,19 +328,27 @@ int cli_start_ui()
         {kWizardPath, &kPayloads[kWizardPayload], kWizardMode, "\nextracted ui installer file to : %s",
          "\n Failed in ui installer file to : %s,%d"},
     };
-    for (const Extraction &e : extractions) {
-        guard_track(e.path);
-        int error = extract_payload(e);
-        // Nothing of a damaged file stays behind, not even its sound parts.
-        if (error == kDamagedFile)
-            remove_payload_files();
-        if (error != 0)
+    int error = run_lock_take(kPackagePath);
+    if (error != 0)
+        return error;
+    const int count = static_cast<int>(sizeof extractions / sizeof extractions[0]);
+    for (int i = 0; i < count; ++i) {
+        guard_track(extractions[i].path);
+        remove_foreign_file(extractions[i].path);
+        error = extract_payload(extractions[i]);
+        if (error != 0) {
+            explain_foreign_file(extractions[i].path);
+            // The failed write left nothing; what was written before goes too.
+            while (i-- > 0)
+                unlink(extractions[i].path);
+            guard_forget_all();
             return error;
+        }
     }
 
     int status = 0;
     int interrupted = 0;
-    int error = run_wizard(kWizardPath, &status, &interrupted);
+    error = run_wizard(kWizardPath, &status, &interrupted);
     // The files are the wizard's only; they would block the next run, of
     // this user or another, whatever the outcome.
     remove_payload_files();
