@@ -41,7 +41,8 @@ enum WriteOutcome { kWritten, kNotCreated, kShortWrite, kDamaged };
 WriteOutcome write_payload_to(int fd, const Extraction &e);
 
 // Writes the payload of E to its path and reports it. Returns 0, or errno or
-// kDamagedFile after printing the failure; a failed write leaves no file.
+// kDamagedFile after printing the failure; a failed write leaves nothing of
+// its own at the path.
 int extract_payload(const Extraction &e);
 
 #endif
