@@ -31,19 +31,38 @@ function(qor_check_version version)
   endif()
 endfunction()
 
-# Input files are named in an assembler .incbin directive: they must exist
-# and their paths must not break its quoted string.
-function(qor_check_input_file var path)
+# Input files are named in an assembler .incbin directive: their paths must
+# not break its quoted string.
+function(qor_check_incbin_path var path)
   if(path MATCHES "[\"\\\\\n]")
     message(FATAL_ERROR "${var}: the path '${path}' holds a quote, backslash or line end")
   endif()
+endfunction()
+
+# An input file must exist, under a path that .incbin can take.
+function(qor_check_input_file var path)
+  qor_check_incbin_path("${var}" "${path}")
   if(NOT EXISTS "${path}" OR IS_DIRECTORY "${path}")
     message(FATAL_ERROR "${var}: the file '${path}' does not exist")
   endif()
 endfunction()
 
-# Writes DIR/qor_build_config.h: the version and the three /tmp paths, the one
-# definition that both the launcher and the wizard compile in.
+# qor_package_is_deb(OUT NAME): OUT is ON when the package file NAME names a
+# Debian package, installed with gdebi or dpkg, else OFF. The one rule for
+# CMake, the launcher and the wizard (which take it from the build config):
+# "ubuntu" anywhere in the name, in any case.
+function(qor_package_is_deb out name)
+  string(TOLOWER "${name}" lower)
+  if(lower MATCHES "ubuntu")
+    set(${out} ON PARENT_SCOPE)
+  else()
+    set(${out} OFF PARENT_SCOPE)
+  endif()
+endfunction()
+
+# Writes DIR/qor_build_config.h: the version, the three /tmp paths and the
+# kind of package, the one definition that both the launcher and the wizard
+# compile in.
 function(qor_write_build_config dir package_file_name)
   set(QOR_CONFIG_PACKAGE_FILE_NAME "${package_file_name}")
   # As the caller sees QOR_SELF_CONTAINED_WIZARD: the option, or a test's own.
@@ -51,6 +70,12 @@ function(qor_write_build_config dir package_file_name)
     set(QOR_CONFIG_WIZARD_SELF_CONTAINED 1)
   else()
     set(QOR_CONFIG_WIZARD_SELF_CONTAINED 0)
+  endif()
+  qor_package_is_deb(is_deb "${package_file_name}")
+  if(is_deb)
+    set(QOR_CONFIG_PACKAGE_IS_DEB 1)
+  else()
+    set(QOR_CONFIG_PACKAGE_IS_DEB 0)
   endif()
   configure_file("${PROJECT_SOURCE_DIR}/cmake/qor_build_config.h.in"
                  "${dir}/qor_build_config.h" @ONLY)

@@ -24,7 +24,8 @@ function(qor_add_seal_tool)
   add_custom_command(OUTPUT "${CMAKE_BINARY_DIR}/qor-seal"
       COMMAND "${QOR_BUILD_MACHINE_CXX}" -std=c++17 -O2 -I "${src}" -o "${CMAKE_BINARY_DIR}/qor-seal"
               "${src}/payload/qor_seal.cpp" "${src}/crc32c_t.cpp"
-      DEPENDS "${src}/payload/qor_seal.cpp" "${src}/crc32c_t.cpp" "${src}/crc32c_t.h"
+      DEPENDS "${src}/payload/qor_seal.cpp" "${src}/payload/seal_layout_t.h" "${src}/crc32c_t.cpp"
+              "${src}/crc32c_t.h"
       VERBATIM)
   add_custom_target(qor-seal-tool DEPENDS "${CMAKE_BINARY_DIR}/qor-seal")
 endfunction()
@@ -38,10 +39,7 @@ function(qor_add_launcher target)
       message(FATAL_ERROR "qor_add_launcher(${target}): ${input} is missing")
     endif()
     get_filename_component(L_${input} "${L_${input}}" ABSOLUTE)
-    if(L_${input} MATCHES "[\"\\\\\n]")
-      message(FATAL_ERROR "qor_add_launcher(${target}): the ${input} path '${L_${input}}' "
-                          "holds a quote, backslash or line end")
-    endif()
+    qor_check_incbin_path("qor_add_launcher(${target}) ${input}" "${L_${input}}")
   endforeach()
 
   set(gen "${CMAKE_CURRENT_BINARY_DIR}/${target}.gen")
@@ -51,18 +49,36 @@ function(qor_add_launcher target)
   set(QOR_PAYLOAD_WIZARD "${L_WIZARD}")
   configure_file("${PROJECT_SOURCE_DIR}/launcher/payload/payloads.S.in" "${gen}/payloads.S" @ONLY)
   # The compiler's dependency scan does not see .incbin: name the payloads.
+  # The seal's layout comes through the preprocessor, which the scan sees.
   set_source_files_properties("${gen}/payloads.S" PROPERTIES
       OBJECT_DEPENDS "${L_LICENSE};${L_PACKAGE};${L_WIZARD}")
 
-  add_executable(${target}
-      "${PROJECT_SOURCE_DIR}/launcher/main_t.cpp"
-      "${PROJECT_SOURCE_DIR}/launcher/qorwiz_t.cpp"
-      "${PROJECT_SOURCE_DIR}/launcher/run_guard_t.cpp"
-      "${PROJECT_SOURCE_DIR}/launcher/start_wizard_t.cpp"
-      "${PROJECT_SOURCE_DIR}/launcher/payload_write_t.cpp"
-      "${PROJECT_SOURCE_DIR}/launcher/crc32c_t.cpp"
-      "${PROJECT_SOURCE_DIR}/launcher/deb_outcome_t.cpp"
-      "${gen}/payloads.S")
+  # The shared sources (launcher/CMakeLists.txt), compiled once for each
+  # kind of launcher: for musl or the build's C library, with the same
+  # extra options. Only the configured ones are compiled for each launcher.
+  set(kind dynamic)
+  if(L_STATIC)
+    set(kind static)
+  endif()
+  if(L_COMPILE_OPTIONS)
+    string(MD5 options "${L_COMPILE_OPTIONS}")
+    string(SUBSTRING "${options}" 0 8 options)
+    string(APPEND kind "-${options}")
+  endif()
+  set(shared qor-launcher-shared-${kind})
+  if(NOT TARGET ${shared})
+    get_property(sources GLOBAL PROPERTY QOR_LAUNCHER_SHARED_SOURCES)
+    add_library(${shared} OBJECT ${sources})
+    target_include_directories(${shared} PRIVATE "${PROJECT_SOURCE_DIR}/launcher")
+    if(L_COMPILE_OPTIONS)
+      target_compile_options(${shared} PRIVATE ${L_COMPILE_OPTIONS})
+    endif()
+    if(L_STATIC)
+      qor_compile_for_static_libc(${shared})
+    endif()
+  endif()
+  get_property(sources GLOBAL PROPERTY QOR_LAUNCHER_CONFIGURED_SOURCES)
+  add_executable(${target} ${sources} "${gen}/payloads.S" $<TARGET_OBJECTS:${shared}>)
   target_include_directories(${target} PRIVATE "${gen}" "${PROJECT_SOURCE_DIR}/launcher")
   # The payloads last in the file; the checksums recorded once the file is
   # final, so nothing may change it after this step (strip at link time).

@@ -26,20 +26,26 @@ endmacro()
 string(REGEX REPLACE "-gnu$" "-musl" QOR_MUSL_TRIPLET "${CMAKE_LIBRARY_ARCHITECTURE}")
 set(QOR_MUSL_SPECS "/usr/lib/${QOR_MUSL_TRIPLET}/musl-gcc.specs")
 
-# qor_link_static_libc(TARGET): TARGET becomes a stripped static executable
-# with no program interpreter and no shared libraries. It uses no C++ runtime,
-# so the C driver links it: a stray libstdc++ reference fails the link
-# instead of dragging in objects built for glibc.
-function(qor_link_static_libc target)
+# qor_compile_for_static_libc(TARGET): TARGET's sources are compiled against
+# musl's headers, for qor_link_static_libc.
+function(qor_compile_for_static_libc target)
   if(NOT EXISTS "${QOR_MUSL_SPECS}")
     message(FATAL_ERROR "${target}: musl for ${CMAKE_LIBRARY_ARCHITECTURE} not found "
                         "(${QOR_MUSL_SPECS}): install the Debian package musl-dev${QOR_DEB_ARCH}")
   endif()
   # Size over speed: the launcher spends its time in write() and wait().
-  # No unwind tables (no exceptions), no page-aligned segments.
+  # No unwind tables (no exceptions).
   target_compile_options(${target} PRIVATE "-specs=${QOR_MUSL_SPECS}" -Os -fno-pie
       -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections
       $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+endfunction()
+
+# qor_link_static_libc(TARGET): TARGET becomes a stripped static executable
+# with no program interpreter and no shared libraries. It uses no C++ runtime,
+# so the C driver links it: a stray libstdc++ reference fails the link
+# instead of dragging in objects built for glibc. No page-aligned segments.
+function(qor_link_static_libc target)
+  qor_compile_for_static_libc(${target})
   target_link_options(${target} PRIVATE "-specs=${QOR_MUSL_SPECS}" -static -no-pie -s
       -Wl,--gc-sections -Wl,-z,noseparate-code -Wl,-z,norelro -Wl,--build-id=none)
   set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)

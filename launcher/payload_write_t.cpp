@@ -8,7 +8,6 @@
 #include "payload_write_t.h"
 
 #include "crc32c_t.h"
-#include "qorwiz_t.h"
 
 #include <elf.h>
 #include <errno.h>
@@ -18,10 +17,6 @@
 #include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-extern "C" const unsigned char qorseal[];
-extern "C" const unsigned char qorseal_file_size[8];
-extern "C" const unsigned char qorseal_crc[4];
 
 namespace {
 
@@ -35,7 +30,6 @@ typedef Elf32_Phdr Phdr;
 // The linker places the ELF header at the start of the first segment.
 extern "C" const Ehdr __ehdr_start __attribute__((visibility("hidden")));
 
-const char kExtractionFailed[] = "\n ERROR : file extraction to %s :%d\n";
 const char kIncomplete[] = "\n ERROR : the installer file is incomplete: %lld bytes of %lld ; download it again\n";
 const char kWrongSize[] = "\n ERROR : the installer file is damaged: it has %lld bytes instead of %lld ;"
                           " download it again\n";
@@ -129,14 +123,12 @@ bool crc_of_file(off_t from, off_t to, uint32_t *crc)
 // The launcher's own bytes: all of the file but the payloads' bytes.
 bool launcher_intact(long long file_size)
 {
-    const unsigned char *data[] = {qorlicensetext, qornativeinstaller, qoruiinstaller};
-    const int32_t *size_words[] = {&qorlicensetext_size, &qornativeinstaller_size, &qoruiinstaller_size};
     uint32_t crc = 0;
     off_t from = 0;
-    for (int i = 0; i < 3; ++i) {
-        if (!crc_of_file(from, file_offset_of(data[i]), &crc))
+    for (const Payload &p : kPayloads) {
+        if (!crc_of_file(from, file_offset_of(p.data), &crc))
             return false;
-        from = file_offset_of(size_words[i]);
+        from = file_offset_of(p.size_word);
     }
     return crc_of_file(from, file_size, &crc) && crc == stored_crc(qorseal_crc);
 }
@@ -235,7 +227,7 @@ WriteOutcome write_payload(const Extraction &e)
         fchmod(fd, e.mode);
     WriteOutcome outcome = write_payload_to(fd, e);
     int error = errno;
-    if (outcome == kWritten && ftruncate(fd, static_cast<off_t>(payload_size(e.size_word))) != 0) {
+    if (outcome == kWritten && ftruncate(fd, static_cast<off_t>(payload_size(e.payload->size_word))) != 0) {
         outcome = kShortWrite;
         error = errno;
     }
@@ -289,9 +281,10 @@ int check_installer_file()
         return kDamagedFile;
     }
     // Shown from the image as it is, so checked there.
-    if (crc32c_update(0, qorlicensetext, static_cast<size_t>(payload_size(&qorlicensetext_size)))
-        != stored_crc(qorlicensetext_crc)) {
-        printf(kDamagedFormat, "license text");
+    const Payload &licence = kPayloads[kLicencePayload];
+    if (crc32c_update(0, licence.data, static_cast<size_t>(payload_size(licence.size_word)))
+        != stored_crc(licence.crc)) {
+        printf(kDamagedFormat, licence.name);
         return kDamagedFile;
     }
     return 0;
@@ -299,8 +292,8 @@ int check_installer_file()
 
 WriteOutcome write_payload_to(int fd, const Extraction &e)
 {
-    const size_t size = static_cast<size_t>(payload_size(e.size_word));
-    const off_t offset = file_offset_of(e.data);
+    const size_t size = static_cast<size_t>(payload_size(e.payload->size_word));
+    const off_t offset = file_offset_of(e.payload->data);
     uint32_t crc = 0;
     for (size_t done = 0; done < size;) {
         size_t want = size - done < sizeof buffer ? size - done : sizeof buffer;
@@ -312,36 +305,31 @@ WriteOutcome write_payload_to(int fd, const Extraction &e)
             return kShortWrite;
         done += static_cast<size_t>(got);
     }
-    if (crc != stored_crc(e.crc)) {
+    if (crc != stored_crc(e.payload->crc)) {
         errno = kDamagedFile;
         return kDamaged;
     }
     return kWritten;
 }
 
-int extract_all(const Extraction *extractions, int count)
+int extract_payload(const Extraction &e)
 {
-    for (int i = 0; i < count; ++i) {
-        const Extraction &e = extractions[i];
-        WriteOutcome outcome = write_payload(e);
-        int error = errno;
-        switch (outcome) {
-        case kWritten:
-            if (e.written_format != nullptr)
-                printf(e.written_format, e.path);
-            continue;
-        case kNotCreated:
-            printf(e.not_created_format, e.path, error);
-            return error;
-        case kShortWrite:
-            printf(kExtractionFailed, e.path, error);
-            return error;
-        case kDamaged:
-            while (i-- > 0)
-                unlink(extractions[i].path);
-            printf(kDamagedFormat, e.name);
-            return kDamagedFile;
-        }
+    WriteOutcome outcome = write_payload(e);
+    int error = errno;
+    switch (outcome) {
+    case kWritten:
+        if (e.written_format != nullptr)
+            printf(e.written_format, e.path);
+        return 0;
+    case kNotCreated:
+        printf(e.not_created_format, e.path, error);
+        return error;
+    case kShortWrite:
+        printf(kExtractionFailed, e.path, error);
+        return error;
+    case kDamaged:
+        break;
     }
-    return 0;
+    printf(kDamagedFormat, e.payload->name);
+    return kDamagedFile;
 }

@@ -4,14 +4,9 @@
 #ifndef PAYLOAD_WRITE_T_H
 #define PAYLOAD_WRITE_T_H
 
-#include <stdint.h>
-#include <sys/types.h>
+#include "payloads_t.h"
 
-// Checksums of the payloads, recorded after linking; unaligned, read them
-// with memcpy.
-extern "C" const unsigned char qorlicensetext_crc[4];
-extern "C" const unsigned char qornativeinstaller_crc[4];
-extern "C" const unsigned char qoruiinstaller_crc[4];
+#include <sys/types.h>
 
 // The launcher's answer when its file is cut short or damaged.
 const int kDamagedFile = 74; // EBADMSG
@@ -21,17 +16,18 @@ const int kDamagedFile = 74; // EBADMSG
 // text does. Returns 0, or kDamagedFile or errno after printing why.
 int check_installer_file();
 
+// A payload that could not be written whole, in text mode and the graphical
+// launch alike: the path and errno.
+inline constexpr char kExtractionFailed[] = "\n ERROR : file extraction to %s :%d\n";
+
 const mode_t kKeepMode = static_cast<mode_t>(-1);
 
 // One payload to write out and the messages that report it; text mode
 // reports nothing on success (written_format null).
 struct Extraction {
     const char *path;
-    const unsigned char *data;
-    const int32_t *size_word;
-    const unsigned char *crc;
-    const char *name; // for the message when it is damaged
-    mode_t mode;      // given before anything is written, unless kKeepMode
+    const Payload *payload;
+    mode_t mode; // given before anything is written, unless kKeepMode
     const char *written_format;
     const char *not_created_format;
 };
@@ -44,10 +40,9 @@ enum WriteOutcome { kWritten, kNotCreated, kShortWrite, kDamaged };
 // payload and must not be used.
 WriteOutcome write_payload_to(int fd, const Extraction &e);
 
-// Writes the payloads to their paths in order, reporting each. Returns 0 when
-// all are written, else errno or kDamagedFile after printing the failure. A
-// damaged payload removes every file written here, so that nothing of the
-// damaged file is left; after other failures earlier files stay.
-int extract_all(const Extraction *extractions, int count);
+// Writes the payload of E to its path and reports it. Returns 0, or errno or
+// kDamagedFile after printing the failure; a failed write leaves nothing of
+// its own at the path.
+int extract_payload(const Extraction &e);
 
 #endif

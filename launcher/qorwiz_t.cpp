@@ -6,6 +6,7 @@
 #include "payload_write_t.h"
 #include "qor_build_config.h"
 #include "run_guard_t.h"
+#include "run_lock_t.h"
 #include "start_wizard_t.h"
 
 #include <errno.h>
@@ -35,7 +36,6 @@ const char *program_name = "qor-setup";
 
 // Messages shared by text mode and the graphical launch.
 const char kPackageNotCreated[] = "\n Failed in extracting Native installer to : %s,%d";
-const char kExtractionFailed[] = "\n ERROR : file extraction to %s :%d\n";
 
 // The end of a run that the user called off before anything was installed.
 const char kCancelled[] = "\nInstallation cancelled: nothing was installed.";
@@ -58,15 +58,15 @@ bool is_help_keyword(const char *arg)
 }
 
 // Removing the old file at PATH must not destroy what is not a file: a
-// device, FIFO, socket or folder named after extract stays as it is.
+// device, FIFO or socket named after extract stays as it is. A folder
+// cannot be unlinked anyway, and says so as it always did (EISDIR).
 // Returns 0 when PATH is free or held a file (or link) that is now gone,
 // else errno after printing why.
 int clear_extraction_target(const char *path)
 {
     struct stat st;
-    if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-        const char *kind = S_ISDIR(st.st_mode)   ? "folder"
-                           : S_ISFIFO(st.st_mode) ? "FIFO"
+    if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        const char *kind = S_ISFIFO(st.st_mode) ? "FIFO"
                            : S_ISSOCK(st.st_mode) ? "socket"
                                                   : "device";
         printf("\n ERROR : %s is a %s, not a regular file: it was left as it is and nothing was extracted."
@@ -77,6 +77,7 @@ int clear_extraction_target(const char *path)
     if (unlink(path) != 0 && errno != ENOENT) {
         int error = errno;
         printf(kExtractionFailed, path, error);
+        explain_foreign_file(path);
         return error;
     }
     return 0;
@@ -104,13 +105,6 @@ void discard_rest_of_line(int first)
 }
 
 } // namespace
-
-int32_t payload_size(const int32_t *size_word)
-{
-    int32_t size;
-    memcpy(&size, size_word, sizeof size);
-    return size;
-}
 
 int cli_execute(int argc, char **argv)
 {
@@ -174,19 +168,23 @@ int cli_execute(int argc, char **argv)
         return ENAMETOOLONG;
     }
 
-    int error = clear_extraction_target(cmdoption_extract_filename);
+    // The default path is shared with every other run of this installer.
+    int error = 0;
+    if (strcmp(cmdoption_extract_filename, kPackagePath) == 0)
+        error = run_lock_take(kPackagePath);
+    if (error == 0)
+        error = clear_extraction_target(cmdoption_extract_filename);
     if (error != 0)
         return error;
 
     if (cli_show_eula(cmdoption_skip_eula) == 0)
         return 1;
 
-    const Extraction package = {cmdoption_extract_filename, qornativeinstaller, &qornativeinstaller_size,
-                                qornativeinstaller_crc, "native installer", kKeepMode, nullptr,
+    const Extraction package = {cmdoption_extract_filename, &kPayloads[kPackagePayload], kKeepMode, nullptr,
                                 kPackageNotCreated};
     // Ended before the tool runs, the run leaves no package behind.
     guard_track(cmdoption_extract_filename);
-    error = extract_all(&package, 1);
+    error = extract_payload(package);
     if (error == 0 && !cmdoption_extract)
         error = cli_install(cmdoption_extract_filename);
     guard_forget_all();
@@ -199,14 +197,15 @@ int cli_show_eula(int skip_eula)
         printf("\n\nLicense Agreement Terms: Accepted\n");
         return 1;
     }
-    if (qorlicensetext[0] == 0)
+    const Payload &licence = kPayloads[kLicencePayload];
+    if (licence.data[0] == 0)
         return 0;
 
     printf("\n\n\n");
     // The licence carries no terminator: its size word says where it ends.
-    int32_t size = payload_size(&qorlicensetext_size);
+    int32_t size = payload_size(licence.size_word);
     for (int32_t i = 0; i < size; ++i)
-        printf("%c", qorlicensetext[i]);
+        printf("%c", licence.data[i]);
     printf("\n\nDo you accept the above License Agreement Terms?[Yes/No]:");
     fflush(stdout);
 
@@ -229,7 +228,7 @@ int cli_install(char *native_install_file)
 {
     char sapplication[kBufferSize];
     int length;
-    const bool debian_package = strstr(native_install_file, "ubuntu") != nullptr;
+    const bool debian_package = QOR_PACKAGE_IS_DEB;
     if (debian_package) {
         struct stat st;
         if (stat("/usr/bin/gdebi", &st) != 0) {
@@ -343,26 +342,34 @@ int graphical_setup_unavailable(int status, int interrupted)
 int cli_start_ui()
 {
     const Extraction extractions[] = {
-        {kPackagePath, qornativeinstaller, &qornativeinstaller_size, qornativeinstaller_crc, "native installer",
-         kKeepMode, "\nextracted Native installer to : %s", kPackageNotCreated},
-        {kLicensePath, qorlicensetext, &qorlicensetext_size, qorlicensetext_crc, "license text", kKeepMode,
-         "\nextracted license file to : %s", "\n Failed in extracting license file to : %s,%d"},
-        {kWizardPath, qoruiinstaller, &qoruiinstaller_size, qoruiinstaller_crc, "ui installer", kWizardMode,
-         "\nextracted ui installer file to : %s", "\n Failed in ui installer file to : %s,%d"},
+        {kPackagePath, &kPayloads[kPackagePayload], kKeepMode, "\nextracted Native installer to : %s",
+         kPackageNotCreated},
+        {kLicensePath, &kPayloads[kLicencePayload], kKeepMode, "\nextracted license file to : %s",
+         "\n Failed in extracting license file to : %s,%d"},
+        {kWizardPath, &kPayloads[kWizardPayload], kWizardMode, "\nextracted ui installer file to : %s",
+         "\n Failed in ui installer file to : %s,%d"},
     };
-    for (const Extraction &e : extractions) {
-        guard_track(e.path);
-        int error = extract_all(&e, 1);
-        // Nothing of a damaged file stays behind, not even its sound parts.
-        if (error == kDamagedFile)
-            remove_payload_files();
-        if (error != 0)
+    int error = run_lock_take(kPackagePath);
+    if (error != 0)
+        return error;
+    const int count = static_cast<int>(sizeof extractions / sizeof extractions[0]);
+    for (int i = 0; i < count; ++i) {
+        guard_track(extractions[i].path);
+        remove_foreign_file(extractions[i].path);
+        error = extract_payload(extractions[i]);
+        if (error != 0) {
+            explain_foreign_file(extractions[i].path);
+            // The failed write left nothing; what was written before goes too.
+            while (i-- > 0)
+                unlink(extractions[i].path);
+            guard_forget_all();
             return error;
+        }
     }
 
     int status = 0;
     int interrupted = 0;
-    int error = run_wizard(kWizardPath, &status, &interrupted);
+    error = run_wizard(kWizardPath, &status, &interrupted);
     // The files are the wizard's only; they would block the next run, of
     // this user or another, whatever the outcome.
     remove_payload_files();

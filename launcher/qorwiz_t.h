@@ -5,20 +5,6 @@
 #ifndef QORWIZ_T_H
 #define QORWIZ_T_H
 
-#include <stdint.h>
-
-// The payloads, joined in by the build. Each length word stands right behind
-// its payload and may be unaligned: read it with payload_size, never through
-// an int pointer.
-extern "C" const unsigned char qorlicensetext[];
-extern "C" const int32_t qorlicensetext_size;
-extern "C" const unsigned char qornativeinstaller[];
-extern "C" const int32_t qornativeinstaller_size;
-extern "C" const unsigned char qoruiinstaller[];
-extern "C" const int32_t qoruiinstaller_size;
-
-int32_t payload_size(const int32_t *size_word);
-
 int isX11Mode();
 int cli_execute(int argc, char **argv);
 int cli_show_eula(int skip_eula);

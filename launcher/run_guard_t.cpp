@@ -104,11 +104,6 @@ void guard_forget_all()
     tracked_count = 0;
 }
 
-void guard_remove_tracked()
-{
-    remove_tracked_files();
-}
-
 void guard_child_begins()
 {
     silence_unread_stdout();

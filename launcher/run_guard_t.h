@@ -18,8 +18,6 @@ void guard_install();
 void guard_track(const char *path);
 // The tracked files are now the run's result, or are removed already.
 void guard_forget_all();
-// Removes the tracked files that are regular files of ours.
-void guard_remove_tracked();
 
 // Around a child's run. guard_child_begins() also flushes standard output
 // and, when nobody reads it any more, points it at /dev/null, so the child

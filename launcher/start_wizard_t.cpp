@@ -2,7 +2,6 @@
 #include "start_wizard_t.h"
 
 #include "payload_write_t.h"
-#include "qorwiz_t.h"
 #include "run_guard_t.h"
 
 #include <errno.h>
@@ -25,8 +24,7 @@ int wizard_memory_file()
     int fd = memfd_create("qor-wizard", MFD_CLOEXEC);
     if (fd < 0)
         return -1;
-    const Extraction wizard = {"qor-wizard", qoruiinstaller, &qoruiinstaller_size, qoruiinstaller_crc,
-                               "ui installer", kKeepMode, nullptr, nullptr};
+    const Extraction wizard = {"qor-wizard", &kPayloads[kWizardPayload], kKeepMode, nullptr, nullptr};
     if (write_payload_to(fd, wizard) != kWritten) {
         int error = errno;
         close(fd);

@@ -7,6 +7,7 @@
 // payloads' bytes (their size words included) with its own field as zero;
 // each payload has a checksum of its own, checked while it is written out.
 #include "crc32c_t.h"
+#include "seal_layout_t.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -16,8 +17,10 @@
 
 namespace {
 
-const char kMagic[16] = {'q', 'o', 'r', '-', 's', 'e', 't', 'u', 'p', ' ', 's', 'e', 'a', 'l', ' ', '1'};
-const size_t kDeltas = 16, kPayloadCrcs = 40, kFileSize = 52, kSealCrc = 60, kSealSize = 68;
+const char kMagic[QOR_SEAL_MAGIC_SIZE + 1] = QOR_SEAL_MAGIC;
+const size_t kDeltas = QOR_SEAL_DELTAS, kPayloadCrcs = QOR_SEAL_PAYLOAD_CRCS, kFileSize = QOR_SEAL_FILE_SIZE,
+             kSealCrc = QOR_SEAL_CRC, kSealSize = QOR_SEAL_SIZE;
+const int kCount = QOR_PAYLOAD_COUNT;
 
 uint64_t le(const unsigned char *p, int bytes)
 {
@@ -108,7 +111,7 @@ int main(int argc, char **argv)
         return fail(path, "not a little-endian ELF file with intact program headers");
     const unsigned char *found = nullptr;
     for (size_t at = 0; at + kSealSize <= f.size() && found == nullptr; ++at)
-        if (memcmp(&f[at], kMagic, sizeof kMagic) == 0)
+        if (memcmp(&f[at], kMagic, QOR_SEAL_MAGIC_SIZE) == 0)
             found = &f[at];
     if (found == nullptr)
         return fail(path, "no seal found (not a qor-setup launcher?)");
@@ -119,8 +122,8 @@ int main(int argc, char **argv)
 
     // Each payload runs from its data symbol to its size word, which must hold
     // exactly that distance: anything else means the layout is broken.
-    uint64_t begin[3], end[3];
-    for (int i = 0; i < 3; ++i) {
+    uint64_t begin[kCount], end[kCount];
+    for (int i = 0; i < kCount; ++i) {
         const int32_t to_data = static_cast<int32_t>(le(&f[seal + kDeltas + 8 * i], 4));
         const int32_t to_size = static_cast<int32_t>(le(&f[seal + kDeltas + 8 * i + 4], 4));
         if (!vaddr_to_offset(segments, seal_vaddr + to_data, &begin[i])
@@ -133,7 +136,7 @@ int main(int argc, char **argv)
     put_le(&f[seal + kSealCrc], 0, 4);
     uint32_t crc = 0;
     uint64_t from = 0;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < kCount; ++i) {
         crc = crc32c_update(crc, &f[from], begin[i] - from);
         from = end[i];
     }

@@ -15,8 +15,7 @@ add_dependencies(tst_install_system qor-demo-packages)
 
 set(run "${CMAKE_CURRENT_SOURCE_DIR}/install_system.sh")
 
-string(TOLOWER "${QOR_PACKAGE_FILE_NAME}" package_name_lower)
-if(NOT QOR_NATIVE_PACKAGE AND NOT package_name_lower MATCHES "ubuntu")
+if(NOT QOR_NATIVE_PACKAGE AND NOT QOR_PACKAGE_IS_DEB)
   # rpm -U on the demo RPM at the built-in path, and dpkg -i on the demo
   # .deb under an Ubuntu package path, both as root through the real window.
   add_test(NAME install-system-root

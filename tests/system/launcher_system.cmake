@@ -7,12 +7,21 @@ qor_add_launcher(qor-test-ubuntu
     DEPENDS qor-demo-packages
     OUTPUT_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}")
 
-set(cases gdebi gdebi-fails no-gdebi)
+# "Ubuntu" in another case is a Debian package all the same.
+qor_add_launcher(qor-test-ubuntu-mixed-case
+    PACKAGE_FILE_NAME "qor-3.1.1.1912102-1912102.Ubuntu.all.deb"
+    LICENSE "${QOR_LICENSE_FILE}" PACKAGE "${QOR_DEMO_DEB}"
+    WIZARD "${PROJECT_SOURCE_DIR}/tests/launcher/data/wizard.sh"
+    DEPENDS qor-demo-packages
+    OUTPUT_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}")
+
+set(cases gdebi gdebi-fails no-gdebi no-gdebi-mixed-case)
 set(launcher_gdebi qor-test-ubuntu)
 set(launcher_gdebi-fails qor-test-ubuntu)
 set(launcher_no-gdebi qor-test-ubuntu)
+set(launcher_no-gdebi-mixed-case qor-test-ubuntu-mixed-case)
 # The release launcher itself, when it carries the demo RPM.
-if(NOT QOR_NATIVE_PACKAGE AND NOT QOR_PACKAGE_FILE_NAME MATCHES "ubuntu")
+if(NOT QOR_NATIVE_PACKAGE AND NOT QOR_PACKAGE_IS_DEB)
   list(APPEND cases rpm full-disk)
   set(launcher_rpm qor-setup)
   set(launcher_full-disk qor-setup)

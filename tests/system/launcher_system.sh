@@ -7,7 +7,9 @@
 #   gdebi      an Ubuntu build installed by the real /usr/bin/gdebi, answered on stdin
 #   gdebi-fails  the same build run by a user who is not root: gdebi fails
 #   no-gdebi   the same build where gdebi-core is not installed
-#   full-disk  a small tmpfs over /tmp: a short write leaves no partial file
+#   no-gdebi-mixed-case  the same with "Ubuntu" in the package file name
+#   full-disk  a small tmpfs over /tmp: a short write leaves no partial file, and
+#              the graphical launch removes what it wrote before
 set -u
 
 if [ "${1:-}" = --inside ]; then
@@ -83,7 +85,7 @@ if [ "${1:-}" = --inside ]; then
     dpkg-query -W qor >/dev/null 2>&1 && fail "qor installed although gdebi failed"
     : >err # gdebi's own complaint, expected here
     ;;
-  no-gdebi)
+  no-gdebi | no-gdebi-mixed-case)
     dpkg --purge --force-depends gdebi-core >/dev/null 2>&1
     [ ! -e /usr/bin/gdebi ] || fail "could not remove gdebi"
     env -u DISPLAY "$launcher" accepteula </dev/null >out 2>err
@@ -103,7 +105,7 @@ if [ "${1:-}" = --inside ]; then
     expect_status $? 28 "graphical launch on a full disk"
     expect_output out "\nextracted Native installer to : $package\n ERROR : file extraction to $licence :28\n" \
       "graphical launch on a full disk"
-    [ -f "$package" ] && [ ! -e "$licence" ] && [ ! -e "$name" ] || fail "files after the full disk: $(ls /tmp)"
+    [ ! -e "$package" ] && [ ! -e "$licence" ] && [ ! -e "$name" ] || fail "files after the full disk: $(ls /tmp)"
     ;;
   *) fail "unknown case $case_" ;;
   esac

@@ -11,9 +11,11 @@
 #     reader), tty, root-link / user-link (a link at ~/.qor/install.log to a
 #     file only root may write), device (a stand-in for /dev/null),
 #     stalled-chmod (the launcher held up for 3 s as it gives the wizard
-#     file its mode, after writing the package and licence)
+#     file its mode, after writing the package and licence), planted (an
+#     empty file of nobody's at the package path)
 #   action: wait, escape, install (through the window), term-at-window,
-#     term-at-rpm, hup-at-prompt, term-at-write
+#     term-at-rpm, hup-at-prompt, term-at-write, second-at-rpm (the same
+#     user starts another run meanwhile), second-at-window (nobody does)
 set -u
 hint='To install without it, run "%L accepteula" (or %L without arguments) in a terminal.'
 rows=(
@@ -36,6 +38,9 @@ rows=(
 "-h                         |plain               |root  |-h              |wait          |0  |no |-| 3. accepteula extract <filename>: user agrees to the eula and does not want any prompts while extracting to filename."
 "--help                     |no-display          |root  |--help          |wait          |0  |no |-| 3. accepteula extract <filename>: user agrees to the eula and does not want any prompts while extracting to filename."
 "not root, text mode        |no-display          |nobody|accepteula      |wait          |1  |no |-|Installing needs root rights: run the installer as root, for example: sudo %L"
+"second run while rpm runs  |slow-rpm            |root  |accepteula      |second-at-rpm |0  |yes|-|Installation Finished"
+"another user's second run  |plain               |root  |                |second-at-window|3|no |-|Installation cancelled: nothing was installed."
+"planted by another user    |planted             |root  |                |install       |0  |yes|-|Installation Finished"
 )
 title='Pellandor Tolmerin 3.1.1.1912102 Setup'
 
@@ -46,6 +51,7 @@ if [ "${1:-}" = --inside ]; then
   status=$(trim "$status") installed=$(trim "$installed") left=$(trim "$left")
   mkdir -p /run/qor /run/row && cp "$3" /run/qor/qor-setup && chmod 755 /run/qor /run/qor/qor-setup || exit 1
   L=/run/qor/qor-setup
+  package=$(strings "$L" | grep -m 1 -x '/tmp/[A-Za-z0-9._+-]*_ui_bin') package=${package%_ui_bin}
   last=${last//%L/$L}
   cd /run/row || exit 1
   # A /tmp of the row's own: other tests write qor files to the shared one.
@@ -73,6 +79,7 @@ if [ "${1:-}" = --inside ]; then
     user-link) export HOME=/run/uhome; mkdir -p $HOME/.qor && ln -s /run/victim $HOME/.qor/install.log \
       && chown -hR nobody:nogroup $HOME ;;
     device) mknod /run/dev c 1 3 ;;
+    planted) setpriv --reuid=nobody --regid=nogroup --clear-groups touch "$package" ;;
     stalled-chmod) run=(strace -qq -o /dev/null -e trace=fchmod -e inject=fchmod:delay_enter=3000000 "${run[@]}") ;;
     esac
   done
@@ -89,6 +96,16 @@ if [ "${1:-}" = --inside ]; then
   patience=120
   await() { local end=$((SECONDS + patience)); until "$@"; do [ $SECONDS -lt $end ] || return 1; sleep 0.1; done; }
   gone() { ! kill -0 $pid 2>/dev/null; }
+  # Another run of the same installer while this one runs ends at once,
+  # saying so, and touches none of this run's files.
+  second_run() { # USER GROUP
+    local busy=" ERROR : another installation is in progress, started by user root, and uses $package ;"
+    busy+=" wait until it has ended, then run the installer again."
+    setpriv --reuid="$1" --regid="$2" --clear-groups env -u DISPLAY "$L" accepteula </dev/null >second 2>&1
+    local got=$?
+    [ $got = 16 ] || fail "second run: exit status $got, expected 16"
+    [ "$(grep -v '^$' second | tail -n 1)" = "$busy" ] || { fail "second run said:"; cat second; }
+  }
   window() { timeout $patience xdotool search --sync --onlyvisible --name "^$title\$" | head -n 1; }
   case $action in
   escape) w=$(window) && xdotool windowfocus --sync "$w" key Escape ;;
@@ -105,6 +122,10 @@ if [ "${1:-}" = --inside ]; then
   term-at-rpm)
     await test -e /run/rpm-started
     kill -TERM $pid ;;
+  second-at-rpm)
+    await test -e /run/rpm-started && second_run 0 0 ;;
+  second-at-window)
+    w=$(window) && second_run nobody nogroup && xdotool windowfocus --sync "$w" key Escape ;;
   term-at-write)
     await compgen -G '/tmp/qor*_ui_bin' >/dev/null
     kill -TERM "$(pgrep -P $pid)" ;;

@@ -112,7 +112,7 @@ private:
 inline bool runningAsRoot() { return getuid() == 0; }
 
 // A release build may carry an Ubuntu package under its built-in path.
-inline bool builtInPathIsUbuntu() { return QByteArray(QOR_PACKAGE_PATH).toLower().contains("ubuntu"); }
+inline bool builtInPathIsUbuntu() { return QOR_PACKAGE_IS_DEB; }
 
 // The program the worker runs for this user and kind of package.
 inline QByteArray expectedTool(bool ubuntu)

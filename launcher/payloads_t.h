@@ -1,0 +1,54 @@
+// What the payload file provides (payload/payloads.S.in, made for each
+// launcher by the build): the three payloads, each followed by its length
+// word, and the seal of checksums that qor-seal records after linking.
+// Whoever reads a payload includes this header, and only this one, for it.
+#ifndef PAYLOADS_T_H
+#define PAYLOADS_T_H
+
+#include "payload/seal_layout_t.h"
+
+#include <stdint.h>
+#include <string.h>
+
+extern "C" const unsigned char qorlicensetext[];
+extern "C" const int32_t qorlicensetext_size;
+extern "C" const unsigned char qornativeinstaller[];
+extern "C" const int32_t qornativeinstaller_size;
+extern "C" const unsigned char qoruiinstaller[];
+extern "C" const int32_t qoruiinstaller_size;
+
+// The seal's fields; unaligned, read them with memcpy.
+extern "C" const unsigned char qorseal[];
+extern "C" const unsigned char qorlicensetext_crc[4];
+extern "C" const unsigned char qornativeinstaller_crc[4];
+extern "C" const unsigned char qoruiinstaller_crc[4];
+extern "C" const unsigned char qorseal_file_size[8];
+extern "C" const unsigned char qorseal_crc[4];
+
+// Each length word stands right behind its payload and may be unaligned:
+// read it with memcpy, never through an int pointer.
+inline int32_t payload_size(const int32_t *size_word)
+{
+    int32_t size;
+    memcpy(&size, size_word, sizeof size);
+    return size;
+}
+
+// One payload: its bytes, its length word, its recorded checksum and the
+// name that messages give it.
+struct Payload {
+    const unsigned char *data;
+    const int32_t *size_word;
+    const unsigned char *crc;
+    const char *name;
+};
+
+// In the order in which they lie in the file.
+enum PayloadIndex { kLicencePayload, kPackagePayload, kWizardPayload };
+inline const Payload kPayloads[QOR_PAYLOAD_COUNT] = {
+    {qorlicensetext, &qorlicensetext_size, qorlicensetext_crc, "license text"},
+    {qornativeinstaller, &qornativeinstaller_size, qornativeinstaller_crc, "native installer"},
+    {qoruiinstaller, &qoruiinstaller_size, qoruiinstaller_crc, "ui installer"},
+};
+
+#endif

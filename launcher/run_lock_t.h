@@ -1,0 +1,31 @@
+// One run at a time for each package path. The /tmp paths are fixed and
+// shared by every user: two runs writing them at once spoil each other's
+// files, and one run's clean-up removes the other's.
+#ifndef RUN_LOCK_T_H
+#define RUN_LOCK_T_H
+
+#include <sys/types.h>
+
+// The status of a run that found another one in progress.
+const int kRunInProgress = 16; // EBUSY
+
+// Takes the lock of PACKAGE_PATH for the rest of the process, before any
+// of its paths is touched; taking it again is a no-op. The lock is an
+// abstract socket: it leaves no file, dies with the process however it
+// ends, and is not inherited by the programs we start. Returns 0, or
+// kRunInProgress or errno after printing why.
+int run_lock_take(const char *package_path);
+
+// "user NAME", or "uid N" when the name is unknown; valid until the next call.
+const char *describe_user(uid_t uid);
+
+// Removes a regular file of another user at PATH, where this user may (root
+// may in a sticky /tmp even where it may not open the file): with the lock
+// held, it is left by an earlier run and would only block this one.
+void remove_foreign_file(const char *path);
+
+// After a failure at PATH: when a file of another user stands there, says
+// whose it is and what to do.
+void explain_foreign_file(const char *path);
+
+#endif
