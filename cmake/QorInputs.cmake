@@ -60,23 +60,25 @@ function(qor_package_is_deb out name)
   endif()
 endfunction()
 
+# qor_c_flag(OUT VAR): OUT is 1 where the variable VAR is true, else 0, as
+# the C preprocessor wants it.
+macro(qor_c_flag out var)
+  if(${var})
+    set(${out} 1)
+  else()
+    set(${out} 0)
+  endif()
+endmacro()
+
 # Writes DIR/qor_build_config.h: the version, the three /tmp paths and the
 # kind of package, the one definition that both the launcher and the wizard
 # compile in.
 function(qor_write_build_config dir package_file_name)
   set(QOR_CONFIG_PACKAGE_FILE_NAME "${package_file_name}")
   # As the caller sees QOR_SELF_CONTAINED_WIZARD: the option, or a test's own.
-  if(QOR_SELF_CONTAINED_WIZARD)
-    set(QOR_CONFIG_WIZARD_SELF_CONTAINED 1)
-  else()
-    set(QOR_CONFIG_WIZARD_SELF_CONTAINED 0)
-  endif()
+  qor_c_flag(QOR_CONFIG_WIZARD_SELF_CONTAINED QOR_SELF_CONTAINED_WIZARD)
   qor_package_is_deb(is_deb "${package_file_name}")
-  if(is_deb)
-    set(QOR_CONFIG_PACKAGE_IS_DEB 1)
-  else()
-    set(QOR_CONFIG_PACKAGE_IS_DEB 0)
-  endif()
+  qor_c_flag(QOR_CONFIG_PACKAGE_IS_DEB is_deb)
   configure_file("${PROJECT_SOURCE_DIR}/cmake/qor_build_config.h.in"
                  "${dir}/qor_build_config.h" @ONLY)
 endfunction()
