@@ -116,6 +116,10 @@ void TestInstallPage::showsInstallation_data()
     QTest::newRow("output cut, no log") << QByteArray("flood") << QStringList()
         << QStringLiteral("Earlier output was not kept: no install log was written.\n\u2026\nInstallation Succesful.")
         << QStringLiteral("Finished.") << QString() << true;
+    QTest::newRow("only error output, cut") << QByteArray("flood-stderr") << QStringList()
+        << QStringLiteral("Failed with error :1\nEarlier output is in the install log: HOME/.qor/install.log\n\u2026")
+           + QString::fromLatin1(failureTrailer(1, false, packagePath()))
+        << QStringLiteral("Failed.") << QString() << false;
 }
 
 void TestInstallPage::showsInstallation()
