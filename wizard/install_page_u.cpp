@@ -238,8 +238,10 @@ void InstallPage::feedPieces(QTextCursor &end, int limit)
             piece.paragraph = false;
             if (piece.output && outputStart < 0) {
                 outputStart = end.position();
-                if (piece.cut)
+                if (piece.cut) {
                     noteCut();
+                    end.movePosition(QTextCursor::End);
+                }
             }
         }
         const int size = qMin(limit, piece.text.size());
