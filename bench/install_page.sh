@@ -4,21 +4,29 @@
 # a stand-in package tool writes SIZE_MB megabytes of rpm-like lines to its
 # standard output in 4 KiB pieces, as fast as it can or at MB_PER_S (a tool
 # that works while it writes). Default: 0 1 5 20 20/10.
-# Watched from outside (bench/window_probe.c), for each size:
+# Watched from outside, for each size:
 #   stall    the longest time the window answered no _NET_WM_PING, from the
-#            tool's start until the result is on the screen
+#            tool's start until the result is on the screen (bench/window_probe.c)
+#   AT-SPI   the longest time between two reads of the view's whole text over
+#            the accessibility bus, as a screen reader makes them, from the
+#            tool's start until the text ends with the result (bench/atspi_probe.py;
+#            the wizard runs with its accessibility bridge on)
 #   result   from the tool's end until the page title changes on the screen
 #   run      from the tool's start until then, and that time divided by the
 #            tool's own run time (the same output into a pipe that cat drains)
 #   memory   the wizard's VmHWM at the end, and above its VmHWM just before
 #            the tool started
 # Prints a Markdown section: medians of QOR_BENCH_RUNS runs (default 3).
+# QOR_BENCH_HOGS=N: N busy loops run alongside, as on a machine that other
+# work keeps busy.
+# QOR_BENCH_PERF=DIR: perf records the wizard (call graphs) from just before
+# the tool's start until the result, one DIR/perf-*.data per run.
 # Not a test: no pass or fail; the numbers depend on the machine and its load.
 set -eu
 
 if [ "${1:-}" = --inside ]; then
   shift
-  wizard=$1 work=$2 runs=$3
+  wizard=$1 work=$2 runs=$3 here=$(cd "$(dirname "$0")/.." && pwd)
   shift 3
   median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
   since() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f\n", b - a }'; }
@@ -29,11 +37,11 @@ if [ "${1:-}" = --inside ]; then
     return 1
   }
 
-  one_run() { # OUTPUT_FILE RATE; prints: stall result run tool_in_wizard hwm_mb above_idle_mb
+  one_run() { # OUTPUT_FILE RATE; prints: stall result run tool_in_wizard hwm_mb above_idle_mb atspi
     rm -rf "$work/run" "$work/home/.qor"
     mkdir -p "$work/run"
     QOR_BENCH_DIR=$work/run QOR_BENCH_OUTPUT=$1 QOR_BENCH_RATE=$2 PATH=$work/bin:/usr/bin:/bin HOME=$work/home \
-      "$wizard" </dev/null >/dev/null 2>&1 &
+      QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$wizard" </dev/null >/dev/null 2>&1 &
     local pid=$! window
     window=$(timeout 60 xdotool search --sync --onlyvisible --name 'Setup$' | head -n 1)
     "$work/window_probe" "$window" 64 >"$work/run/probe" &
@@ -44,12 +52,23 @@ if [ "${1:-}" = --inside ]; then
     xdotool key --delay 300 Return Tab space Return
     sleep 1
     kill -USR1 $probe
+    timeout 600 /usr/bin/python3 "$here/bench/atspi_probe.py" "$(basename "$wizard")" "Installation Succesful." >"$work/run/atspi" &
+    local reader=$!
+    for _ in $(seq 6000); do grep -qs '^view' "$work/run/atspi" && break; sleep 0.01; done
     sleep 0.3
     local idle
     idle=$(hwm_kb $pid)
+    local perf=
+    if [ -n "${QOR_BENCH_PERF:-}" ]; then
+      perf record -q -g -F 4000 -k CLOCK_REALTIME -p $pid -o "$QOR_BENCH_PERF/perf-$(date +%s%N).data" 2>/dev/null &
+      perf=$!
+      sleep 0.5
+    fi
     touch "$work/run/go"
     wait_for "$work/run/tool-end" 600
     for _ in $(seq 60000); do grep -q '^changed' "$work/run/probe" && break; sleep 0.01; done
+    wait $reader || echo "the AT-SPI probe failed" >&2
+    [ -z "$perf" ] || { kill -INT $perf; wait $perf || true; }
     local hwm
     hwm=$(hwm_kb $pid)
     kill $probe; wait $probe || true
@@ -65,8 +84,14 @@ if [ "${1:-}" = --inside ]; then
     stall=$(awk -v s="$start" -v c="$changed" '
       ($1 == "pong" || $1 == "unanswered") && $3 >= s && $2 <= c { if ($3 - $2 > m) m = $3 - $2 }
       END { printf "%.3f\n", m }' "$work/run/probe")
+    # The longest time between two text reads, one at or after the tool's
+    # start (the probe stops at the first read that shows the result).
+    local atspi
+    atspi=$(awk -v s="$start" '
+      $1 == "read" { if (prev != "" && $2 >= s && $2 - prev > m) m = $2 - prev; prev = $2 }
+      END { printf "%.3f\n", m }' "$work/run/atspi")
     echo "$stall $(since "$end" "$changed") $(since "$start" "$changed") $(since "$start" "$end")" \
-         "$(awk -v h="$hwm" -v i="$idle" 'BEGIN { printf "%.1f %.1f", h / 1024, (h - i) / 1024 }')"
+         "$(awk -v h="$hwm" -v i="$idle" 'BEGIN { printf "%.1f %.1f", h / 1024, (h - i) / 1024 }') $atspi"
   }
 
   tool_alone() { # OUTPUT_FILE RATE
@@ -75,8 +100,8 @@ if [ "${1:-}" = --inside ]; then
     since "$(cat "$work/alone/tool-start")" "$(cat "$work/alone/tool-end")"
   }
 
-  echo "| output | longest stall | result after the tool's end | tool's start to result | tool alone | ratio | VmHWM | above idle |"
-  echo "|---|---|---|---|---|---|---|---|"
+  echo "| output | longest AT-SPI gap (each run) | longest ping stall | result after the tool's end | tool's start to result | tool alone | ratio | VmHWM | above idle |"
+  echo "|---|---|---|---|---|---|---|---|---|"
   for spec in "$@"; do
     mb=${spec%/*} rate=
     [ "$spec" = "$mb" ] || rate=${spec#*/}
@@ -86,7 +111,8 @@ if [ "${1:-}" = --inside ]; then
     for _ in $(seq "$runs"); do one_run "$out" "$rate" >>"$work/runs"; done
     col() { awk -v k="$1" '{ print $k }' "$work/runs" | median; }
     run=$(col 3)
-    printf '| %s MB%s | %s s | %s s | %s s | %s s | %s | %s MB | %s MB |\n' "$mb" "${rate:+ at $rate MB/s}" "$(col 1)" "$(col 2)" "$run" "$alone" \
+    printf '| %s MB%s | %s s (%s) | %s s | %s s | %s s | %s s | %s | %s MB | %s MB |\n' "$mb" "${rate:+ at $rate MB/s}" \
+      "$(col 7)" "$(awk '{ print $7 }' "$work/runs" | sort -n | paste -sd ' ')" "$(col 1)" "$(col 2)" "$run" "$alone" \
       "$(awk -v r="$run" -v a="$alone" 'BEGIN { printf "%.1f", r / a }')" "$(col 5)" "$(col 6)"
   done
   exit 0
@@ -97,7 +123,8 @@ shift
 sizes=${*:-0 1 5 20 20/10}
 here=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
-trap '[ -n "${QOR_BENCH_KEEP:-}" ] || rm -rf "$work"' EXIT
+hogs=
+trap '[ -z "$hogs" ] || kill $hogs; [ -n "${QOR_BENCH_KEEP:-}" ] || rm -rf "$work"' EXIT
 
 cmake --build "$build" --target qor-wizard >/dev/null
 cc -O2 -o "$work/window_probe" "$here/bench/window_probe.c" -lxcb
@@ -136,7 +163,12 @@ echo "## Install page under heavy output"
 echo
 echo "\`bench/install_page.sh\`: the real wizard under Xvfb while a stand-in tool writes rpm-like lines"
 echo "in 4 KiB pieces as fast as it can (or at the rate given); medians of ${QOR_BENCH_RUNS:-3} runs;"
-echo "load average $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores."
+echo "load average $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores$([ "${QOR_BENCH_HOGS:-0}" -eq 0 ] || echo ", with $QOR_BENCH_HOGS busy loops alongside")."
 echo
+for _ in $(seq "${QOR_BENCH_HOGS:-0}"); do
+  (while :; do :; done) &
+  hogs="$hogs $!"
+done
+# A session bus of its own, which starts the accessibility bus on demand.
 # shellcheck disable=SC2086
-"$here/tests/run-under-xvfb.sh" "$0" --inside "$build/qor-wizard" "$work" "${QOR_BENCH_RUNS:-3}" $sizes
+"$here/tests/run-under-xvfb.sh" dbus-run-session -- "$0" --inside "$build/qor-wizard" "$work" "${QOR_BENCH_RUNS:-3}" $sizes

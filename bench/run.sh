@@ -14,9 +14,12 @@ runs_small=${QOR_BENCH_RUNS:-15}
 sizes=${QOR_BENCH_SIZES:-4 64 512} # MiB
 
 need=""
-for tool in hyperfine:hyperfine /usr/bin/time:time makeself:makeself Xvfb:xvfb xdotool:xdotool xlogo:x11-apps; do
+for tool in hyperfine:hyperfine /usr/bin/time:time makeself:makeself Xvfb:xvfb xdotool:xdotool xlogo:x11-apps \
+  dbus-run-session:dbus-bin /usr/libexec/at-spi-bus-launcher:at-spi2-core; do
   command -v "${tool%%:*}" >/dev/null || need="$need ${tool#*:}"
 done
+# The install page's screen-reader probe (bench/atspi_probe.py).
+/usr/bin/python3 -c 'import gi; gi.require_version("Atspi", "2.0")' 2>/dev/null || need="$need python3-gi gir1.2-atspi-2.0"
 if [ -n "$need" ]; then
   if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
   $sudo apt-get install -y -qq --no-install-recommends $need >/dev/null

@@ -32,6 +32,11 @@ static QString ownershipProblem(int fd, const QByteArray &path, bool folder)
     return QString();
 }
 
+QByteArray installLogPath(const QByteArray &home)
+{
+    return home + "/.qor/install.log";
+}
+
 int openInstallLog(const QByteArray &home, QString *problem)
 {
     const QByteArray folder = home + "/.qor";
@@ -49,7 +54,7 @@ int openInstallLog(const QByteArray &home, QString *problem)
     }
 
     // O_NONBLOCK: a FIFO in place of the file must not hold the wizard up.
-    const QByteArray file = folder + "/install.log";
+    const QByteArray file = installLogPath(home);
     const int fd = ::openat(dir, "install.log",
                             O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
     const int openError = errno;

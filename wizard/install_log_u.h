@@ -14,4 +14,7 @@
 // why no log is written.
 int openInstallLog(const QByteArray &home, QString *problem);
 
+// The file that openInstallLog opens for the home folder HOME.
+QByteArray installLogPath(const QByteArray &home);
+
 #endif

@@ -1,6 +1,7 @@
 // The install page: checks the Ubuntu prerequisites, starts the install
 // worker once, shows the install program's output and the outcome.
 #include "qorwiz_u.h"
+#include "install_log_u.h"
 #include "qor_build_config.h"
 #include "text_handover_u.h"
 
@@ -18,16 +19,17 @@
 #include <QVBoxLayout>
 
 #include <climits>
-#include <cstring>
 
 // The view keeps about this many characters of the program's output, the
-// last thousand lines or so: enough to scroll back through, and little
-// enough that laying it all out stays well under a tenth of a second. The
-// install log keeps everything.
+// last thousand lines or so: enough to scroll back through. The install log
+// keeps everything.
 static const int ViewKeeps = 64 * 1024;
-// Output is put into the view at most this much per pass of the event loop,
-// which in between repaints and answers the user.
-static const int ViewChunk = 16 * 1024;
+// Text is put into the view at most this much per pass of the event loop,
+// which in between repaints and answers the user and screen readers. Laying
+// out 64 KiB at once took up to 0.08 s of a loaded machine's time, and the
+// passes of 16 KiB still kept a screen reader waiting up to 0.13 s while the
+// machine was busy: passes of 8 KiB kept that under 0.06 s.
+static const int ViewChunk = 8 * 1024;
 // After output was dropped the view lays out all it keeps anew; while output
 // floods in, it does so at most this often (ms).
 static const int ViewRestartEvery = 250;
@@ -40,8 +42,10 @@ InstallPage::InstallPage(QWidget *parent)
       isInitialized(false),
       workerTextShown(0),
       outputStart(-1),
+      noteStart(-1),
       outputDropped(false),
-      resultReceived(false)
+      resultReceived(false),
+      logMissing(false)
 {
     setTitle(tr("Installing.."));
     setPixmap(QWizard::WatermarkPixmap, QPixmap(QString::fromLatin1(":/res/watermark.png")));
@@ -150,19 +154,21 @@ void InstallPage::keepFollowing(bool following)
         progressEdit->verticalScrollBar()->setValue(progressEdit->verticalScrollBar()->maximum());
 }
 
-// Of a text longer than the view keeps only the end is converted and
-// shown, from a line start where there is one nearby.
-static int keptTail(const char *&bytes, int size)
+// Where to cut the front off a text of size characters so that at most keep
+// remain: at the first line start in the first half of what remains, so that
+// what is kept begins with a whole line, or else just keep from the end.
+// 0 when the text fits. Output bytes and the view's own text alike.
+template <typename Char>
+static int keptFrom(const Char *text, int size, int keep)
 {
-    if (size <= ViewKeeps)
-        return size;
-    const char *tail = bytes + size - ViewKeeps;
-    const void *lineEnd = std::memchr(tail, '\n', ViewKeeps / 2);
-    if (lineEnd)
-        tail = static_cast<const char *>(lineEnd) + 1;
-    size -= int(tail - bytes);
-    bytes = tail;
-    return size;
+    if (size <= keep)
+        return 0;
+    const int cut = size - keep;
+    for (int at = cut; at < cut + keep / 2; ++at) {
+        if (text[at - 1] == Char('\n'))
+            return at;
+    }
+    return cut;
 }
 
 // New output waits in pendingOutput and goes into the view a chunk at a
@@ -170,61 +176,93 @@ static int keptTail(const char *&bytes, int size)
 // what the view shows of the output goes too, so that no gap is seen.
 void InstallPage::queueOutput(const char *bytes, int size)
 {
-    const int kept = keptTail(bytes, size);
-    if (kept < size) {
+    const int from = keptFrom(bytes, size, ViewKeeps);
+    if (from > 0) {
         outputDropped = true;
         pendingOutput.clear();
-    } else if (pendingOutput.size() + kept > ViewKeeps) {
-        outputDropped = true;
-        pendingOutput = pendingOutput.right(ViewKeeps - kept);
-        const int lineEnd = pendingOutput.indexOf('\n');
-        if (lineEnd >= 0 && lineEnd < pendingOutput.size() / 2)
-            pendingOutput.remove(0, lineEnd + 1);
     }
-    pendingOutput.append(bytes, kept);
+    pendingOutput.append(bytes + from, size - from);
+    const int pendingFrom = keptFrom(pendingOutput.constData(), pendingOutput.size(), ViewKeeps);
+    if (pendingFrom > 0) {
+        outputDropped = true;
+        pendingOutput.remove(0, pendingFrom);
+    }
     int delay = 0;
     if (outputDropped && lastRestart.isValid())
         delay = qMax(0, ViewRestartEvery - int(lastRestart.elapsed()));
     viewFeeder.start(delay, this);
 }
 
-// Adds up to limit characters of the pending output behind the view's text:
-// the output's first piece as a paragraph of its own, later pieces
-// continuing the last line, as the program wrote them.
+// Adds up to limit characters of what waits behind the view's text: first
+// the output, its first piece as a paragraph of its own and later pieces
+// continuing the last line, as the program wrote them; then the reports.
 void InstallPage::feedView(int limit)
 {
-    if (pendingOutput.isEmpty()) {
-        viewFeeder.stop();
-        return;
-    }
     QTextDocument *document = progressEdit->document();
     const bool following = followsEnd();
-    QTextCursor cursor(document);
-    cursor.movePosition(QTextCursor::End);
-    if (outputDropped) {
-        if (outputStart >= 0) {
-            cursor.setPosition(outputStart, QTextCursor::KeepAnchor);
-            cursor.removeSelectedText();
+    QTextCursor end(document);
+    end.movePosition(QTextCursor::End);
+    if (!pendingOutput.isEmpty()) {
+        if (outputStart < 0) {
+            if (!document->isEmpty())
+                end.insertBlock();
+            outputStart = end.position();
         }
-        outputDropped = false;
-        lastRestart.start();
+        if (outputDropped) {
+            end.setPosition(outputStart, QTextCursor::KeepAnchor);
+            end.removeSelectedText();
+            noteCut();
+            end.movePosition(QTextCursor::End);
+            outputDropped = false;
+            lastRestart.start();
+        }
+        const int size = qMin(limit, pendingOutput.size());
+        end.insertText(QString::fromLatin1(pendingOutput.constData(), size));
+        pendingOutput.remove(0, size);
+        limit -= size;
     }
-    if (outputStart < 0) {
-        if (!document->isEmpty())
-            cursor.insertBlock();
-        outputStart = cursor.position();
-    }
-    const int size = qMin(limit, pendingOutput.size());
-    cursor.insertText(QString::fromLatin1(pendingOutput.constData(), size));
-    pendingOutput.remove(0, size);
+    if (pendingOutput.isEmpty())
+        feedPieces(end, limit);
     trimOutput();
     keepFollowing(following);
+    if (pendingOutput.isEmpty() && pendingPieces.isEmpty())
+        viewFeeder.stop();
+}
+
+// The reports behind the output, up to limit characters; what a result
+// decides follows once its report is in.
+void InstallPage::feedPieces(QTextCursor &end, int limit)
+{
+    while (!pendingPieces.isEmpty() && limit > 0) {
+        ViewPiece &piece = pendingPieces.first();
+        if (piece.paragraph) {
+            if (!progressEdit->document()->isEmpty())
+                end.insertBlock();
+            piece.paragraph = false;
+            if (piece.output && outputStart < 0) {
+                outputStart = end.position();
+                if (piece.cut) {
+                    noteCut();
+                    end.movePosition(QTextCursor::End);
+                }
+            }
+        }
+        const int size = qMin(limit, piece.text.size());
+        end.insertText(piece.text.left(size));
+        piece.text.remove(0, size);
+        limit -= size;
+        if (!piece.text.isEmpty())
+            break;
+        const int outcome = pendingPieces.takeFirst().outcome;
+        if (outcome != NoOutcome)
+            showOutcome(outcome);
+    }
 }
 
 void InstallPage::showPendingOutput()
 {
-    feedView(INT_MAX);
-    viewFeeder.stop();
+    while (!pendingOutput.isEmpty() || !pendingPieces.isEmpty())
+        feedView(INT_MAX);
 }
 
 void InstallPage::timerEvent(QTimerEvent *event)
@@ -234,7 +272,7 @@ void InstallPage::timerEvent(QTimerEvent *event)
         return;
     }
     feedView(ViewChunk);
-    if (!pendingOutput.isEmpty())
+    if (!pendingOutput.isEmpty() || !pendingPieces.isEmpty())
         viewFeeder.start(0, this);
 }
 
@@ -244,16 +282,37 @@ void InstallPage::timerEvent(QTimerEvent *event)
 void InstallPage::trimOutput()
 {
     QTextDocument *document = progressEdit->document();
-    const int end = document->characterCount() - 1;
-    if (outputStart < 0 || end - outputStart <= 2 * ViewKeeps)
+    if (outputStart < 0 || document->characterCount() - 1 - outputStart <= 2 * ViewKeeps)
         return;
-    int cut = document->findBlock(end - ViewKeeps).position();
-    if (cut <= outputStart)
-        cut = end - ViewKeeps;
+    const QString text = document->toPlainText();
+    const int cut = keptFrom(text.constData() + outputStart, text.size() - outputStart, ViewKeeps);
     QTextCursor cursor(document);
     cursor.setPosition(outputStart);
-    cursor.setPosition(cut, QTextCursor::KeepAnchor);
+    cursor.setPosition(outputStart + cut, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
+    noteCut();
+}
+
+// Once output was cut, one line at the top of what the view keeps says
+// where the rest is; the output then starts behind it.
+void InstallPage::noteCut()
+{
+    if (noteStart >= 0)
+        return;
+    QTextCursor cursor(progressEdit->document());
+    cursor.setPosition(outputStart);
+    noteStart = outputStart;
+    cursor.insertText(cutNote());
+    cursor.insertBlock();
+    outputStart = cursor.position();
+}
+
+QString InstallPage::cutNote() const
+{
+    if (logMissing)
+        return QString::fromLatin1("Earlier output was not kept: no install log was written.");
+    return QString::fromLatin1("Earlier output is in the install log: ")
+        + QString::fromLocal8Bit(installLogPath(qgetenv("HOME")));
 }
 
 void InstallPage::process_readData(const char *str)
@@ -275,6 +334,9 @@ void InstallPage::process_readData(const char *str)
         queueOutput(fresh, size);
 }
 
+// The report goes into the view behind the output still waiting, a chunk
+// at a time like it; title and buttons change once it is all in. A short
+// report behind no waiting output is shown at once.
 void InstallPage::process_finished(int retcode, const char *str)
 {
     receive_text(str);
@@ -283,33 +345,49 @@ void InstallPage::process_finished(int retcode, const char *str)
         // The result stands whether or not it could be logged; the user
         // still learns why the log has no record of it.
         const QString logProblem = thread_process->logProblem();
-        if (!logProblem.isEmpty())
+        if (!logProblem.isEmpty()) {
             bottomLabel->setText(QString::fromLatin1("No install log was written: ") + logProblem + QLatin1Char('.'));
+            logMissing = true;
+            if (noteStart >= 0) {
+                QTextCursor note(progressEdit->document());
+                note.setPosition(noteStart);
+                note.setPosition(outputStart - 1, QTextCursor::KeepAnchor);
+                note.insertText(cutNote());
+                outputStart = note.position() + 1;
+            }
+        }
     }
-    showPendingOutput();
 
+    if (retcode != 0) {
+        // The words continue the last line; the result text repeats all
+        // output, and the view takes its end.
+        pendingPieces.append({QString::fromLatin1("Failed with error :") + QString::number(retcode, 10),
+                              false, false, false, NoOutcome});
+        const int size = int(qstrlen(str));
+        const int from = keptFrom(str, size, ViewKeeps);
+        pendingPieces.append({QString::fromLatin1(str + from, size - from), true, true, from > 0, retcode});
+    } else {
+        // The result text is not shown after success.
+        pendingPieces.append({QString::fromLatin1("Installation Succesful."), true, false, false, 0});
+    }
+    feedView(ViewChunk);
+    if (!pendingOutput.isEmpty() || !pendingPieces.isEmpty())
+        viewFeeder.start(0, this);
+}
+
+void InstallPage::showOutcome(int retcode)
+{
     QWizard *frame = wizard();
     if (retcode != 0) {
-        progressEdit->insertPlainText(QString::fromLatin1("Failed with error :"));
-        progressEdit->insertPlainText(QString::number(retcode, 10));
-        // The result text repeats all output: the view takes its end.
-        const char *message = str;
-        const int kept = keptTail(message, int(qstrlen(message)));
-        const int start = appendParagraph(QString::fromLatin1(message, kept));
-        if (outputStart < 0)
-            outputStart = start;
-        trimOutput();
         setTitle(QString::fromLatin1("Failed."));
         if (frame) {
             frame->button(QWizard::CancelButton)->setVisible(true);
             frame->button(QWizard::FinishButton)->setVisible(false);
         }
     } else {
-        // The result text is not shown after success.
         qorwiz *shell = qobject_cast<qorwiz *>(frame);
         if (shell)
             shell->install_result = true;
-        appendParagraph(QString::fromLatin1("Installation Succesful."));
         setTitle(QString::fromLatin1("Finished."));
         if (frame) {
             frame->button(QWizard::CancelButton)->setVisible(false);

@@ -2,11 +2,13 @@
 #ifndef QORWIZ_U_H
 #define QORWIZ_U_H
 
+#include <climits>
 #include <memory>
 
 #include <QBasicTimer>
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -17,6 +19,7 @@ class QCheckBox;
 class QCoreApplication;
 class QLabel;
 class QLocale;
+class QTextCursor;
 class QTextEdit;
 class QTranslator;
 
@@ -129,12 +132,27 @@ private slots:
     void process_finished(int retcode, const char *str);
 
 private:
+    // Text waiting behind the output to go into the view: a piece of a
+    // result's report, and the result whose title and buttons follow it.
+    struct ViewPiece {
+        QString text;
+        bool paragraph; // starts a paragraph of its own, else continues the last line
+        bool output;    // repeats the program's output: trimmed like it
+        bool cut;       // its start was cut off
+        int outcome;    // the exit code shown once the text is in, or NoOutcome
+    };
+    enum { NoOutcome = INT_MIN };
+
     void timerEvent(QTimerEvent *event) override;
     int appendParagraph(const QString &text);
     void queueOutput(const char *bytes, int size);
     void feedView(int limit);
+    void feedPieces(QTextCursor &end, int limit);
+    void showOutcome(int retcode);
     void showPendingOutput();
     void trimOutput();
+    void noteCut();
+    QString cutNote() const;
     bool followsEnd() const;
     void keepFollowing(bool following);
 
@@ -148,14 +166,20 @@ private:
     // Where the worker's output starts in the view, -1 before it does;
     // only what follows is trimmed when the view grows long.
     int outputStart;
+    // Where the one line saying that earlier output was cut starts, right
+    // ahead of outputStart; -1 while nothing was cut.
+    int noteStart;
     // Output not in the view yet, and whether output was dropped ahead of
     // it (what the view shows of the output then goes).
     QByteArray pendingOutput;
     bool outputDropped;
+    QList<ViewPiece> pendingPieces;
     QElapsedTimer lastRestart;
     QBasicTimer viewFeeder;
     // The worker's own finished() has arrived; its thread is about to end.
     bool resultReceived;
+    // The worker reported that it wrote no install log.
+    bool logMissing;
 };
 
 class InstallWorker : public QThread
