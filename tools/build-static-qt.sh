@@ -72,7 +72,7 @@ fail() {
   exit 1
 }
 
-SECONDS=0
+start=$(date +%s)
 note "making the bullseye root with Qt $source_version in $dir, once (15 to 30 minutes)"
 # shellcheck disable=SC2086
 mmdebstrap --mode=root --variant=minbase --architectures=amd64 \
@@ -84,7 +84,7 @@ mmdebstrap --mode=root --variant=minbase --architectures=amd64 \
   "deb-src $mirror bookworm-updates main" \
   "deb-src $security bookworm-security main" >"$log" 2>&1 ||
   fail "mmdebstrap could not make the root (a missing package is named in its output)"
-note "root made in $SECONDS s"
+note "root made in $(($(date +%s) - start)) s"
 
 # The chroot's /proc and /dev live only in this namespace; nothing stays
 # mounted in the cache.
@@ -99,7 +99,7 @@ unshare --mount --propagation private sh -c '
     cd /build/qtbase-opensource-src-*/
     ./configure $* >/build/configure.out 2>&1 || { cat /build/configure.out; exit 1; }
     cat /build/configure.out
-    grep -q \"AT-SPI Bridge .*yes\" /build/configure.out || { echo no AT-SPI bridge: is libatspi2.0-dev there?; exit 1; }
+    grep -qx \"Checking for atspi... yes\" /build/configure.out || { echo no AT-SPI bridge: is libatspi2.0-dev there?; exit 1; }
     make -j$jobs
     make install
     test -f $prefix/plugins/platforms/libqxcb.a"
@@ -113,5 +113,5 @@ printf '%s\n' "source $source_version" "options $configure_options" >"$tmp/root$
 rm -f "$log"
 touch "$tmp/done"
 mv "$tmp" "$dir"
-note "done in $SECONDS s"
+note "done in $(($(date +%s) - start)) s"
 echo "$dir/root"
