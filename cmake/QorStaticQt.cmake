@@ -7,7 +7,7 @@
 
 # The xcb-util libraries only Qt's xcb platform uses are missing on many
 # desktops: linked from their static archives.
-set(QOR_STATIC_XCB_LIBRARIES xcb-icccm xcb-image xcb-keysyms xcb-render-util xcb-xinerama xcb-xinput xcb-util)
+set(QOR_STATIC_XCB_LIBRARIES xcb-icccm xcb-image xcb-keysyms xcb-render-util xcb-xinerama xcb-xinput)
 
 # qor_use_static_xcb(TARGET...): the imported Qt targets link those
 # libraries from their archives instead of their shared objects. Qt's
@@ -15,6 +15,9 @@ set(QOR_STATIC_XCB_LIBRARIES xcb-icccm xcb-image xcb-keysyms xcb-render-util xcb
 # the paths are replaced where they stand.
 function(qor_use_static_xcb)
   foreach(target ${ARGN})
+    if(NOT TARGET ${target})
+      continue()
+    endif()
     get_target_property(libs ${target} INTERFACE_LINK_LIBRARIES)
     if(NOT libs)
       continue()
@@ -25,7 +28,16 @@ function(qor_use_static_xcb)
         if(NOT QOR_${lib}_ARCHIVE)
           message(FATAL_ERROR "lib${lib}.a not found in the static-Qt root: its -dev package is missing")
         endif()
-        string(REGEX REPLACE "[^;<>:]*/lib${lib}\\.so[.0-9]*" "${QOR_${lib}_ARCHIVE}" libs "${libs}")
+        set(archives "${QOR_${lib}_ARCHIVE}")
+        if(lib STREQUAL "xcb-image")
+          # libxcb-image's archive calls into libxcb-util.
+          find_library(QOR_xcb-util_ARCHIVE NAMES libxcb-util.a)
+          if(NOT QOR_xcb-util_ARCHIVE)
+            message(FATAL_ERROR "libxcb-util.a not found in the static-Qt root: libxcb-util-dev is missing")
+          endif()
+          string(APPEND archives ";${QOR_xcb-util_ARCHIVE}")
+        endif()
+        string(REGEX REPLACE "[^;<>:]*/lib${lib}\\.so[.0-9]*" "${archives}" libs "${libs}")
       endif()
     endforeach()
     set_target_properties(${target} PROPERTIES INTERFACE_LINK_LIBRARIES "${libs}")
@@ -46,10 +58,9 @@ function(qor_link_static_qt target)
   # would only add size.
   set(unwanted ${Qt5Gui_PLUGINS} ${Qt5Widgets_PLUGINS} ${Qt5PrintSupport_PLUGINS})
   list(REMOVE_ITEM unwanted Qt5::QXcbIntegrationPlugin)
-  set_target_properties(${target} PROPERTIES QT_PLUGINS_platforms Qt5::QXcbIntegrationPlugin
-                                             QT_NO_PLUGINS "${unwanted}")
-  get_property(qt_targets DIRECTORY PROPERTY IMPORTED_TARGETS)
-  qor_use_static_xcb(${qt_targets})
+  set_target_properties(${target} qorwiz_core PROPERTIES QT_PLUGINS_platforms Qt5::QXcbIntegrationPlugin
+                                                         QT_NO_PLUGINS "${unwanted}")
+  qor_use_static_xcb(Qt5::QXcbIntegrationPlugin Qt5::Gui Qt5::Widgets Qt5::PrintSupport)
 
   # Qt's own catalogues of this Qt (qtbase: every text of Widgets and
   # PrintSupport), under the names the system's Qt gives them.
@@ -74,6 +85,7 @@ function(qor_link_static_qt target)
   # No C++ runtime from the user's system (RHEL 9's is older than gcc 10's),
   # and the maths functions at their glibc 2.2.5 versions.
   target_sources(${target} PRIVATE "${src}/glibc_2_28_u.cpp")
-  target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc
+  # Stripped: the symbols of a static Qt are most of its size.
+  target_link_options(${target} PRIVATE -s -static-libstdc++ -static-libgcc
       -Wl,--wrap=exp,--wrap=exp2,--wrap=log,--wrap=log2,--wrap=pow -Wl,--as-needed)
 endfunction()

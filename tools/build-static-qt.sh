@@ -32,6 +32,11 @@ packages='build-essential perl python3 pkg-config dpkg-dev xz-utils cmake
   libxkbcommon-dev libxkbcommon-x11-dev libfontconfig1-dev libfreetype6-dev libdbus-1-dev
   libatspi2.0-dev qttranslations5-l10n'
 
+# Packages only the wizard's link needs, not Qt's build (libxcb-image's
+# archive calls into libxcb-util): added to a finished root without building
+# Qt again.
+link_packages='libxcb-util-dev'
+
 # No CUPS: libcups would become a library the wizard needs from the user's
 # system. Printing to a PDF file works without it.
 configure_options="-static -release -prefix $prefix -opensource -confirm-license -nomake examples
@@ -46,10 +51,12 @@ upstream=${source_version%%+*}
 name=$upstream-$key
 dir=$cache/$name
 
+link_stamp=link-$(printf '%s\n' $link_packages | md5sum | cut -c 1-10)
+
 note() { echo "build-static-qt: $*" >&2; }
 stop() { note "$*"; exit 1; }
 
-if [ -e "$dir/done" ]; then echo "$dir/root"; exit 0; fi
+if [ -e "$dir/done" ] && [ -e "$dir/$link_stamp" ]; then echo "$dir/root"; exit 0; fi
 
 [ "$(id -u)" -eq 0 ] || stop "making the static Qt root needs root (mmdebstrap, chroot); run this once as root"
 for tool in mmdebstrap:mmdebstrap unshare:util-linux flock:util-linux; do
@@ -60,7 +67,32 @@ mkdir -p "$cache"
 exec 9>"$cache/lock"
 flock 9
 # Another run may have finished it while this one waited.
-if [ -e "$dir/done" ]; then echo "$dir/root"; exit 0; fi
+if [ -e "$dir/done" ] && [ -e "$dir/$link_stamp" ]; then echo "$dir/root"; exit 0; fi
+
+# in_root ROOT COMMAND: COMMAND run in ROOT with /proc, /dev and the host's
+# name service, mounted in a namespace of its own (nothing stays mounted).
+in_root() {
+  unshare --mount --propagation private sh -c '
+    set -e
+    root=$1; shift
+    mount -t proc proc "$root/proc"
+    mount --rbind /dev "$root/dev"
+    [ -e "$root/etc/resolv.conf" ] || : >"$root/etc/resolv.conf"
+    mount --bind /etc/resolv.conf "$root/etc/resolv.conf"
+    exec chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+      DEBIAN_FRONTEND=noninteractive sh -c "$1"' sh "$@"
+}
+
+if [ -e "$dir/done" ]; then
+  note "adding $link_packages to $dir"
+  # shellcheck disable=SC2086
+  in_root "$dir/root" "apt-get update -q && apt-get install -y -q --no-install-recommends $link_packages &&
+    apt-get clean && rm -rf /var/lib/apt/lists/*" >"$dir/link-packages.log" 2>&1 ||
+    stop "could not add $link_packages to the root; see $dir/link-packages.log"
+  touch "$dir/$link_stamp"
+  echo "$dir/root"
+  exit 0
+fi
 
 tmp=$cache/$name.tmp
 rm -rf "$tmp"
@@ -76,7 +108,7 @@ start=$(date +%s)
 note "making the bullseye root with Qt $source_version in $dir, once (15 to 30 minutes)"
 # shellcheck disable=SC2086
 mmdebstrap --mode=root --variant=minbase --architectures=amd64 \
-  --include="$(echo $packages | tr ' ' ,)" \
+  --include="$(echo $packages $link_packages | tr ' ' ,)" \
   --customize-hook='chroot "$1" sh -c "mkdir -p /build && cd /build && apt-get source -q --only-source qtbase-opensource-src='"$source_version"'"' \
   bullseye "$tmp/root" \
   "deb $mirror bullseye main" \
@@ -86,24 +118,16 @@ mmdebstrap --mode=root --variant=minbase --architectures=amd64 \
   fail "mmdebstrap could not make the root (a missing package is named in its output)"
 note "root made in $(($(date +%s) - start)) s"
 
-# The chroot's /proc and /dev live only in this namespace; nothing stays
-# mounted in the cache.
 jobs=${QOR_QT_STATIC_JOBS:-$(nproc)}
-unshare --mount --propagation private sh -c '
-  set -e
-  root=$1 jobs=$2 prefix=$3; shift 3
-  mount -t proc proc "$root/proc"
-  mount --rbind /dev "$root/dev"
-  chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 sh -c "
+in_root "$tmp/root" "
     set -e
     cd /build/qtbase-opensource-src-*/
-    ./configure $* >/build/configure.out 2>&1 || { cat /build/configure.out; exit 1; }
+    ./configure $(echo $configure_options) >/build/configure.out 2>&1 || { cat /build/configure.out; exit 1; }
     cat /build/configure.out
-    grep -qx \"Checking for atspi... yes\" /build/configure.out || { echo no AT-SPI bridge: is libatspi2.0-dev there?; exit 1; }
+    grep -qx 'Checking for atspi... yes' /build/configure.out || { echo no AT-SPI bridge: is libatspi2.0-dev there?; exit 1; }
     make -j$jobs
     make install
-    test -f $prefix/plugins/platforms/libqxcb.a"
-' sh "$tmp/root" "$jobs" "$prefix" $configure_options >>"$log" 2>&1 ||
+    test -f $prefix/plugins/platforms/libqxcb.a" >>"$log" 2>&1 ||
   fail "configuring or building Qt failed"
 
 rm -rf "$tmp/root/build" "$tmp/root/var/cache/apt/archives"/*.deb
@@ -111,7 +135,7 @@ rm -rf "$tmp/root/build" "$tmp/root/var/cache/apt/archives"/*.deb
 cp "$log" "$tmp/root$prefix/build.log"
 printf '%s\n' "source $source_version" "options $configure_options" >"$tmp/root$prefix/recipe.txt"
 rm -f "$log"
-touch "$tmp/done"
+touch "$tmp/done" "$tmp/$link_stamp"
 mv "$tmp" "$dir"
 note "done in $(($(date +%s) - start)) s"
 echo "$dir/root"
