@@ -27,6 +27,10 @@ fi
 
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$here" -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
+# The release installer (self-contained wizard), measured beside the
+# system-Qt one; its static Qt is cached once per machine.
+release=$here/build-release
+(cd "$here" && cmake --preset release >/dev/null && cmake --build --preset release >/dev/null)
 
 work=$(mktemp -d /tmp/qor-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -198,7 +202,7 @@ fi
 # wizard's window is mapped, against xlogo, the smallest X client at hand.
 if [ -x "$build/qor-wizard" ]; then
   "$here/tests/run-under-xvfb.sh" bash -c '
-    launcher=$1 runs=$2 work=$3
+    launcher=$1 runs=$2 work=$3 release=$4
     window_after() { # TITLE COMMAND...: ms from start until a window so named is visible, then closes it
       local title=$1 t0 t1 w pid
       shift
@@ -218,27 +222,45 @@ if [ -x "$build/qor-wizard" ]; then
     for _ in $(seq "$runs"); do
       echo "xlogo $(window_after "^xlogo\$" xlogo)"
       echo "wizard $(window_after "Setup\$" env PATH=/usr/sbin:/usr/bin:/sbin:/bin "$launcher")"
-    done' bench "$launcher" 9 "$work" >"$work/window.txt"
+      echo "release $(window_after "Setup\$" env PATH=/usr/sbin:/usr/bin:/sbin:/bin "$release")"
+    done' bench "$launcher" 9 "$work" "$release/qor-setup" >"$work/window.txt"
   {
     echo
     echo "## Wizard start to its first window (launcher)"
     echo
     echo "From starting \`qor-setup\` without arguments under Xvfb (no window manager, no product"
     echo "installed) until the wizard's window is mapped and visible, polled every 5 ms; peak RSS of"
-    echo "the launcher and the wizard it waits for. Anchor: \`xlogo\` started the same way."
+    echo "the launcher and the wizard it waits for. Anchor: \`xlogo\` started the same way. The system-Qt"
+    echo "wizard (\`build/\`) and the self-contained one (\`build-release/\`, static Qt) in turn."
     echo
     echo "| program | median ms | spread ms | × xlogo | peak RSS KiB |"
     echo "|---|---|---|---|---|"
-    for who in xlogo wizard; do
+    for who in xlogo wizard release; do
       awk -v w="$who" '$1 == w { print $2 / 1000 }' "$work/window.txt" | sort -n | awk -v w="$who" '
         { a[NR] = $1 } END { printf "%s %.1f %.1f %.1f\n", w, a[int((NR + 1) / 2)], a[1], a[NR] }'
       awk -v w="$who" '$1 == w { print $3 }' "$work/window.txt" | median
     done | paste - - | awk '{ if (NR == 1) anchor = $2
-      printf "| %s | %.1f | %.1f–%.1f | %.2f | %s |\n", $1 == "wizard" ? "qor-setup → wizard" : "xlogo", $2, $3, $4, $2 / anchor, $5 }'
+      name = $1 == "wizard" ? "qor-setup → wizard, system Qt" : $1 == "release" ? "qor-setup → wizard, static Qt" : "xlogo"
+      printf "| %s | %.1f | %.1f–%.1f | %.2f | %s |\n", name, $2, $3, $4, $2 / anchor, $5 }'
     echo
     echo "Neither depends on the package size: the wizard reads only the licence."
   } >>"$out"
 fi
+
+{
+  echo
+  echo "## The self-contained wizard's size (launcher)"
+  echo
+  echo "The wizard payload and the whole installer (demo licence and RPM), with the system's"
+  echo "shared Qt (\`build/\`) and with its own static Qt (\`build-release/\`)."
+  echo
+  echo "| build | wizard bytes | installer bytes | × system Qt |"
+  echo "|---|---|---|---|"
+  for b in "system Qt:$build" "static Qt:$release"; do
+    echo "${b%%:*} $(stat -c %s "${b#*:}/qor-wizard") $(stat -c %s "${b#*:}/qor-setup")"
+  done | awk '{ if (NR == 1) anchor = $4
+    printf "| %s %s | %d | %d | %.2f |\n", $1, $2, $3, $4, $4 / anchor }'
+} >>"$out"
 
 for script in "$here"/bench/install_page*.sh; do
   [ -x "$script" ] || continue

@@ -27,8 +27,14 @@ QTranslator *installQtTranslator(QCoreApplication *app, const QLocale &locale)
 {
     const QString translatorFileName = QString::fromLatin1("qt_") + locale.name();
     QTranslator *translator = new QTranslator(app);
-    if (!translator->load(translatorFileName,
-                          QLibraryInfo::location(QLibraryInfo::TranslationsPath))) {
+#ifdef QOR_QT_TRANSLATIONS_DIR
+    // A wizard with a Qt of its own finds no catalogues of that Qt on the
+    // user's system, so it carries them (cmake/QorStaticQt.cmake).
+    const QString directory = QString::fromLatin1(QOR_QT_TRANSLATIONS_DIR);
+#else
+    const QString directory = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
+    if (!translator->load(translatorFileName, directory)) {
         // Qt ships no catalogue for this locale: its texts stay English.
         return 0;
     }

@@ -2,29 +2,47 @@
 # compat.sh SOURCE_DIR WORK_DIR CMAKE LAUNCHER DEMO_RPM XVFB_RUN
 # The installer on the systems its users have: fresh Debian roots made by
 # mmdebstrap once per machine and cached in $QOR_COMPAT_CACHE (default
-# /var/cache/qor-compat). LAUNCHER is the x86_64 launcher; the i686 one is
-# built into WORK_DIR. Each row runs in a throwaway overlay over its root, in
+# /var/cache/qor-compat). LAUNCHER is the x86_64 launcher; the i686 one and
+# the release ones (self-contained wizard, RPM and Ubuntu builds) are built
+# into WORK_DIR. Each row runs in a throwaway overlay over its root, in
 # mount, PID and network namespaces of its own with an Xvfb of its own.
 # Where the kernel runs no 32-bit code, i386 programs run under
 # qemu-i386-static, registered only in a user namespace of the row's own;
 # where no user namespace can be made (in a chroot), those rows are skipped.
+# Commands: words for the launcher's command line; "(desktop) KEYS" starts it
+# without arguments as root and types KEYS into the wizard; "(user) KEYS"
+# the same as a user who is not root, with polkit allowing that user pkexec;
+# "(tty) TEXT" starts it without arguments on a terminal that reads TEXT.
 set -u
 self=$(readlink -f "$0")
 
-# root          | build  | command                            | status | outcome
+# root             | build   | command                            | status | outcome
 rows='
-bullseye-amd64  | x86_64 | help                               | 0      | says 3. accepteula extract <filename>
-bullseye-amd64  | x86_64 | extract /root/qor.rpm              | 0      | extracted
-bullseye-amd64  | x86_64 | accepteula                         | 0      | installed
-bookworm-i386   | i686   | help                               | 0      | says 3. accepteula extract <filename>
-bookworm-i386   | i686   | extract /root/qor.rpm              | 0      | extracted
-bookworm-i386   | i686   | accepteula                         | 0      | installed
-bookworm-i386   | i686   | (desktop) Escape                   | 3      | cancelled
-bookworm-i386   | i686   | (desktop) Return Tab space Return  | 0      | installed
+bullseye-amd64     | x86_64  | help                               | 0      | says 3. accepteula extract <filename>
+bullseye-amd64     | x86_64  | extract /root/qor.rpm              | 0      | extracted
+bullseye-amd64     | x86_64  | accepteula                         | 0      | installed
+bookworm-i386      | i686    | help                               | 0      | says 3. accepteula extract <filename>
+bookworm-i386      | i686    | extract /root/qor.rpm              | 0      | extracted
+bookworm-i386      | i686    | accepteula                         | 0      | installed
+bookworm-i386      | i686    | (desktop) Escape                   | 3      | cancelled
+bookworm-i386      | i686    | (desktop) Return Tab space Return  | 0      | installed
+bullseye-desktop   | release | (desktop) Return Tab space Return  | 0      | installed
+bullseye-desktop   | ubuntu  | (desktop) Return Tab space Return  | 0      | installed-deb
+trixie-desktop     | release | (desktop) Return Tab space Return  | 0      | installed
+trixie-desktop     | ubuntu  | (desktop) Return Tab space Return  | 0      | installed-deb
+trixie-desktop     | ubuntu  | (user) Return Tab space Return     | 0      | installed-deb
+bullseye-amd64     | release | (tty) n                            | 1      | says Do you accept the above License Agreement Terms?[Yes/No]:
 '
-# suite, architecture and packages of each root
+# suite, architecture and packages of each root. The desktop roots hold what
+# a stock GNOME desktop has of X11 and no Qt.
+desktop=libx11-6,libx11-xcb1,libxcb1,libxcb-randr0,libxcb-render0,libxcb-shape0,libxcb-shm0,libxcb-sync1
+desktop+=,libxcb-xfixes0,libxcb-xkb1,libxkbcommon0,libxkbcommon-x11-0,libxext6,libxrender1,libxi6
+desktop+=,libfontconfig1,libfreetype6,libdbus-1-3,fonts-dejavu-core
 root_bullseye_amd64='bullseye amd64 rpm'
 root_bookworm_i386='bookworm i386 rpm,libqt5widgets5,libqt5printsupport5,fonts-dejavu-core'
+root_bullseye_desktop="bullseye amd64 rpm,policykit-1,gdebi-core,$desktop"
+# Debian 13 has no policykit-1: pkexec and polkitd instead.
+root_trixie_desktop="trixie amd64 rpm,pkexec,polkitd,gdebi-core,dbus-bin,dbus-daemon,$desktop"
 
 if [ "${1:-}" = --inside ]; then # ROOTDIR LAUNCHER DEMO_RPM COMMAND OUTCOME
   rootdir=$2 launcher=$3 demo_rpm=$4 command=$5 outcome=$6
@@ -34,32 +52,73 @@ if [ "${1:-}" = --inside ]; then # ROOTDIR LAUNCHER DEMO_RPM COMMAND OUTCOME
     mount --rbind /dev "$r/dev" && mount -t proc proc "$r/proc" && mkdir -p "$r/tmp/.X11-unix" &&
     mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix" && install -m 0755 "$launcher" "$r/root/qor-setup" || exit 1
   in_root() { chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin DISPLAY="$DISPLAY" "$@"; }
-  log=$r/root/.qor/install.log desktop=${command#(desktop) }
-  [ "$desktop" = "$command" ] && desktop=
-  if [ -n "$desktop" ]; then
-    in_root sh -c 'cd /root && exec ./qor-setup' </dev/null >out 2>err &
+  home=/root mode=${command%%) *} keys=${command#*) }
+  case $mode in "(desktop" | "(user" | "(tty") mode=${mode#(} ;; *) mode=text keys= ;; esac
+  if [ $mode = user ]; then
+    home=/home/qor
+    in_root useradd -m qor && install -m 0755 "$launcher" "$r$home/qor-setup" || exit 1
+    mkdir -p "$r/etc/polkit-1/rules.d" "$r/run/dbus"
+    echo 'polkit.addRule(function(action, subject) {
+      if (subject.user == "qor" && action.id == "org.freedesktop.policykit.exec") return polkit.Result.YES; });' \
+      >"$r/etc/polkit-1/rules.d/49-qor-compat.rules"
+    # A system bus and polkitd of the row's own, waited for with room for a
+    # cold start, so that pkexec finds them.
+    in_root dbus-daemon --system --fork --nopidfile
+    in_root /usr/lib/polkit-1/polkitd --no-debug >/dev/null 2>&1 &
+    for _ in $(seq 600); do
+      in_root dbus-send --system --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+        string:org.freedesktop.PolicyKit1 2>/dev/null | grep -q true && break
+      sleep 0.2
+    done
+  fi
+  as_runner() {
+    if [ $mode = user ]; then
+      chroot --userspec=qor:qor "$r" /usr/bin/env -i HOME=$home PATH=/usr/bin:/bin DISPLAY="$DISPLAY" "$@"
+    else
+      in_root "$@"
+    fi
+  }
+  log=$r$home/.qor/install.log
+  case $mode in
+  desktop | user)
+    as_runner sh -c "cd $home && exec ./qor-setup" </dev/null >out 2>err &
     pid=$!
     # Slow under qemu; Finish is the default button once the install is over.
     w=$(timeout 300 xdotool search --sync --onlyvisible --name '^Pellandor Tolmerin .* Setup$' | head -n 1)
-    [ -n "$w" ] && xdotool windowfocus --sync "$w" key --delay 500 $desktop
+    [ -n "$w" ] && xdotool windowfocus --sync "$w" key --delay 500 $keys
     for _ in $(seq 600); do
       [ -n "$w" ] && kill -0 $pid 2>/dev/null || break
       grep -q 'Installation Finished' "$log" 2>/dev/null && xdotool windowfocus "$w" key Return 2>/dev/null
+      # A refused prerequisite check waits for an answer: the row has failed.
+      if xdotool search --onlyvisible --name '^Package Dependency Check$' >/dev/null 2>&1; then
+        echo "the prerequisite check refused:"; xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null
+        break
+      fi
       sleep 1
     done
     kill $pid 2>/dev/null
     wait $pid
-  else
+    ;;
+  tty)
+    printf '%s\n' "$keys" | in_root script -qec "cd /root && exec ./qor-setup" /dev/null >out 2>err
+    ;;
+  *)
     in_root sh -c 'cd /root && exec ./qor-setup "$@"' qor-setup $command </dev/null >out 2>err
-  fi
+    ;;
+  esac
   status=$? verdict=
+  no_files() { [ -z "$(ls "$r/tmp" | grep "^qor-")" ]; }
   ends() { printf '\n%s\n\n\n' "$1" | cmp -s - <(tail -c $((${#1} + 4)) out); }
   case $outcome in
   says*) grep -qF "${outcome#says }" out && verdict=ok ;;
   extracted) cmp -s "$r/root/qor.rpm" "$demo_rpm" && verdict=ok ;;
   installed) in_root rpm -q qor >/dev/null && [ "$(in_root qor-cli -v | tail -n 1)" = 3.1.1.1912102 ] &&
-    ends 'Installation Finished' && { [ -z "$desktop" ] || grep -q 'Installation Finished' "$log"; } && verdict=ok ;;
-  cancelled) ! in_root rpm -q qor >/dev/null && [ -z "$(ls "$r/tmp" | grep qor)" ] &&
+    ends 'Installation Finished' && { [ $mode = text ] || { grep -q 'Installation Finished' "$log" && no_files; }; } &&
+    verdict=ok ;;
+  installed-deb) [ "$(in_root dpkg-query -W -f='${Status}' qor)" = "install ok installed" ] &&
+    [ "$(in_root qor-cli -v | tail -n 1)" = 3.1.1.1912102 ] && ends 'Installation Finished' &&
+    grep -q 'Installation Finished' "$log" && no_files && verdict=ok ;;
+  cancelled) ! in_root rpm -q qor >/dev/null && no_files &&
     ends 'Installation cancelled: nothing was installed.' && verdict=ok ;;
   esac
   echo "output:"; cat out; echo "standard error:"; cat err
@@ -75,6 +134,14 @@ mkdir -p "$work" "$cache" || exit 1
   "$cmake" --build "$work/i686" --target qor-setup; } >"$work/i686.log" 2>&1 \
   || { echo "FAIL: the i686 build:"; tail -n 20 "$work/i686.log"; exit 1; }
 launcher_i686=$work/i686/qor-setup
+# The release installers, RPM and Ubuntu builds, with the self-contained
+# wizard (its static Qt made once per machine by tools/build-static-qt.sh).
+for build in release:qor-3.1.1.1912102-1912102.rhel6.i686.rpm ubuntu:qor-3.1.1.1912102.ubuntu.amd64.deb; do
+  { "$cmake" -S "$src" -B "$work/${build%%:*}" -DQOR_SELF_CONTAINED_WIZARD=ON -DBUILD_TESTING=OFF \
+      -DQOR_PACKAGE_FILE_NAME="${build#*:}" && "$cmake" --build "$work/${build%%:*}" --target qor-setup; } \
+    >"$work/${build%%:*}.log" 2>&1 || { echo "FAIL: the ${build%%:*} build:"; tail -n 20 "$work/${build%%:*}.log"; exit 1; }
+done
+launcher_release=$work/release/qor-setup launcher_ubuntu=$work/ubuntu/qor-setup
 
 qemu=
 if ! "$launcher_i686" help >/dev/null 2>&1; then # exit 126: no 32-bit support
@@ -143,7 +210,7 @@ while IFS='|' read -r root build command status outcome; do
   # qemu-i386 7.2 cannot run the i386 Qt's QProcess: it refuses the
   # clone(CLONE_PIDFD) that Qt picks where the kernel offers pidfds, and with
   # SIGCHLD as the fallback it mixes up the threads' identities.
-  if [ -n "$qemu" ] && [ "$command" != "${command#(desktop) Return}" ]; then
+  if needs_qemu "$root" && [ "$command" != "${command#(desktop) Return}" ]; then
     echo "SKIP: $root $build '$command': the wizard's package tool cannot run under qemu-i386"
     continue
   fi
