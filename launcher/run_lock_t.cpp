@@ -17,17 +17,30 @@ namespace {
 
 int lock_fd = -1;
 
-// The abstract name: a leading zero byte, then a text made from the path.
-// A path may be longer than the address holds, so a checksum of the whole
-// path comes first and the path's start follows for people who look.
+// The abstract name: a leading zero byte, then a text made from the path
+// and the folder it lies in. Abstract names are shared by all that share a
+// network namespace, chroots and containers with a /tmp of their own too:
+// the folder's device and inode tell their /tmp folders apart. A path may
+// be longer than the address holds, so a checksum of the whole path comes
+// first and the path's start follows for people who look.
 socklen_t lock_address(const char *package_path, sockaddr_un *address)
 {
     memset(address, 0, sizeof *address);
     address->sun_family = AF_UNIX;
-    const uint32_t crc =
-        crc32c_update(0, reinterpret_cast<const unsigned char *>(package_path), strlen(package_path));
-    snprintf(address->sun_path + 1, sizeof address->sun_path - 1, "qor-setup %08x %s", static_cast<unsigned>(crc),
-             package_path);
+    const size_t length = strlen(package_path);
+    const uint32_t crc = crc32c_update(0, reinterpret_cast<const unsigned char *>(package_path), length);
+    // The folder: all before the last slash ("/tmp"), or "." for a bare name.
+    char folder[256] = ".";
+    const char *slash = strrchr(package_path, '/');
+    if (slash != nullptr)
+        snprintf(folder, sizeof folder, "%.*s", slash == package_path ? 1 : static_cast<int>(slash - package_path),
+                 package_path);
+    struct stat st;
+    if (stat(folder, &st) != 0)
+        memset(&st, 0, sizeof st);
+    snprintf(address->sun_path + 1, sizeof address->sun_path - 1, "qor-setup %08x %llx:%llx %s",
+             static_cast<unsigned>(crc), static_cast<unsigned long long>(st.st_dev),
+             static_cast<unsigned long long>(st.st_ino), package_path);
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + strlen(address->sun_path + 1));
 }
 
