@@ -126,18 +126,16 @@ bool InstallPage::isInstalling() const
 // Program output is shown as it is, never read as markup (QTextEdit::append
 // would take text that looks like HTML for HTML and drop its tags). Like
 // append, a paragraph goes behind everything in the view, an empty last
-// line included. Returns where the paragraph starts.
-int InstallPage::appendParagraph(const QString &text)
+// line included.
+void InstallPage::appendParagraph(const QString &text)
 {
     const bool following = followsEnd();
     QTextCursor cursor(progressEdit->document());
     cursor.movePosition(QTextCursor::End);
     if (!progressEdit->document()->isEmpty())
         cursor.insertBlock();
-    const int start = cursor.position();
     cursor.insertText(text);
     keepFollowing(following);
-    return start;
 }
 
 // A view scrolled to its end stays there as text comes; one that the user

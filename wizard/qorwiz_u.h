@@ -144,7 +144,7 @@ private:
     enum { NoOutcome = INT_MIN };
 
     void timerEvent(QTimerEvent *event) override;
-    int appendParagraph(const QString &text);
+    void appendParagraph(const QString &text);
     void queueOutput(const char *bytes, int size);
     void feedView(int limit);
     void feedPieces(QTextCursor &end, int limit);
