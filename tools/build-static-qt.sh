@@ -43,9 +43,10 @@ configure_options="-static -release -prefix $prefix -opensource -confirm-license
   -nomake tests -no-opengl -no-icu -qt-pcre -qt-zlib -qt-libpng -qt-harfbuzz -fontconfig
   -system-freetype -xcb -bundled-xcb-xinput -dbus-linked -no-glib -no-feature-sql -no-cups"
 
-# Every line that changes the result changes the folder's name.
+# Every line that changes the result changes the folder's name. The mirror
+# does not: apt checks what any mirror serves against the same signed indexes.
 recipe_version=1
-key=$(printf '%s\n' "$recipe_version" "$mirror" "$security" "$source_version" $packages $configure_options |
+key=$(printf '%s\n' "$recipe_version" "$source_version" $packages $configure_options |
   md5sum | cut -c 1-10)
 upstream=${source_version%%+*}
 name=$upstream-$key
