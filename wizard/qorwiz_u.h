@@ -19,6 +19,7 @@ class QCheckBox;
 class QCoreApplication;
 class QLabel;
 class QLocale;
+class QPixmap;
 class QTextCursor;
 class QTextEdit;
 class QTranslator;
@@ -30,6 +31,11 @@ extern QString szVersion;
 // translations folder and installs it in app, which owns the translator.
 // Returns it, or null when Qt has no catalogue for the locale.
 QTranslator *installQtTranslator(QCoreApplication *app, const QLocale &locale);
+
+// One of the wizard's images (":/res/logo.png"): where Qt scales the
+// window, the picture drawn for that scale ("logo@2x.png"), which is shown
+// at the size of the 1x one, only sharper.
+QPixmap artwork(const char *path);
 
 class qorwiz : public QWizard
 {
