@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTextCodec>
 
 #include <unistd.h>
 
@@ -96,7 +97,8 @@ void InstallWorker::returnTextPermit()
 
 void InstallWorker::emitStartFailure(const QString &reason)
 {
-    resultText = QStringLiteral("Cannot start %1: %2").arg(application, reason).toLatin1();
+    resultText = installTextCodec()->fromUnicode(
+        QStringLiteral("Cannot start %1: %2").arg(application, reason));
     // Current Fedora and RHEL desktops often lack it: say where it comes
     // from, and the way that works without it.
     if (application == QLatin1String("gpk-install-local-file")
