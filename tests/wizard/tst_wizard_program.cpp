@@ -79,11 +79,16 @@ void WizardProgram::upgradeQuestion_data()
     QTest::addColumn<bool>("wizardShown");
     QTest::addColumn<QString>("locale");
     QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("platform"); // QT_QPA_PLATFORM, which the wizard's children get as it is
 
     // Declining leaves the installed product: the same status as an install.
-    QTest::newRow("Escape declines") << "Escape" << false << "C" << QOR_WIZARD_EXIT_INSTALLED;
-    QTest::newRow("Cancel declines") << "Tab space" << false << "C" << QOR_WIZARD_EXIT_INSTALLED;
-    QTest::newRow("Ok goes on, German, cancelled") << "Return" << true << "de_DE.UTF-8" << QOR_WIZARD_EXIT_CANCELLED;
+    QTest::newRow("Escape declines") << "Escape" << false << "C" << QOR_WIZARD_EXIT_INSTALLED << QString();
+    QTest::newRow("Cancel declines") << "Tab space" << false << "C" << QOR_WIZARD_EXIT_INSTALLED << QString();
+    QTest::newRow("Ok goes on, German, cancelled") << "Return" << true << "de_DE.UTF-8" << QOR_WIZARD_EXIT_CANCELLED
+                                                   << QString();
+    // As many set it on Wayland, where Xwayland serves DISPLAY.
+    QTest::newRow("Ok goes on, Wayland named, cancelled") << "Return" << true << "C" << QOR_WIZARD_EXIT_CANCELLED
+                                                          << QStringLiteral("wayland");
 }
 
 void WizardProgram::upgradeQuestion()
@@ -92,6 +97,7 @@ void WizardProgram::upgradeQuestion()
     QFETCH(bool, wizardShown);
     QFETCH(QString, locale);
     QFETCH(int, exitCode);
+    QFETCH(QString, platform);
 
     QVERIFY(standins.addRecorder(QStringLiteral("qor-cli"), "echo 2.0.0.1700000\n"));
     const QString record = standins.recordPath(QStringLiteral("qor-cli"));
@@ -101,6 +107,8 @@ void WizardProgram::upgradeQuestion()
     env.remove(QStringLiteral("LIBOVERLAY_SCROLLBAR"));
     env.insert(QStringLiteral("LC_ALL"), locale);
     env.insert(QStringLiteral("LANG"), locale);
+    if (!platform.isEmpty())
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
     QProcess wizard;
     wizard.setProcessEnvironment(env);
     wizard.setStandardOutputFile(QProcess::nullDevice());
@@ -146,6 +154,13 @@ void WizardProgram::upgradeQuestion()
     const QByteArray recorded = readFile(record);
     QVERIFY2(recorded.contains("overlay=[]\n"), recorded.constData());
     QVERIFY2(!sigpipeIgnored(recorded), recorded.constData());
+    // Qt's own variables exactly as the wizard got them: none added for
+    // its platform or its scaling.
+    QStringList qtVariables = env.toStringList().filter(QRegularExpression(QStringLiteral("^QT_")));
+    qtVariables.sort();
+    QCOMPARE(QString::fromLocal8Bit(recorded.mid(recorded.indexOf("qt=\n") + 4)).split(QLatin1Char('\n'),
+                                                                                      Qt::SkipEmptyParts),
+             qtVariables);
 }
 
 void WizardProgram::finishAfterInstallStartsClient()
