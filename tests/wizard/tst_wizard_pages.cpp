@@ -24,11 +24,7 @@ class WizardPages : public QObject
 
 public:
     // As the wizard's main has it: the window follows the screen's scale.
-    static void initMain()
-    {
-        QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-        QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
-    }
+    static void initMain() { QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling); }
 
 private slots:
     void initTestCase();
@@ -81,22 +77,14 @@ static QString buttonStates(qorwiz &wizard)
     return states.join(QLatin1Char(' '));
 }
 
-// Labels and buttons on show whose text does not fit in them.
+// Labels on show whose text does not fit in them.
 static QStringList cutTexts(const QWidget *window)
 {
     QStringList cut;
-    for (const QWidget *widget : window->findChildren<QWidget *>()) {
-        const QLabel *label = qobject_cast<const QLabel *>(widget);
-        const QAbstractButton *button = qobject_cast<const QAbstractButton *>(widget);
-        const QString text = label ? label->text() : button ? button->text() : QString();
-        if (text.isEmpty() || !widget->isVisible())
-            continue;
-        const QSize needs = label && label->wordWrap()
-            ? QSize(label->minimumSizeHint().width(), label->heightForWidth(label->width()))
-            : widget->sizeHint();
-        if (needs.width() > widget->width() || needs.height() > widget->height())
-            cut << QStringLiteral("'%1' needs %2x%3, has %4x%5").arg(text).arg(needs.width()).arg(needs.height())
-                       .arg(widget->width()).arg(widget->height());
+    for (const QLabel *label : window->findChildren<QLabel *>()) {
+        const int height = label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+        if (label->isVisible() && (label->minimumSizeHint().width() > label->width() || height > label->height()))
+            cut << label->text();
     }
     return cut;
 }
