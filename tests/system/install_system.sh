@@ -3,7 +3,8 @@
 # Prepares the private namespace for one group of installation tests and
 # runs them: WHAT is root (rpm and dpkg as root), user (pkexec with gdebi,
 # the desktop installer and PackageKit, as a throwaway user; the worker tests
-# as that user), prereq (the prerequisite check against the real dpkg-query)
+# as that user), packagekit (the wizard's PackageKit client as a process of
+# its own), prereq (the prerequisite check against the real dpkg-query)
 # or prereq-page (the install page's dialogue, without pkexec, as that user).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -126,6 +127,13 @@ case $what in
     restart_bus_services dummy && pk "rpm, dummy backend"
     rm /etc/polkit-1/rules.d/49-qor-test.rules
     restart_bus_services dummy && pk "refused by polkit"
+    ;;
+  packagekit) # WIZARD DEMO_RPM DEMO_DEB: the wizard's PackageKit client's own cases
+    make_user
+    make_user_kit "$@"
+    start_bus_services
+    wizard=$kit/$(basename "$1") demo_rpm=$2 demo_deb=$3
+    . "$here/packagekit_client.sh"
     ;;
   prereq)
     make_prereq_debs
