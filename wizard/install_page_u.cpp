@@ -97,7 +97,7 @@ void InstallPage::initializePage()
             }
             errString += QString::fromLatin1("\nOr install 'packagekit', the desktop's package service, in place of "
                                              "both 'pkexec' and 'gdebi-core': sudo apt-get install packagekit\n(")
-                         + noPackageKit + QString::fromLatin1(".)\n");
+                         + noPackageKit + QString::fromLatin1(".)\n") + terminalInstallHint() + QLatin1Char('\n');
             const QMessageBox::StandardButton answer = QMessageBox::question(
                 this, QString::fromLatin1("Package Dependency Check"), errString,
                 QMessageBox::Retry | QMessageBox::Abort, QMessageBox::Retry);
