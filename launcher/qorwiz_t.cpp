@@ -229,13 +229,20 @@ int cli_install(char *native_install_file)
     char sapplication[kBufferSize];
     int length;
     const bool debian_package = QOR_PACKAGE_IS_DEB;
+    bool with_apt = false;
     if (debian_package) {
         struct stat st;
-        if (stat("/usr/bin/gdebi", &st) != 0) {
+        if (stat("/usr/bin/gdebi", &st) == 0) {
+            length = snprintf(sapplication, sizeof sapplication, "/usr/bin/gdebi %s", native_install_file);
+        } else if (stat("/usr/bin/apt-get", &st) == 0) {
+            // Stock Ubuntu and Debian have no gdebi; apt installs a package
+            // file with its dependencies just as well (apt 1.1 and later).
+            length = snprintf(sapplication, sizeof sapplication, "/usr/bin/apt-get install %s", native_install_file);
+            with_apt = true;
+        } else {
             printf("\nMissing dependency: gdebi-core is not installed.\n");
             return -1;
         }
-        length = snprintf(sapplication, sizeof sapplication, "/usr/bin/gdebi %s", native_install_file);
     } else {
         length = snprintf(sapplication, sizeof sapplication, "rpm -ivh %s", native_install_file);
     }
@@ -246,6 +253,8 @@ int cli_install(char *native_install_file)
                native_install_file, kBufferSize - 1);
         return ENAMETOOLONG;
     }
+    if (with_apt)
+        printf("\ngdebi-core is not installed: installing with %s\n", sapplication);
 
     // The tool writes to the same terminal: our messages must come first.
     guard_child_begins();

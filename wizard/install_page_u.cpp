@@ -2,6 +2,7 @@
 // worker once, shows the install program's output and the outcome.
 #include "qorwiz_u.h"
 #include "install_log_u.h"
+#include "packagekit_install_u.h"
 #include "qor_build_config.h"
 #include "text_handover_u.h"
 
@@ -22,6 +23,7 @@
 #include <climits>
 
 #include <langinfo.h>
+#include <unistd.h>
 
 // The view keeps about this many characters of the program's output, the
 // last thousand lines or so: enough to scroll back through. The install log
@@ -74,7 +76,8 @@ InstallPage::~InstallPage()
 void InstallPage::initializePage()
 {
     const QString filename = tr(QOR_PACKAGE_PATH);
-    if (filename.contains(QString::fromLatin1("ubuntu"), Qt::CaseInsensitive)) {
+    // As root the worker runs dpkg, which needs neither package.
+    if (filename.contains(QString::fromLatin1("ubuntu"), Qt::CaseInsensitive) && getuid() != 0) {
         // What the installation runs is pkexec and /usr/bin/gdebi, which come
         // with "pkexec" and "gdebi-core"; "policykit-1" (gone since Debian 13
         // and Ubuntu 25.04) and "gdebi" (the GTK front end) bring them too.
@@ -87,6 +90,16 @@ void InstallPage::initializePage()
                 process_readData(installTextCodec()->fromUnicode(errString).constData());
                 break;
             }
+            // Today's desktops often have neither, but their package service
+            // installs in their place.
+            QString noPackageKit;
+            if (packageKitAvailable(&noPackageKit)) {
+                process_readData("pkexec with gdebi is not available here: installing through PackageKit.");
+                break;
+            }
+            errString += QString::fromLatin1("\nOr install 'packagekit', the desktop's package service, in place of "
+                                             "both 'pkexec' and 'gdebi-core': sudo apt-get install packagekit\n(")
+                         + noPackageKit + QString::fromLatin1(".)\n") + terminalInstallHint() + QLatin1Char('\n');
             const QMessageBox::StandardButton answer = QMessageBox::question(
                 this, QString::fromLatin1("Package Dependency Check"), errString,
                 QMessageBox::Retry | QMessageBox::Abort, QMessageBox::Retry);

@@ -2,6 +2,7 @@
 // tool's output to the install page and appends a record to the install log.
 #include "qorwiz_u.h"
 #include "install_log_u.h"
+#include "packagekit_install_u.h"
 #include "qor_build_config.h"
 #include "text_handover_u.h"
 
@@ -60,6 +61,15 @@ private:
 // may be slow to come up on a loaded machine.
 static const int installToolStartTimeoutMs = 30000;
 
+// pkexec runs gdebi from the safe search path it sets itself.
+static bool pkexecWithGdebiPresent()
+{
+    const QStringList safePath{QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin"),
+                               QStringLiteral("/bin")};
+    return !QStandardPaths::findExecutable(QStringLiteral("pkexec")).isEmpty()
+           && !QStandardPaths::findExecutable(QStringLiteral("gdebi"), safePath).isEmpty();
+}
+
 InstallWorker::InstallWorker(QObject *parent)
     : QThread(parent),
       textPermits(new TextPermits)
@@ -99,13 +109,6 @@ void InstallWorker::emitStartFailure(const QString &reason)
 {
     resultText = installTextCodec()->fromUnicode(
         QStringLiteral("Cannot start %1: %2").arg(application, reason));
-    // Current Fedora and RHEL desktops often lack it: say where it comes
-    // from, and the way that works without it.
-    if (application == QLatin1String("gpk-install-local-file")
-        && QStandardPaths::findExecutable(application).isEmpty())
-        resultText += "\ngpk-install-local-file, the package installer of gnome-packagekit, is not installed"
-                      " on this system (recent gnome-packagekit releases no longer include it). To install"
-                      " without it, run the installer as root in a terminal, for example: sudo ./qor-setup";
     publish_text(resultText.constData());
     emit finished(-1, resultText.constData());
 }
@@ -123,26 +126,41 @@ void InstallWorker::run()
 
     const bool ubuntu = filename.contains(QLatin1String("ubuntu"), Qt::CaseInsensitive);
     const bool root = getuid() == 0;
+    // Where the desktop lacks the installer programs of a user who is not
+    // root, its package service does the work: this program, in the mode
+    // that talks to PackageKit. The record names it as the user knows it.
+    bool throughPackageKit = false;
     if (ubuntu && !root) {
         application = QStringLiteral("pkexec");
         arguments << QStringLiteral("gdebi") << QStringLiteral("-n") << QStringLiteral("-q");
+        throughPackageKit = !pkexecWithGdebiPresent();
     } else if (ubuntu) {
         application = QStringLiteral("dpkg");
         arguments << QStringLiteral("-i");
     } else if (!root) {
         application = QStringLiteral("gpk-install-local-file");
+        throughPackageKit = QStandardPaths::findExecutable(application).isEmpty();
     } else {
         application = QStringLiteral("rpm");
         arguments << QStringLiteral("-U");
     }
+    QString program = application;
+    QStringList programArguments;
+    if (throughPackageKit) {
+        arguments.clear();
+        application = QStringLiteral("PackageKit");
+        program = packageKitInstallProgram();
+        programArguments << QLatin1String(kPackageKitInstallArgument);
+    }
     arguments << tr(QOR_PACKAGE_PATH);
+    programArguments << arguments;
 
     QProcess process;
     // Nothing is ever written to the tool, so it reads end of input at once:
     // a prompt (a dpkg conffile question, say) then fails the run instead of
     // waiting for ever on a pipe that nobody writes to.
     process.setStandardInputFile(QProcess::nullDevice());
-    process.start(application, arguments, QIODevice::ReadOnly);
+    process.start(program, programArguments, QIODevice::ReadOnly);
     // A tool that cannot run still gets an answer to the page, which
     // otherwise would wait for a result that never comes. No log record:
     // a record is what a tool wrote and how it ended, and this one did

@@ -8,11 +8,18 @@
 #include <QLocale>
 
 #include "display_check_u.h"
+#include "packagekit_install_u.h"
 #include "qor_build_config.h"
 #include "qorwiz_u.h"
 
 int main(int argc, char **argv)
 {
+    // The install worker runs this program again to install through
+    // PackageKit: no window then, and no display needed.
+    int packageKitStatus = 0;
+    if (runPackageKitInstallIfAsked(argc, argv, &packageKitStatus))
+        return packageKitStatus;
+
     Q_INIT_RESOURCE(qorwiz);
 
     // Present and empty: the overlay scroll bars of some desktops stay off,

@@ -11,8 +11,11 @@
 # where no user namespace can be made (in a chroot), those rows are skipped.
 # Commands: words for the launcher's command line; "(desktop) KEYS" starts it
 # without arguments as root and types KEYS into the wizard; "(user) KEYS"
-# the same as a user who is not root, with polkit allowing that user pkexec;
-# "(tty) TEXT" starts it without arguments on a terminal that reads TEXT.
+# the same as a user who is not root, with polkit allowing that user pkexec
+# and PackageKit's installs; "(refused) KEYS" the same with no polkit rule
+# for the user (and no agent: polkit refuses); "(tty) TEXT" starts it without
+# arguments on a terminal that reads TEXT. The wizard is closed by Return
+# after a success, by Escape after a failure.
 set -u
 self=$(readlink -f "$0")
 
@@ -32,6 +35,13 @@ trixie-desktop     | release | (desktop) Return Tab space Return  | 0      | ins
 trixie-desktop     | ubuntu  | (desktop) Return Tab space Return  | 0      | installed-deb
 trixie-desktop     | ubuntu  | (user) Return Tab space Return     | 0      | installed-deb
 bullseye-amd64     | release | (tty) n                            | 1      | hints, then the licence
+trixie-desktop     | release | (user) Return Tab space Return     | 2      | says nor PackageKit is available on this system
+trixie-stock       | ubuntu  | (user) Return Tab space Return     | 0      | installed-deb through PackageKit
+trixie-stock       | ubuntu  | (refused) Return Tab space Return  | 2      | refused
+trixie-stock       | release | (user) Return Tab space Return     | 2      | says PackageKit on this system cannot install this kind of package
+trixie-stock       | ubuntu  | (desktop) Return Tab space Return  | 0      | installed-deb
+trixie-stock       | ubuntu  | accepteula                         | 0      | installed-deb with apt-get
+bookworm-stock     | release | (user) Return Tab space Return     | 0      | finished through PackageKit
 '
 # suite, architecture and packages of each root. The desktop roots hold what
 # a stock GNOME desktop has of X11 and no Qt.
@@ -43,9 +53,16 @@ root_bookworm_i386='bookworm i386 rpm,libqt5widgets5,libqt5printsupport5,fonts-d
 root_bullseye_desktop="bullseye amd64 rpm,policykit-1,gdebi-core,$desktop"
 # Debian 13 has no policykit-1: pkexec and polkitd instead.
 root_trixie_desktop="trixie amd64 rpm,pkexec,polkitd,gdebi-core,dbus-bin,dbus-daemon,$desktop"
+# What a stock desktop has for installing: PackageKit and polkit, no pkexec,
+# no gdebi; and the MIME database by which PackageKit tells what a file is.
+# Debian 12's PackageKit runs its dummy backend, which takes an RPM.
+stock=dbus,polkitd,packagekit,passwd,shared-mime-info,$desktop
+root_trixie_stock="trixie amd64 dbus-bin,dbus-daemon,$stock"
+root_bookworm_stock="bookworm amd64 $stock"
+backend_bookworm_stock=dummy
 
-if [ "${1:-}" = --inside ]; then # ROOTDIR LAUNCHER DEMO_RPM COMMAND OUTCOME
-  rootdir=$2 launcher=$3 demo_rpm=$4 command=$5 outcome=$6
+if [ "${1:-}" = --inside ]; then # ROOTDIR LAUNCHER DEMO_RPM COMMAND OUTCOME [BACKEND]
+  rootdir=$2 launcher=$3 demo_rpm=$4 command=$5 outcome=$6 backend=${7:-}
   r=$(mktemp -d)
   mount -t tmpfs rows "$r" && mkdir "$r/up" "$r/wk" "$r/root" && r=$r/root &&
     mount -t overlay overlay -o "lowerdir=$rootdir,upperdir=$r/../up,workdir=$r/../wk" "$r" &&
@@ -53,22 +70,31 @@ if [ "${1:-}" = --inside ]; then # ROOTDIR LAUNCHER DEMO_RPM COMMAND OUTCOME
     mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix" && install -m 0755 "$launcher" "$r/root/qor-setup" || exit 1
   in_root() { chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin DISPLAY="$DISPLAY" "$@"; }
   home=/root mode=${command%%) *} keys=${command#*) }
-  case $mode in "(desktop" | "(user" | "(tty") mode=${mode#(} ;; *) mode=text keys= ;; esac
+  case $mode in "(desktop" | "(user" | "(refused" | "(tty") mode=${mode#(} ;; *) mode=text keys= ;; esac
+  [ $mode = refused ] && mode=user rule=no
   if [ $mode = user ]; then
     home=/home/qor
     in_root useradd -m qor && install -m 0755 "$launcher" "$r$home/qor-setup" || exit 1
     mkdir -p "$r/etc/polkit-1/rules.d" "$r/run/dbus"
-    echo 'polkit.addRule(function(action, subject) {
-      if (subject.user == "qor" && action.id == "org.freedesktop.policykit.exec") return polkit.Result.YES; });' \
+    [ "${rule:-}" = no ] || echo 'polkit.addRule(function(action, subject) {
+      if (subject.user == "qor" && (action.id == "org.freedesktop.policykit.exec"
+          || action.id.indexOf("org.freedesktop.packagekit.") == 0)) return polkit.Result.YES; });' \
       >"$r/etc/polkit-1/rules.d/49-qor-compat.rules"
-    # A system bus and polkitd of the row's own, waited for with room for a
-    # cold start, so that pkexec finds them.
+    # A system bus, polkitd and PackageKit of the row's own, waited for with
+    # room for a cold start, so that pkexec and the wizard find them.
     in_root dbus-daemon --system --fork --nopidfile
     in_root /usr/lib/polkit-1/polkitd --no-debug >/dev/null 2>&1 &
-    for _ in $(seq 600); do
-      in_root dbus-send --system --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
-        string:org.freedesktop.PolicyKit1 2>/dev/null | grep -q true && break
-      sleep 0.2
+    services=org.freedesktop.PolicyKit1
+    if [ -x "$r/usr/libexec/packagekitd" ]; then
+      in_root /usr/libexec/packagekitd ${backend:+--backend=$backend} >/dev/null 2>&1 &
+      services+=" org.freedesktop.PackageKit"
+    fi
+    for name in $services; do
+      for _ in $(seq 600); do
+        in_root dbus-send --system --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+          string:$name 2>/dev/null | grep -q true && break
+        sleep 0.2
+      done
     done
   fi
   as_runner() {
@@ -89,6 +115,7 @@ if [ "${1:-}" = --inside ]; then # ROOTDIR LAUNCHER DEMO_RPM COMMAND OUTCOME
     for _ in $(seq 600); do
       [ -n "$w" ] && kill -0 $pid 2>/dev/null || break
       grep -q 'Installation Finished' "$log" 2>/dev/null && xdotool windowfocus "$w" key Return 2>/dev/null
+      grep -q '^Error Code:' "$log" 2>/dev/null && xdotool windowfocus "$w" key Escape 2>/dev/null
       # A refused prerequisite check waits for an answer: the row has failed.
       if xdotool search --onlyvisible --name '^Package Dependency Check$' >/dev/null 2>&1; then
         echo "the prerequisite check refused:"; xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null
@@ -109,22 +136,32 @@ if [ "${1:-}" = --inside ]; then # ROOTDIR LAUNCHER DEMO_RPM COMMAND OUTCOME
   status=$? verdict=
   no_files() { [ -z "$(ls "$r/tmp" | grep "^qor-")" ]; }
   ends() { printf '\n%s\n\n\n' "$1" | cmp -s - <(tail -c $((${#1} + 4)) out); }
+  failed() { ends 'Installation failed: the product was not installed; the setup window showed why.' && no_files; }
   case $outcome in
-  says*) grep -qF "${outcome#says }" out && verdict=ok ;;
+  says*) { grep -qF "${outcome#says }" out || { grep -qF "${outcome#says }" "$log" && failed; }; } && verdict=ok ;;
   extracted) cmp -s "$r/root/qor.rpm" "$demo_rpm" && verdict=ok ;;
   installed) in_root rpm -q qor >/dev/null && [ "$(in_root qor-cli -v | tail -n 1)" = 3.1.1.1912102 ] &&
     ends 'Installation Finished' && { [ $mode = text ] || { grep -q 'Installation Finished' "$log" && no_files; }; } &&
     verdict=ok ;;
-  installed-deb) [ "$(in_root dpkg-query -W -f='${Status}' qor)" = "install ok installed" ] &&
+  installed-deb*) [ "$(in_root dpkg-query -W -f='${Status}' qor)" = "install ok installed" ] &&
     [ "$(in_root qor-cli -v | tail -n 1)" = 3.1.1.1912102 ] && ends 'Installation Finished' &&
-    grep -q 'Installation Finished' "$log" && no_files && verdict=ok ;;
+    case $outcome in
+    *PackageKit) grep -q '^PackageKit: installing qor 3.1.1.1912102' "$log" && grep -q 'Installation Finished' "$log" ;;
+    *apt-get) grep -qF 'gdebi-core is not installed: installing with /usr/bin/apt-get install /tmp/qor-' out ;;
+    *) grep -q 'Installation Finished' "$log" ;;
+    esac && no_files && verdict=ok ;;
+  # The page shows what the log holds of the run, then the outcome.
+  refused) ! in_root dpkg-query -W qor >/dev/null 2>&1 && grep -q '^Authorisation was refused' "$log" &&
+    grep -q '^Application:PackageKit$' "$log" && failed && verdict=ok ;;
+  finished*) grep -q '^PackageKit: asking to install /tmp/qor-' "$log" && grep -q 'Installation Finished' "$log" &&
+    ends 'Installation Finished' && no_files && verdict=ok ;;
   # The packages named are those the desktop roots install by these names.
   hints*) grep -qF 'install libxcb1, libx11-xcb1, libxkbcommon-x11-0, libfontconfig1, libfreetype6 and libdbus-1-3.' out &&
     grep -qF 'Do you accept the above License Agreement Terms?[Yes/No]:' out && verdict=ok ;;
   cancelled) ! in_root rpm -q qor >/dev/null && no_files &&
     ends 'Installation cancelled: nothing was installed.' && verdict=ok ;;
   esac
-  echo "output:"; cat out; echo "standard error:"; cat err
+  echo "output:"; cat out; echo "standard error:"; cat err; [ -e "$log" ] && { echo "install log:"; cat "$log"; echo; }
   echo "verdict: exit status $status $verdict"
   exit 0
 fi
@@ -224,10 +261,10 @@ while IFS='|' read -r root build command status outcome; do
   fi
   case " $no_roots " in *" $root "*) echo "FAIL: no $root root"; failures=$((failures + 1)); continue ;; esac
   rootdir=$(root_dir "$root") || { echo "FAIL: no $root root"; failures=$((failures + 1)); no_roots+=" $root"; continue; }
-  launcher=launcher_$build
+  launcher=launcher_$build backend=backend_${root//-/_}
   SECONDS=0
   result=$(cd "$work" && in_ns "$root" unshare --pid --net --fork --mount-proc \
-    "$xvfb_run" "$self" --inside "$rootdir" "${!launcher}" "$demo_rpm" "$command" "$outcome" 2>&1)
+    "$xvfb_run" "$self" --inside "$rootdir" "${!launcher}" "$demo_rpm" "$command" "$outcome" "${!backend:-}" 2>&1)
   if echo "$result" | grep -qx "verdict: exit status $status ok"; then
     echo "ok: $root $build '$command' ($SECONDS s)"
   else

@@ -2,9 +2,10 @@
 # install_system.sh WHAT PROGRAM...   (run it through sandbox.sh)
 # Prepares the private namespace for one group of installation tests and
 # runs them: WHAT is root (rpm and dpkg as root), user (pkexec with gdebi,
-# and the desktop installer, as a throwaway user; the worker tests as that
-# user), prereq (the prerequisite check against the real dpkg-query) or
-# prereq-page (the install page's dialogue, without pkexec).
+# the desktop installer and PackageKit, as a throwaway user; the worker tests
+# as that user), packagekit (the wizard's PackageKit client as a process of
+# its own), prereq (the prerequisite check against the real dpkg-query)
+# or prereq-page (the install page's dialogue, without pkexec, as that user).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 xvfb="$here/../run-under-xvfb.sh"
@@ -50,7 +51,6 @@ polkit.addRule(function(action, subject) {
         return polkit.Result.YES;
 });
 RULE
-  install -m 0755 "$here/install_gpk_install_local_file.sh" /usr/local/bin/gpk-install-local-file
 }
 
 # polkitd and packagekitd would start on first use, within the 25-second
@@ -60,14 +60,23 @@ RULE
 start_bus_services() {
   /usr/lib/polkit-1/polkitd --no-debug >/dev/null 2>&1 &
   /usr/libexec/packagekitd >/dev/null 2>&1 &
-  for name in org.freedesktop.PolicyKit1 org.freedesktop.PackageKit; do
-    end=$(($(date +%s) + 120))
-    until gdbus call --system --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-        --method org.freedesktop.DBus.NameHasOwner "$name" 2>/dev/null | grep -q true; do
-      [ "$(date +%s)" -lt "$end" ] || { echo "install_system.sh: $name did not start" >&2; return 1; }
-      sleep 0.1
-    done
+  await_name org.freedesktop.PolicyKit1 true && await_name org.freedesktop.PackageKit true
+}
+
+# await_name NAME true|false: until NAME has an owner on the bus, or none.
+await_name() {
+  end=$(($(date +%s) + 120))
+  until [ "$(gdbus call --system --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+      --method org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null)" = "($2,)" ]; do
+    [ "$(date +%s)" -lt "$end" ] || { echo "install_system.sh: $1 owned is not $2" >&2; return 1; }
+    sleep 0.1
   done
+}
+
+# Both daemons anew: polkitd reads its rules again.
+restart_bus_services() {
+  pkill -x polkitd; pkill -x packagekitd
+  await_name org.freedesktop.PolicyKit1 false && await_name org.freedesktop.PackageKit false && start_bus_services
 }
 
 # Everything the user runs or reads, copied into a folder of the test's own:
@@ -91,12 +100,13 @@ case $what in
     mkdir -p /tmp/root-home
     HOME=/tmp/root-home "$xvfb" "$program" \
       rootInstallsRpmWithRpm rootRpmRefusesSameVersionAgain rootInstallsUbuntuDebWithDpkg \
-      rootInstallsWithoutDpkgQuery || status=1
+      rootInstallsUbuntuWithoutPkexecOrGdebi || status=1
     ;;
   user) # PROGRAM WORKER_TESTS DEMO_RPM DEMO_DEB
     make_prereq_debs
     install_prereqs
     make_user
+    install -m 0755 "$here/install_gpk_install_local_file.sh" /usr/local/bin/gpk-install-local-file
     make_user_kit "$@"
     start_bus_services
     xvfb=$kit/run-under-xvfb.sh program=$kit/$(basename "$1") worker_tests=$kit/$(basename "$2")
@@ -105,14 +115,32 @@ case $what in
     as_user QOR_TEST_KIT="$kit" "$xvfb" "$program" userInstallsThroughGpkInstallLocalFile || status=1
     # The worker's own tests, now on the paths of a user who is not root.
     as_user QOR_TEST_KIT="$kit" QT_QPA_PLATFORM=offscreen "$worker_tests" || status=1
+    # A stock desktop: no pkexec and no gpk-install-local-file, only PackageKit.
+    dpkg --purge qor >/dev/null
+    dpkg --purge --force-depends pkexec policykit-1 >/dev/null
+    rm /usr/local/bin/gpk-install-local-file
+    pk() { as_user QOR_TEST_KIT="$kit" "$xvfb" "$program" "userInstallsThroughPackageKit:$1" || status=1; }
+    pk "deb, apt backend"
+    dpkg --purge qor >/dev/null
+    rm /etc/polkit-1/rules.d/49-qor-test.rules
+    restart_bus_services && pk "refused by polkit"
+    ;;
+  packagekit) # WIZARD DEMO_RPM DEMO_DEB: the wizard's PackageKit client's own cases
+    make_user
+    make_user_kit "$@"
+    start_bus_services
+    wizard=$kit/$(basename "$1") demo_rpm=$2 demo_deb=$3
+    . "$here/packagekit_client.sh"
     ;;
   prereq)
     make_prereq_debs
     QOR_PREREQ_DEBS=$debs "$@" || status=1
     ;;
-  prereq-page)
+  prereq-page) # PAGE_TESTS TEST: as a user without pkexec, and no system bus for PackageKit
     dpkg --purge --force-depends pkexec policykit-1 >/dev/null
-    "$xvfb" "$@" || status=1
+    make_user
+    make_user_kit "$1"
+    as_user QOR_TEST_KIT="$kit" "$kit/run-under-xvfb.sh" "$kit/$(basename "$1")" "$2" || status=1
     ;;
   *)
     echo "install_system.sh: unknown group $what" >&2

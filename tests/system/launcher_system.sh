@@ -6,8 +6,8 @@
 #   rpm        the demo RPM installed by the real "rpm -ivh"; a second run fails
 #   gdebi      an Ubuntu build installed by the real /usr/bin/gdebi, answered on stdin
 #   gdebi-fails  the same build run by a user who is not root: gdebi fails
-#   no-gdebi   the same build where gdebi-core is not installed
-#   no-gdebi-mixed-case  the same with "Ubuntu" in the package file name
+#   no-gdebi   the same build where gdebi-core is not installed: apt-get installs
+#   no-gdebi-mixed-case  "Ubuntu" in the package file name, with neither gdebi nor apt-get
 #   full-disk  a small tmpfs over /tmp: a short write leaves no partial file, and
 #              the graphical launch removes what it wrote before
 set -u
@@ -85,12 +85,24 @@ if [ "${1:-}" = --inside ]; then
     dpkg-query -W qor >/dev/null 2>&1 && fail "qor installed although gdebi failed"
     : >err # gdebi's own complaint, expected here
     ;;
-  no-gdebi | no-gdebi-mixed-case)
+  no-gdebi)
     dpkg --purge --force-depends gdebi-core >/dev/null 2>&1
     [ ! -e /usr/bin/gdebi ] || fail "could not remove gdebi"
     env -u DISPLAY "$launcher" accepteula </dev/null >out 2>err
-    expect_status $? 255 "without gdebi"
-    expect_output out "$accepted\nMissing dependency: gdebi-core is not installed.\n" "without gdebi"
+    expect_status $? 0 "apt-get without gdebi"
+    expect_head out "$accepted\ngdebi-core is not installed: installing with /usr/bin/apt-get install $package\n" \
+      "apt-get without gdebi"
+    expect_tail out $'\nInstallation Finished\n\n\n' "apt-get without gdebi"
+    [ "$(dpkg-query -W -f='${Status}' qor)" = "install ok installed" ] || fail "qor not installed by apt-get"
+    : >err # apt's own notices
+    ;;
+  no-gdebi-mixed-case)
+    dpkg --purge --force-depends gdebi-core >/dev/null 2>&1
+    mv /usr/bin/apt-get /usr/bin/apt-get.away
+    [ ! -e /usr/bin/gdebi ] || fail "could not remove gdebi"
+    env -u DISPLAY "$launcher" accepteula </dev/null >out 2>err
+    expect_status $? 255 "without gdebi or apt-get"
+    expect_output out "$accepted\nMissing dependency: gdebi-core is not installed.\n" "without gdebi or apt-get"
     [ -f "$package" ] || fail "package not written"
     ;;
   full-disk)

@@ -5,6 +5,7 @@
 #define INSTALL_TEST_SUPPORT_H
 
 #include "../test_waits.h"
+#include "packagekit_install_u.h"
 #include "qor_build_config.h"
 
 #include <QByteArray>
@@ -110,6 +111,19 @@ private:
 };
 
 inline bool runningAsRoot() { return getuid() == 0; }
+
+// The install worker runs its own program again to install through
+// PackageKit, so a test program that runs the worker takes that mode too:
+//   #define main qorTests
+//   QTEST_MAIN(TestClass)
+//   #undef main
+//   QOR_INSTALL_TEST_MAIN
+#define QOR_INSTALL_TEST_MAIN \
+    int main(int argc, char **argv) \
+    { \
+        int status = 0; \
+        return runPackageKitInstallIfAsked(argc, argv, &status) ? status : qorTests(argc, argv); \
+    }
 
 // A release build may carry an Ubuntu package under its built-in path.
 inline bool builtInPathIsUbuntu() { return QOR_PACKAGE_IS_DEB; }

@@ -1,0 +1,44 @@
+// Installing the package file through PackageKit, the package service that
+// today's desktops run on the system bus: the way for a user who is not root
+// where the desktop's own installer programs (gpk-install-local-file, or
+// pkexec with gdebi) are missing.
+//
+// The wizard program does this in a process of its own, started with
+// kPackageKitInstallArgument and the package path, so that the install
+// worker runs it as it runs any install program: it reads the lines it
+// prints while PackageKit works, and judges it by its exit status.
+#ifndef PACKAGEKIT_INSTALL_U_H
+#define PACKAGEKIT_INSTALL_U_H
+
+#include <QString>
+
+extern const char kPackageKitInstallArgument[];
+
+// The exit statuses of that process.
+enum PackageKitInstallStatus {
+    PkInstalled = 0,
+    PkFailed = 1,            // PackageKit tried and failed; its error code and details were printed
+    PkNotAuthorised = 2,     // the administrator's permission was refused or not given
+    PkUnavailable = 3,       // no system bus or no PackageKit, or it stopped or stopped answering
+    PkKindNotSupported = 4,  // PackageKit on this system cannot install this kind of package
+    PkUsage = 64             // not started with a package path
+};
+
+// When argv asks for the installation through PackageKit, runs it and
+// returns true with its exit status in *status; otherwise returns false at
+// once. Called first thing in main: it needs no display.
+bool runPackageKitInstallIfAsked(int argc, char **argv, int *status);
+
+// The program and arguments that install PATH through PackageKit: this very
+// program, in that mode.
+QString packageKitInstallProgram();
+
+// Whether PackageKit can be reached: its name has an owner on the system
+// bus, or the bus can start it. Asks the bus only, within a few seconds;
+// when false, *why says in words what is missing.
+bool packageKitAvailable(QString *why);
+
+// The way to install that needs nothing of the desktop, for failure texts.
+QString terminalInstallHint();
+
+#endif

@@ -1,0 +1,24 @@
+// PackageKit's enumerations as they cross the bus (numbers), in words for
+// the install page. The numbers are PackageKit's and stable: new values are
+// only ever added at the end.
+#ifndef PACKAGEKIT_NAMES_U_H
+#define PACKAGEKIT_NAMES_U_H
+
+#include <QString>
+
+enum {
+    PkExitSuccess = 1,          // PkExitEnum
+    PkErrorNotAuthorized = 48,  // PkErrorEnum
+    PkPercentageUnknown = 101   // the Percentage property
+};
+
+// What the transaction is doing (PkStatusEnum), e.g. "waiting for authentication".
+QString packageKitStatusWords(uint status);
+// What happens to a package (PkInfoEnum), e.g. "installing".
+QString packageKitInfoWords(uint info);
+// PackageKit's own name of an error code (PkErrorEnum), e.g. "not-authorized".
+QString packageKitErrorName(uint code);
+// How a transaction ended (PkExitEnum), e.g. "failed".
+QString packageKitExitName(uint exit);
+
+#endif
