@@ -1,5 +1,6 @@
 // Whether the X display can be reached, asked before Qt is: Qt's own X
-// connection aborts the process (SIGABRT, a core file) when it fails.
+// connection aborts the process (SIGABRT, a core file) when it fails. And
+// the X11 platform, named to Qt so that it tries no other.
 #ifndef DISPLAY_CHECK_U_H
 #define DISPLAY_CHECK_U_H
 
@@ -11,10 +12,10 @@ struct xcb_connection_t;
 // Connects to the display on construction. reachable() is true when the
 // wizard can open its window: the server answers and has the screen that
 // DISPLAY names. Otherwise problem() says what went wrong in words for the
-// user. The wizard runs on X11 alone (see QtPlatformArguments), so there is
-// nothing else to check. The connection stays open until release() or destruction: an X server
-// whose only client leaves resets itself and refuses clients meanwhile, so it
-// is held until Qt has connected.
+// user. The wizard runs on X11 alone (QtPlatformArguments), so there is
+// nothing else to check. The connection stays open until release() or
+// destruction: an X server whose only client leaves resets itself and
+// refuses clients meanwhile, so it is held until Qt has connected.
 class DisplayCheck
 {
 public:
