@@ -13,13 +13,23 @@
 #
 # The source is Debian's own qtbase-opensource-src of bookworm, with Debian's
 # patches applied by apt-get source (bullseye's 5.15.2 source is no longer
-# served); apt checks it against the archive's signed indexes.
+# served); apt checks it against the archive's signed indexes. Debian's
+# archive serves only the newest version of a suite, so the version is the
+# one it serves now: asked each run (apt's index of the bookworm sources,
+# kept in the cache, refreshed in a second or so), and a Qt built before for
+# that version is taken as it is, without the network when the archive
+# cannot be reached. QOR_QT_SOURCE_VERSION pins a version; one that the
+# archive no longer serves (and that is not built here) gives way to the
+# served one, with a note.
+#
+# Mirrors: QOR_QT_STATIC_MIRROR and QOR_QT_STATIC_SECURITY_MIRROR, or else
+# those of this machine's apt configuration (tools/debian-mirror.sh). Either
+# may carry apt's options ahead of the address ("[check-valid-until=no] URL").
 set -eu
 
+here=$(cd "$(dirname "$0")" && pwd)
 cache=${QOR_QT_STATIC_CACHE:-/var/cache/qor-qt5-static}
-mirror=${QOR_QT_STATIC_MIRROR:-http://deb.debian.org/debian}
-security=${QOR_QT_STATIC_SECURITY_MIRROR:-http://security.debian.org/debian-security}
-source_version=${QOR_QT_SOURCE_VERSION:-5.15.8+dfsg-11+deb12u3}
+pinned=${QOR_QT_SOURCE_VERSION:-}
 prefix=/opt/qt5-static
 
 # Build tools, the -dev packages Qt's xcb platform, fonts and accessibility
@@ -46,19 +56,104 @@ configure_options="-static -release -prefix $prefix -opensource -confirm-license
 # Every line that changes the result changes the folder's name. The mirror
 # does not: apt checks what any mirror serves against the same signed indexes.
 recipe_version=1
-key=$(printf '%s\n' "$recipe_version" "$source_version" $packages $configure_options |
-  md5sum | cut -c 1-10)
-upstream=${source_version%%+*}
-name=$upstream-$key
-dir=$cache/$name
+# root_name VERSION: the cache folder's name for Qt built from that source.
+root_name() {
+  printf '%s-%s\n' "${1%%+*}" "$(printf '%s\n' "$recipe_version" "$1" $packages $configure_options |
+    md5sum | cut -c 1-10)"
+}
 
 link_stamp=link-$(printf '%s\n' $link_packages | md5sum | cut -c 1-10)
 
 note() { echo "build-static-qt: $*" >&2; }
 stop() { note "$*"; exit 1; }
 
-if [ -e "$dir/done" ] && [ -e "$dir/$link_stamp" ]; then echo "$dir/root"; exit 0; fi
+# built VERSION: a finished root for that source, ready for the wizard's link.
+built() { [ -e "$cache/$(root_name "$1")/done" ] && [ -e "$cache/$(root_name "$1")/$link_stamp" ]; }
 
+# A pinned version built before needs nothing more.
+if [ -n "$pinned" ] && built "$pinned"; then echo "$cache/$(root_name "$pinned")/root"; exit 0; fi
+
+mirror=${QOR_QT_STATIC_MIRROR:-$("$here/debian-mirror.sh" || true)}
+security=${QOR_QT_STATIC_SECURITY_MIRROR:-$("$here/debian-mirror.sh" security || true)}
+# The suite, its point-release updates and its security updates: apt-get
+# source takes the version from whichever has it.
+sources="deb-src $mirror bookworm main
+deb-src $mirror bookworm-updates main"
+if [ -z "$mirror" ]; then
+  note "this machine's apt configuration names no Debian mirror (QOR_QT_STATIC_MIRROR names one)"
+elif [ -n "$security" ]; then
+  sources="$sources
+deb-src $security bookworm-security main"
+else
+  note "this machine's apt configuration names no Debian security mirror: bookworm-security is left out
+  (QOR_QT_STATIC_SECURITY_MIRROR names one)"
+fi
+
+# The archive's index of those sources, as apt keeps it, in a folder of its
+# own: the machine's apt configuration and lists stay as they are.
+index=$cache/archive-index
+in_index() {
+  tool=$1
+  shift
+  "$tool" -q -o Dir::State="$index" -o Dir::State::Lists="$index/lists" -o Dir::Cache="$index/cache" \
+    -o Dir::Etc::SourceList="$index/sources.list" -o Dir::Etc::SourceParts="$index/none" \
+    -o Acquire::Retries=0 -o Acquire::http::Timeout=20 -o Acquire::https::Timeout=20 "$@"
+}
+refresh_index() {
+  [ -n "$mirror" ] && mkdir -p "$cache" 2>/dev/null && [ -w "$cache" ] || return 1
+  (
+    flock 8
+    mkdir -p "$index/lists/partial" "$index/cache" "$index/none"
+    printf '%s\n' "$sources" >"$index/sources.list"
+    # apt takes the last index it has when it cannot fetch a new one, and
+    # says so only in a warning.
+    in_index apt-get update >"$index/update.log" 2>&1 && ! grep -q '^[WE]: Failed to fetch' "$index/update.log"
+  ) 8>"$cache/index.lock"
+}
+newest() {
+  newest_seen=
+  while read -r v; do
+    [ -n "$v" ] || continue
+    if [ -z "$newest_seen" ] || dpkg --compare-versions "$v" gt "$newest_seen"; then newest_seen=$v; fi
+  done
+  echo "$newest_seen"
+}
+# The versions built here before with this recipe, as their roots record them.
+built_versions() {
+  for recipe in "$cache"/*/root$prefix/recipe.txt; do
+    [ -e "$recipe" ] || continue
+    v=$(sed -n 's/^source //p' "$recipe")
+    built "$v" && echo "$v"
+  done
+}
+
+unasked="could not ask Debian's archive which qtbase source it serves now (see $index/update.log)"
+refreshed=yes
+refresh_index || refreshed=
+versions=$(in_index apt-cache showsrc --only-source qtbase-opensource-src 2>/dev/null | sed -n 's/^Version: //p')
+served=$(echo "$versions" | newest)
+[ -n "$refreshed" ] || [ -z "$served" ] || note "$unasked; going by its last answer: $served"
+if [ -n "$pinned" ]; then
+  source_version=$pinned
+  if [ -n "$served" ] && ! echo "$versions" | grep -qxF "$pinned"; then
+    note "QOR_QT_SOURCE_VERSION names qtbase-opensource-src $pinned, which Debian's archive no longer serves
+  for bookworm: taking $served, the version it serves now"
+    source_version=$served
+  fi
+elif [ -n "$served" ]; then
+  source_version=$served
+else
+  source_version=$(built_versions | newest)
+  [ -n "$source_version" ] || stop "$unasked, and no Qt was built here before; QOR_QT_SOURCE_VERSION pins a version"
+  note "$unasked; taking $source_version, built here before"
+fi
+name=$(root_name "$source_version")
+dir=$cache/$name
+
+if built "$source_version"; then echo "$dir/root"; exit 0; fi
+
+[ -n "$mirror" ] || stop "no Debian mirror to build qtbase-opensource-src $source_version from: this machine's apt
+  configuration (/etc/apt/sources.list, /etc/apt/sources.list.d) names none; QOR_QT_STATIC_MIRROR names one"
 [ "$(id -u)" -eq 0 ] || stop "making the static Qt root needs root (mmdebstrap, chroot); run this once as root"
 for tool in mmdebstrap:mmdebstrap unshare:util-linux flock:util-linux; do
   command -v "${tool%%:*}" >/dev/null || stop "${tool%%:*} not found: install the Debian package ${tool#*:}"
@@ -108,14 +203,16 @@ fail() {
 start=$(date +%s)
 note "making the bullseye root with Qt $source_version in $dir, once (15 to 30 minutes)"
 # shellcheck disable=SC2086
+# apt in the root fetches the source itself, over https too when a mirror
+# is reached that way: that needs the CA certificates, and changes nothing
+# that is built.
+certificates=
+case "$mirror $security" in *https://*) certificates=ca-certificates ;; esac
+printf '%s\n' "deb $mirror bullseye main" "$sources" |
 mmdebstrap --mode=root --variant=minbase --architectures=amd64 \
-  --include="$(echo $packages $link_packages | tr ' ' ,)" \
+  --include="$(echo $packages $link_packages $certificates | tr ' ' ,)" \
   --customize-hook='chroot "$1" sh -c "mkdir -p /build && cd /build && apt-get source -q --only-source qtbase-opensource-src='"$source_version"'"' \
-  bullseye "$tmp/root" \
-  "deb $mirror bullseye main" \
-  "deb-src $mirror bookworm main" \
-  "deb-src $mirror bookworm-updates main" \
-  "deb-src $security bookworm-security main" >"$log" 2>&1 ||
+  bullseye "$tmp/root" - >"$log" 2>&1 ||
   fail "mmdebstrap could not make the root (a missing package is named in its output)"
 note "root made in $(($(date +%s) - start)) s"
 

@@ -2,19 +2,8 @@
 #include "display_check_u.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include <xcb/xcb.h>
-
-static bool platform_is_xcb()
-{
-    // Qt takes the plugin name up to the first colon ("xcb:option=value").
-    const char *platform = getenv("QT_QPA_PLATFORM");
-    if (!platform || !*platform)
-        return true;
-    const size_t nameLength = strcspn(platform, ":");
-    return nameLength == 3 && strncmp(platform, "xcb", 3) == 0;
-}
 
 static const char *connection_error_text(int error)
 {
@@ -32,9 +21,6 @@ static const char *connection_error_text(int error)
 
 DisplayCheck::DisplayCheck() : connection(0)
 {
-    if (!platform_is_xcb())
-        return;
-
     const char *display = getenv("DISPLAY");
     // Qt opens the screen that DISPLAY names and aborts when the server has
     // no such screen, although the connection itself succeeds: check both.
@@ -67,4 +53,33 @@ void DisplayCheck::release()
     if (connection)
         xcb_disconnect(connection);
     connection = 0;
+}
+
+// QT_QPA_PLATFORM holds one platform or a list separated by semicolons
+// ("wayland;xcb"), each a plugin name with options after a colon
+// ("xcb:option=value"). Returns the first xcb entry, or plain xcb.
+static std::string xcb_platform_entry()
+{
+    const char *variable = getenv("QT_QPA_PLATFORM");
+    std::string rest = variable ? variable : "";
+    while (!rest.empty()) {
+        const size_t end = rest.find(';');
+        const std::string entry = rest.substr(0, end);
+        if (entry.substr(0, entry.find(':')) == "xcb")
+            return entry;
+        rest = end == std::string::npos ? std::string() : rest.substr(end + 1);
+    }
+    return "xcb";
+}
+
+QtPlatformArguments::QtPlatformArguments(int argc, char **argv)
+{
+    for (int i = 0; i < argc; ++i)
+        texts.push_back(argv[i]);
+    texts.push_back("-platform");
+    texts.push_back(xcb_platform_entry());
+    for (std::string &text : texts)
+        pointers.push_back(&text[0]);
+    count = int(texts.size());
+    pointers.push_back(0);
 }

@@ -13,6 +13,7 @@
 #include <QPixmap>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextCodec>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -21,6 +22,7 @@
 
 #include <climits>
 
+#include <langinfo.h>
 #include <unistd.h>
 
 // The view keeps about this many characters of the program's output, the
@@ -51,7 +53,7 @@ InstallPage::InstallPage(QWidget *parent)
       logMissing(false)
 {
     setTitle(tr("Installing.."));
-    setPixmap(QWizard::WatermarkPixmap, QPixmap(QString::fromLatin1(":/res/watermark.png")));
+    setPixmap(QWizard::WatermarkPixmap, artwork(":/res/watermark.png"));
 
     bottomLabel = new QLabel;
     bottomLabel->setWordWrap(true);
@@ -85,7 +87,7 @@ void InstallPage::initializePage()
         for (;;) {
             errString.clear();
             if (qorwiz::prereqCheckUbuntu(packages, errString)) {
-                process_readData(errString.toLatin1().constData());
+                process_readData(installTextCodec()->fromUnicode(errString).constData());
                 break;
             }
             // Today's desktops often have neither, but their package service
@@ -102,7 +104,7 @@ void InstallPage::initializePage()
                 this, QString::fromLatin1("Package Dependency Check"), errString,
                 QMessageBox::Retry | QMessageBox::Abort, QMessageBox::Retry);
             if (answer == QMessageBox::Abort) {
-                process_finished(1, errString.toLatin1().constData());
+                process_finished(1, installTextCodec()->fromUnicode(errString).constData());
                 // The install program would need the very packages that are
                 // missing, and its result would overwrite this failure.
                 return;
@@ -183,17 +185,56 @@ static int keptFrom(const Char *text, int size, int keep)
     return cut;
 }
 
+// The package tools write in the locale's encoding. The C and POSIX
+// locales name plain ASCII ("ANSI_X3.4-1968" to glibc), which leaves every
+// other byte unreadable, and Qt's builds differ in what they make of those:
+// they are read as UTF-8 then, the encoding of every current system, of
+// which ASCII is a part.
+QTextCodec *installTextCodec()
+{
+    const QByteArray charset(nl_langinfo(CODESET));
+    if (charset == "ANSI_X3.4-1968" || charset == "ASCII" || charset == "US-ASCII")
+        return QTextCodec::codecForName("UTF-8");
+    return QTextCodec::codecForLocale();
+}
+
+// A text that is whole, not a piece of a longer one: the wizard's own, or
+// a report's end. cutAhead: bytes ahead of it were cut off, maybe within a
+// character, whose rest reads as replacement characters and is dropped.
+static QString decoded_text(const char *bytes, int size, bool cutAhead)
+{
+    QString text = installTextCodec()->toUnicode(bytes, size);
+    if (cutAhead) {
+        int start = 0;
+        while (start < text.size() && text.at(start) == QChar(QChar::ReplacementCharacter))
+            ++start;
+        text.remove(0, start);
+    }
+    return text;
+}
+
+// At most limit characters from the start of text, not splitting a pair
+// of surrogates: the view takes text a piece at a time.
+static int piece_size(const QString &text, int limit)
+{
+    if (limit >= text.size())
+        return text.size();
+    if (limit > 1 && text.at(limit - 1).isHighSurrogate())
+        return limit - 1;
+    return limit;
+}
+
 // New output waits in pendingOutput and goes into the view a chunk at a
 // time. Only the end that the view would keep waits; when more arrives,
 // what the view shows of the output goes too, so that no gap is seen.
-void InstallPage::queueOutput(const char *bytes, int size)
+void InstallPage::queueOutput(const QString &text)
 {
-    const int from = keptFrom(bytes, size, ViewKeeps);
+    const int from = keptFrom(text.constData(), text.size(), ViewKeeps);
     if (from > 0) {
         outputDropped = true;
         pendingOutput.clear();
     }
-    pendingOutput.append(bytes + from, size - from);
+    pendingOutput.append(text.constData() + from, text.size() - from);
     const int pendingFrom = keptFrom(pendingOutput.constData(), pendingOutput.size(), ViewKeeps);
     if (pendingFrom > 0) {
         outputDropped = true;
@@ -228,8 +269,8 @@ void InstallPage::feedView(int limit)
             outputDropped = false;
             lastRestart.start();
         }
-        const int size = qMin(limit, pendingOutput.size());
-        end.insertText(QString::fromLatin1(pendingOutput.constData(), size));
+        const int size = piece_size(pendingOutput, limit);
+        end.insertText(pendingOutput.left(size));
         pendingOutput.remove(0, size);
         limit -= size;
     }
@@ -259,7 +300,7 @@ void InstallPage::feedPieces(QTextCursor &end, int limit)
                 }
             }
         }
-        const int size = qMin(limit, piece.text.size());
+        const int size = piece_size(piece.text, limit);
         end.insertText(piece.text.left(size));
         piece.text.remove(0, size);
         limit -= size;
@@ -333,17 +374,21 @@ void InstallPage::process_readData(const char *str)
     if (thread_process == 0 || sender() != thread_process) {
         // The prerequisite check's report, which stands ahead of the output.
         showPendingOutput();
-        appendParagraph(QString::fromLatin1(str));
+        appendParagraph(decoded_text(str, int(qstrlen(str)), false));
         return;
     }
 
     // Each progress text of the worker repeats all earlier output and adds
-    // to it: only the rest is new, and only that is read.
+    // to it: only the rest is new, and only that is read. A character may
+    // begin at the end of one text and end in the next.
     const char *fresh = str + workerTextShown;
     const int size = int(qstrlen(fresh));
     workerTextShown += size;
-    if (size > 0)
-        queueOutput(fresh, size);
+    if (!outputDecoder)
+        outputDecoder.reset(installTextCodec()->makeDecoder());
+    const QString text = outputDecoder->toUnicode(fresh, size);
+    if (!text.isEmpty())
+        queueOutput(text);
 }
 
 // The report goes into the view behind the output still waiting, a chunk
@@ -377,7 +422,8 @@ void InstallPage::process_finished(int retcode, const char *str)
                               false, false, false, NoOutcome});
         const int size = int(qstrlen(str));
         const int from = keptFrom(str, size, ViewKeeps);
-        pendingPieces.append({QString::fromLatin1(str + from, size - from), true, true, from > 0, retcode});
+        pendingPieces.append({decoded_text(str + from, size - from, from > 0 && str[from - 1] != '\n'),
+                              true, true, from > 0, retcode});
     } else {
         // The result text is not shown after success.
         pendingPieces.append({QString::fromLatin1("Installation Succesful."), true, false, false, 0});

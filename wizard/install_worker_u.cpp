@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTextCodec>
 
 #include <unistd.h>
 
@@ -106,7 +107,8 @@ void InstallWorker::returnTextPermit()
 
 void InstallWorker::emitStartFailure(const QString &reason)
 {
-    resultText = QStringLiteral("Cannot start %1: %2").arg(application, reason).toLatin1();
+    resultText = installTextCodec()->fromUnicode(
+        QStringLiteral("Cannot start %1: %2").arg(application, reason));
     publish_text(resultText.constData());
     emit finished(-1, resultText.constData());
 }

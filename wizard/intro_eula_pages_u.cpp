@@ -21,7 +21,7 @@ IntroPage::IntroPage(QWidget *parent)
 {
     setTitle(QString::fromLatin1("Welcome to the Pellandor\nTolmerin ") + szVersion
              + QString::fromLatin1(" \nSetup Wizard"));
-    setPixmap(QWizard::WatermarkPixmap, QPixmap(QString::fromLatin1(":/res/watermark.png")));
+    setPixmap(QWizard::WatermarkPixmap, artwork(":/res/watermark.png"));
 
     topLabel = new QLabel(QString::fromLatin1("This Setup Wizard will install Pellandor Tolmerin ")
                           + szVersion

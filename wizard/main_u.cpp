@@ -36,7 +36,14 @@ int main(int argc, char **argv)
         return QOR_WIZARD_EXIT_NO_DISPLAY;
     }
 
-    QApplication app(argc, argv);
+    // Before the application exists, and not through the environment, which
+    // the programs the wizard starts inherit: the window, its texts and its
+    // pictures follow the desktop's scale (Xft.dpi: 192 doubles them), and
+    // the pictures are drawn at that scale.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QtPlatformArguments qtArguments(argc, argv);
+    QApplication app(qtArguments.argc(), qtArguments.argv());
     display.release();
     installQtTranslator(&app, QLocale::system());
 

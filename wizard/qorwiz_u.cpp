@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -40,6 +41,12 @@ QTranslator *installQtTranslator(QCoreApplication *app, const QLocale &locale)
     }
     QCoreApplication::installTranslator(translator);
     return translator;
+}
+
+QPixmap artwork(const char *path)
+{
+    // The file name tells QPixmap the picture's scale.
+    return QPixmap(qt_findAtNxFile(QString::fromLatin1(path), qGuiApp->devicePixelRatio()));
 }
 
 // Starts program, found through the search path, so that it outlives the
@@ -105,7 +112,7 @@ qorwiz::qorwiz(QWidget *parent)
     setStyleSheet(tr("background-color:rgb(250,250,250);"));
     setWizardStyle(QWizard::ModernStyle);
     setOption(QWizard::HaveHelpButton, false);
-    setPixmap(QWizard::LogoPixmap, QPixmap(QString::fromLatin1(":/res/logo.png")));
+    setPixmap(QWizard::LogoPixmap, artwork(":/res/logo.png"));
     setWindowTitle(QString::fromLatin1("Pellandor Tolmerin ") + szVersion
                    + QString::fromLatin1(" Setup"));
     setWindowIcon(QIcon(QString::fromLatin1(":/res/icon_window.png")));

@@ -19,7 +19,10 @@ class QCheckBox;
 class QCoreApplication;
 class QLabel;
 class QLocale;
+class QPixmap;
+class QTextCodec;
 class QTextCursor;
+class QTextDecoder;
 class QTextEdit;
 class QTranslator;
 
@@ -30,6 +33,11 @@ extern QString szVersion;
 // translations folder and installs it in app, which owns the translator.
 // Returns it, or null when Qt has no catalogue for the locale.
 QTranslator *installQtTranslator(QCoreApplication *app, const QLocale &locale);
+
+// One of the wizard's images (":/res/logo.png"): where Qt scales the
+// window, the picture drawn for that scale ("logo@2x.png"), which is shown
+// at the size of the 1x one, only sharper.
+QPixmap artwork(const char *path);
 
 class qorwiz : public QWizard
 {
@@ -112,6 +120,11 @@ private:
 class InstallWorker;
 class TextPermits;
 
+// The encoding of the texts that reach the install page: the package
+// tools' output, read in the locale's encoding, and what the wizard itself
+// writes there, encoded with it.
+QTextCodec *installTextCodec();
+
 class InstallPage : public QWizardPage
 {
     Q_OBJECT
@@ -145,7 +158,7 @@ private:
 
     void timerEvent(QTimerEvent *event) override;
     void appendParagraph(const QString &text);
-    void queueOutput(const char *bytes, int size);
+    void queueOutput(const QString &text);
     void feedView(int limit);
     void feedPieces(QTextCursor &end, int limit);
     void showOutcome(int retcode);
@@ -169,9 +182,12 @@ private:
     // Where the one line saying that earlier output was cut starts, right
     // ahead of outputStart; -1 while nothing was cut.
     int noteStart;
+    // Reads the worker's output in the locale's encoding, keeping the start
+    // of a character whose rest comes with the next progress text.
+    std::unique_ptr<QTextDecoder> outputDecoder;
     // Output not in the view yet, and whether output was dropped ahead of
     // it (what the view shows of the output then goes).
-    QByteArray pendingOutput;
+    QString pendingOutput;
     bool outputDropped;
     QList<ViewPiece> pendingPieces;
     QElapsedTimer lastRestart;

@@ -168,7 +168,8 @@ fi
 
 src=$1 work=$2 cmake=$3 launcher_x86_64=$4 demo_rpm=$5 xvfb_run=$6
 [ "$(id -u)" -eq 0 ] || { echo "compat.sh: needs root for namespaces and mmdebstrap; skipped"; exit 77; }
-cache=${QOR_COMPAT_CACHE:-/var/cache/qor-compat} mirror=${QOR_COMPAT_MIRROR:-http://deb.debian.org/debian}
+cache=${QOR_COMPAT_CACHE:-/var/cache/qor-compat} mirror=${QOR_COMPAT_MIRROR:-$("$src/tools/debian-mirror.sh")}
+[ -n "$mirror" ] || { echo "FAIL: this machine's apt configuration names no Debian mirror: name one in QOR_COMPAT_MIRROR"; exit 1; }
 mkdir -p "$work" "$cache" || exit 1
 { "$cmake" -S "$src" -B "$work/i686" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/i686.cmake" -DBUILD_TESTING=OFF &&
   "$cmake" --build "$work/i686" --target qor-setup; } >"$work/i686.log" 2>&1 \

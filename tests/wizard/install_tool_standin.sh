@@ -15,6 +15,8 @@ case $QOR_TOOL_MODE in
   nul)          printf 'ab\000cd'; gate 1; printf 'ef\n' ;;
   fail)         printf 'failing\n'; exit 1 ;;
   latin1)       printf 'caf\351 <b>x</b>\n'; exit 3 ;;
+  bytes)        gate 0; i=0; for b in $(printf 'Entpacken von qor (3.1.1) \303\274ber ...\n' | od -An -v -to1); do
+                  printf "\\$b"; i=$((i+1)); gate $i; done ;;
   killed)       printf 'half\n'; kill -9 $$ ;;
   silent)       exit 0 ;;
   many)         i=0; while [ $i -lt 300 ]; do printf 'line %d\n' $i; i=$((i+1)); [ $((i % 10)) = 0 ] && sleep 0.01; done ;;

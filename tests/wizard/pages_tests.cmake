@@ -11,6 +11,11 @@ qor_add_wizard_test(tst_wizard_pages
             "${CMAKE_CURRENT_SOURCE_DIR}/wizard_test_support.h")
 # It writes the licence file at the fixed path the wizard reads.
 set_tests_properties(tst_wizard_pages PROPERTIES RESOURCE_LOCK qor-licence-file TIMEOUT 240)
+# The pages on a screen at 192 dpi, with Xft.dpi: 192, as desktops scaled by 2 have it.
+add_test(NAME tst_wizard_pages_2x
+         COMMAND "${QOR_XVFB_RUN}" "$<TARGET_FILE:tst_wizard_pages>" frameAndScreenshots buttonTable)
+set_tests_properties(tst_wizard_pages_2x PROPERTIES LABELS wizard RESOURCE_LOCK qor-licence-file TIMEOUT 240
+                     ENVIRONMENT QOR_XVFB_DPI=192)
 
 # Two tests from one program: a client that never answers takes the whole
 # bound (30 s), so that case runs apart, labelled slow.

@@ -16,6 +16,25 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <cerrno>
+#include <clocale>
+#include <cstring>
+
+// Counts the worker's progress texts as the page receives them.
+class ProgressTexts : public QObject
+{
+    Q_OBJECT
+
+public:
+    int count = 0;
+
+public slots:
+    void onDataRead(const char *) { ++count; }
+};
+
+// What dpkg writes in German; the "bytes" stand-in writes it a byte at a time.
+static const QByteArray germanOutput = "Entpacken von qor (3.1.1) \xc3\xbc" "ber ...\n";
+
 class TestInstallPage : public QObject
 {
     Q_OBJECT
@@ -99,13 +118,24 @@ void TestInstallPage::showsInstallation_data()
         << QStringList{"one\n", "one\ntwo\n"}
         << QStringLiteral("one\ntwo\nthree\n\nInstallation Succesful.") << QStringLiteral("Finished.")
         << QStringLiteral("install-success.png") << false;
+    // A byte that is not UTF-8, the locale's encoding, reads as U+FFFD.
     QTest::newRow("failure, text shown as it is") << QByteArray("latin1") << QStringList()
-        << QStringLiteral("caf\u00e9 <b>x</b>\nFailed with error :3\ncaf\u00e9 <b>x</b>\n") + trailer3
+        << QStringLiteral("caf\ufffd <b>x</b>\nFailed with error :3\ncaf\ufffd <b>x</b>\n") + trailer3
         << QStringLiteral("Failed.") << QStringLiteral("install-failure.png") << false;
     const QString tool = QString::fromLatin1(expectedTool(false));
     QTest::newRow("tool missing") << QByteArray("missing") << QStringList()
         << QStringLiteral("Failed with error :-1\nCannot start %1: execvp: No such file or directory").arg(tool)
         << QStringLiteral("Failed.") << QStringLiteral("install-tool-missing.png") << false;
+    // No program in the tool's place: ENOEXEC stands for libc's Russian words for that.
+    QTest::newRow("tool no program") << QByteArray("no-program") << QStringList()
+        << QStringLiteral("Failed with error :-1\nCannot start %1: execvp: ENOEXEC").arg(tool)
+        << QStringLiteral("Failed.") << QString() << false;
+    QStringList germanViews;
+    for (int i = 1; i <= germanOutput.size(); ++i)
+        germanViews << QString::fromUtf8(germanOutput.left(germanOutput.at(i - 1) == '\xc3' ? i - 1 : i));
+    QTest::newRow("German, a byte at a time") << QByteArray("bytes") << germanViews
+        << QString::fromUtf8(germanOutput + "\nInstallation Succesful.") << QStringLiteral("Finished.")
+        << QStringLiteral("install-german.png") << false;
     QTest::newRow("no output, success, log folder a link") << QByteArray("silent") << QStringList()
         << QStringLiteral("Installation Succesful.") << QStringLiteral("Finished.")
         << QStringLiteral("install-no-log.png") << true;
@@ -131,25 +161,43 @@ void TestInstallPage::showsInstallation()
     QFETCH(QString, screenshot);
     QFETCH(bool, logFolderIsLink);
 
+    // A German user's encoding, with libc's messages in Russian (CMake sets
+    // them, from locales made there).
+    QCOMPARE(QByteArray(setlocale(LC_CTYPE, nullptr)), QByteArray("de_DE.UTF-8"));
+    QCOMPARE(QByteArray(setlocale(LC_MESSAGES, nullptr)), QByteArray("ru_RU.UTF-8"));
+    const QString enoexec = QString::fromLocal8Bit(strerror(ENOEXEC));
+    QVERIFY2(enoexec.at(0).unicode() > 0xff, "no Russian messages from libc: install libc-l10n");
+    finalView.replace(QStringLiteral("ENOEXEC"), enoexec);
     ToolSandbox tools;
     const QString elsewhere = tools.path() + QStringLiteral("/elsewhere");
     if (logFolderIsLink)
         QVERIFY(QDir().mkdir(elsewhere) && QFile::link(elsewhere, tools.home() + QStringLiteral("/.qor")));
     qputenv("QOR_TOOL_MODE", mode);
-    if (mode == "missing") {
-        for (const char *tool : {"rpm", "gpk-install-local-file"})
-            QFile::remove(tools.bin() + QLatin1Char('/') + QLatin1String(tool));
+    if (mode == "missing" || mode == "no-program") {
+        for (const char *tool : {"rpm", "gpk-install-local-file"}) {
+            QFile file(tools.bin() + QLatin1Char('/') + QLatin1String(tool));
+            QVERIFY(file.remove());
+            if (mode == "no-program")
+                QVERIFY(file.open(QIODevice::WriteOnly) && file.write("no\n") && file.setPermissions(QFile::ExeOwner));
+        }
         qputenv("PATH", QFile::encodeName(tools.bin()));
     }
     qorwiz wizard;
     walkToInstallPage(wizard);
     InstallPage *page = installPage(wizard);
     QCOMPARE(page->title(), QStringLiteral("Installing.."));
+    // The "bytes" stand-in starts at gate 0: each of its bytes is counted.
+    ProgressTexts progress;
+    connect(page->findChild<InstallWorker *>(), SIGNAL(dataRead(const char*)), &progress,
+            SLOT(onDataRead(const char*)));
+    tools.openGate(0);
 
     // Each piece appears once, as the program wrote it; the next piece is
     // written only after the view has shown this one.
     for (int i = 0; i < viewWhileRunning.size(); ++i) {
         QTRY_COMPARE_WITH_TIMEOUT(view(wizard)->toPlainText(), viewWhileRunning[i], kPatienceMs);
+        if (mode == "bytes")
+            QTRY_COMPARE_WITH_TIMEOUT(progress.count, i + 1, kPatienceMs);
         QCOMPARE(buttons(wizard), QStringLiteral("Cancel"));
         QVERIFY(page->isInstalling());
         tools.openGate(i + 1);
@@ -170,6 +218,8 @@ void TestInstallPage::showsInstallation()
         ? QStringLiteral("No install log was written: %1/.qor is a symbolic link.").arg(tools.home()) : QString();
     QCOMPARE(page->findChild<QLabel *>()->text(), noLog);
     QVERIFY(!QFile::exists(elsewhere + QStringLiteral("/install.log")));
+    if (mode == "bytes")
+        QCOMPARE(ToolSandbox::readFile(tools.logPath()), germanOutput + "\nInstallation Finished");
     if (!screenshot.isEmpty())
         saveShot(wizard, screenshot);
 }

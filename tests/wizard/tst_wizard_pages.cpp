@@ -22,6 +22,10 @@ class WizardPages : public QObject
 {
     Q_OBJECT
 
+public:
+    // As the wizard's main has it: the window follows the screen's scale.
+    static void initMain() { QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling); }
+
 private slots:
     void initTestCase();
     void buttonTable_data();
@@ -73,6 +77,18 @@ static QString buttonStates(qorwiz &wizard)
     return states.join(QLatin1Char(' '));
 }
 
+// Labels on show whose text does not fit in them.
+static QStringList cutTexts(const QWidget *window)
+{
+    QStringList cut;
+    for (const QLabel *label : window->findChildren<QLabel *>()) {
+        const int height = label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+        if (label->isVisible() && (label->minimumSizeHint().width() > label->width() || height > label->height()))
+            cut << label->text();
+    }
+    return cut;
+}
+
 static void click(QAbstractButton *button)
 {
     // Near the left edge: inside a check box's indicator, inside any button.
@@ -82,6 +98,8 @@ static void click(QAbstractButton *button)
 void WizardPages::initTestCase()
 {
     Q_INIT_RESOURCE(qorwiz);
+    // QTEST_MAIN fixes fonts at 96 dpi; the wizard takes the screen's.
+    QCoreApplication::setAttribute(Qt::AA_Use96Dpi, false);
     QVERIFY(licence.write(licenceText));
     // Every package tool the install page might run waits until the test
     // lets it end, with the status the test chooses.
@@ -182,6 +200,12 @@ void WizardPages::buttonTable()
 
     QCOMPARE(wizard.currentId(), page);
     QCOMPARE(buttonStates(wizard), buttons);
+    // At any scale of the screen (tst_wizard_pages_2x: 192 dpi).
+    const QStringList cut = cutTexts(&wizard);
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("; "))));
+    QTest::qWait(200);
+    QVERIFY(saveScreenshot(&wizard, QStringLiteral("page-%1.png")
+                                        .arg(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'))));
 
     // Let a running package tool end before the wizard goes.
     if (!QFile::exists(standins.file(QStringLiteral("release"))))
@@ -198,9 +222,12 @@ void WizardPages::frameAndScreenshots()
     QCOMPARE(wizard.windowTitle(), QStringLiteral("Pellandor Tolmerin 3.1.1.1912102 Setup"));
     QVERIFY(!wizard.button(QWizard::HelpButton)->isVisible());
     QVERIFY(!wizard.windowIcon().isNull());
-    QVERIFY(!wizard.pixmap(QWizard::LogoPixmap).isNull());
-    QVERIFY(!wizard.page(qorwiz::Page_Intro)->pixmap(QWizard::WatermarkPixmap).isNull());
-    QVERIFY(!wizard.page(qorwiz::Page_Install)->pixmap(QWizard::WatermarkPixmap).isNull());
+    // The pictures drawn for the screen's scale: 1x at 96 dpi, 2x at 192.
+    const int scale = qMax(1, qEnvironmentVariableIntValue("QOR_XVFB_DPI") / 96);
+    QCOMPARE(wizard.devicePixelRatioF(), qreal(scale));
+    QCOMPARE(wizard.pixmap(QWizard::LogoPixmap).size(), QSize(120, 42) * scale);
+    QCOMPARE(wizard.page(qorwiz::Page_Intro)->pixmap(QWizard::WatermarkPixmap).size(), QSize(170, 340) * scale);
+    QCOMPARE(wizard.page(qorwiz::Page_Install)->pixmap(QWizard::WatermarkPixmap).size(), QSize(170, 340) * scale);
     QCOMPARE(wizard.styleSheet(), QStringLiteral("background-color:rgb(250,250,250);"));
     QCOMPARE(wizard.wizardStyle(), QWizard::ModernStyle);
     QCOMPARE(wizard.currentId(), int(qorwiz::Page_Intro));

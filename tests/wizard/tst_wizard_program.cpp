@@ -158,6 +158,8 @@ void WizardProgram::finishAfterInstallStartsClient()
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("LIBOVERLAY_SCROLLBAR"));
+    // As many set it on Wayland, where Xwayland serves DISPLAY.
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
     QProcess wizard;
     wizard.setProcessEnvironment(env);
     // Standard output as the launcher leaves it: a pipe whose reader is gone.
@@ -192,6 +194,11 @@ void WizardProgram::finishAfterInstallStartsClient()
     QVERIFY2(recorded.contains("stdout=/dev/null\n"), recorded.constData());
     QVERIFY2(recorded.contains("survived\n"), recorded.constData());
     QVERIFY2(!sigpipeIgnored(recorded), recorded.constData());
+    // Qt's variables as the wizard got them: none added for its platform or scale.
+    QStringList qtVariables = env.toStringList().filter(QRegularExpression(QStringLiteral("^QT_")));
+    qtVariables.sort();
+    QCOMPARE(QString::fromLocal8Bit(recorded.mid(recorded.indexOf("qt=\n") + 4)).split('\n', Qt::SkipEmptyParts),
+             qtVariables);
 }
 
 QTEST_MAIN(WizardProgram)

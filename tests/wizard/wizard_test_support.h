@@ -70,7 +70,8 @@ public:
     // A program that records, in the file record/NAME, that it ran: its
     // LIBOVERLAY_SCROLLBAR (or "unset"), what its standard output is, and
     // its mask of ignored signals; then it prints a line on its standard
-    // output and records that it survived doing so.
+    // output and records that it survived doing so; last, after "qt=", the
+    // environment variables of Qt it has.
     bool addRecorder(const QString &name, const QByteArray &thenRun = QByteArray()) const
     {
         QDir(dir.path()).mkpath(QStringLiteral("record"));
@@ -86,6 +87,8 @@ public:
                           "grep '^SigIgn:' /proc/$$/status >> \"$rec\"\n"
                           "echo 'a line on standard output'\n"
                           "echo survived >> \"$rec\"\n"
+                          "echo qt= >> \"$rec\"\n"
+                          "env | grep '^QT_' | sort >> \"$rec\"\n"
                           "mv \"$rec\" '" + record + "'\n"
                           + thenRun);
     }
@@ -173,7 +176,8 @@ private:
     QByteArray saved;
 };
 
-// Saves what the X server shows of a top-level window, for a reviewer.
+// Saves what the X server shows of a top-level window, for a reviewer; on
+// a screen that Qt scales by 2, "name.png" becomes "name@2x.png".
 inline bool saveScreenshot(QWidget *window, const QString &name)
 {
     QDir().mkpath(QStringLiteral(QOR_SCREENSHOT_DIR));
@@ -181,8 +185,10 @@ inline bool saveScreenshot(QWidget *window, const QString &name)
     if (!screen)
         return false;
     const QPixmap shot = screen->grabWindow(window->winId());
-    return !shot.isNull()
-           && shot.save(QStringLiteral(QOR_SCREENSHOT_DIR) + QLatin1Char('/') + name);
+    QString file = name;
+    if (window->devicePixelRatioF() > 1)
+        file.insert(file.lastIndexOf(QLatin1Char('.')), QStringLiteral("@%1x").arg(window->devicePixelRatioF()));
+    return !shot.isNull() && shot.save(QStringLiteral(QOR_SCREENSHOT_DIR) + QLatin1Char('/') + file);
 }
 
 #endif

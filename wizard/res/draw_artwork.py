@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """Draws the wizard's three images: logo.png (120x42 RGBA), watermark.png
-(170x340 RGB) and icon_window.png (24x24 RGBA).
+(170x340 RGB) and icon_window.png (24x24 RGBA), and each at twice the size
+for screens that Qt scales by 2 (logo@2x.png and so on: Qt finds them by
+that name).
 
 Product-neutral shapes only, drawn with the standard library so that the
 images can be redrawn anywhere. Run from any folder; the PNGs are written
@@ -55,16 +57,17 @@ def over(dst, colour, coverage):
     return tuple((colour[i] * coverage + (r, g, b)[i] * keep) / out_a for i in range(3)) + (out_a,)
 
 
-def render(width, height, shade):
-    """shade(x, y) -> (r, g, b, a) floats for one sample; returns 8-bit rows."""
+def render(width, height, shade, scale=1):
+    """shade(x, y) -> (r, g, b, a) floats for one sample, x and y in 1x
+    pixels; returns 8-bit rows of width x height times scale pixels."""
     rows = []
-    for py in range(height):
+    for py in range(height * scale):
         row = []
-        for px in range(width):
+        for px in range(width * scale):
             acc = [0.0, 0.0, 0.0, 0.0]
             for sy in range(SAMPLES):
                 for sx in range(SAMPLES):
-                    r, g, b, a = shade(px + (sx + 0.5) / SAMPLES, py + (sy + 0.5) / SAMPLES)
+                    r, g, b, a = shade((px + (sx + 0.5) / SAMPLES) / scale, (py + (sy + 0.5) / SAMPLES) / scale)
                     acc[0] += r * a
                     acc[1] += g * a
                     acc[2] += b * a
@@ -140,10 +143,16 @@ def icon(x, y):
     return px
 
 
+IMAGES = (("logo", 120, 42, logo, True),
+          ("watermark", 170, 340, watermark, False),
+          ("icon_window", 24, 24, icon, True))
+
+
 def main():
-    write_png(os.path.join(HERE, "logo.png"), 120, 42, render(120, 42, logo), alpha=True)
-    write_png(os.path.join(HERE, "watermark.png"), 170, 340, render(170, 340, watermark), alpha=False)
-    write_png(os.path.join(HERE, "icon_window.png"), 24, 24, render(24, 24, icon), alpha=True)
+    for name, width, height, shade, alpha in IMAGES:
+        for scale, suffix in ((1, ""), (2, "@2x")):
+            write_png(os.path.join(HERE, name + suffix + ".png"), width * scale, height * scale,
+                      render(width, height, shade, scale), alpha)
 
 
 if __name__ == "__main__":
