@@ -3,6 +3,7 @@
 // exit status.
 #include "packagekit_install_u.h"
 #include "packagekit_names_u.h"
+#include "qorwiz_u.h"
 
 #include <cstdio>
 
@@ -18,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <QTextCodec>
 #include <QTimer>
 #include <QVariantMap>
 
@@ -44,10 +46,10 @@ const int kPingEveryMs = 15000;
 const int kNoBoundMs = 24 * 3600 * 1000;
 
 // Lines go out one at a time and at once: the install worker shows each
-// as it comes.
+// as it comes, read in the encoding the install page reads.
 void say(const QString &line)
 {
-    const QByteArray bytes = line.toLocal8Bit() + '\n';
+    const QByteArray bytes = installTextCodec()->fromUnicode(line) + '\n';
     fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     fflush(stdout);
 }
