@@ -1,0 +1,59 @@
+# The wizard payload stored compressed with zstd (QOR_COMPRESS_WIZARD), and
+# Debian's zstd decoder that the launcher unpacks it with.
+
+# The recipe, for the compressing build and the unpacking launcher alike: the
+# level, and the window of 2^QOR_WIZARD_WINDOW_LOG bytes, the stretch of
+# output that later data may copy from. The launcher's decoder keeps that
+# much in memory while it writes the wizard out, however large the wizard;
+# on the self-contained wizard, 2 MiB cost 2 % in size against the 8 MiB
+# that level 19 would pick for it.
+set(QOR_WIZARD_ZSTD_LEVEL 19)
+set(QOR_WIZARD_WINDOW_LOG 21)
+
+# qor_compress_wizard(WIZARD GEN): GEN/wizard.zst, WIZARD as one zstd frame
+# (with Debian's zstd program, single-threaded, so that builds give the same
+# bytes), and GEN/wizard_unpacked.h, the length and CRC-32C of WIZARD that
+# the launcher checks what it unpacks against (qor-seal --unpacked).
+function(qor_compress_wizard wizard gen)
+  find_program(QOR_ZSTD_PROGRAM zstd)
+  if(NOT QOR_ZSTD_PROGRAM)
+    message(FATAL_ERROR "QOR_COMPRESS_WIZARD: zstd not found: install the Debian package zstd")
+  endif()
+  add_custom_command(OUTPUT "${gen}/wizard.zst" "${gen}/wizard_unpacked.h"
+      COMMAND "${QOR_ZSTD_PROGRAM}" -q -f --single-thread --no-check -${QOR_WIZARD_ZSTD_LEVEL}
+              --zstd=wlog=${QOR_WIZARD_WINDOW_LOG} "${wizard}" -o "${gen}/wizard.zst"
+      COMMAND "${CMAKE_BINARY_DIR}/qor-seal" --unpacked "${wizard}" "${gen}/wizard_unpacked.h"
+      DEPENDS "${wizard}"
+      COMMENT "Compressing the wizard"
+      VERBATIM)
+endfunction()
+
+# qor_use_zstd_decoder(OBJECTS EXECUTABLE STATIC): the launcher's sources in
+# the object library OBJECTS see zstd.h, and EXECUTABLE links the decoder.
+# A static (musl) launcher takes Debian's libzstd built for musl, once per
+# machine (tools/build-musl-zstd.sh); another one the system's libzstd-dev.
+function(qor_use_zstd_decoder objects executable static)
+  if(static)
+    set(dir "${CMAKE_BINARY_DIR}/zstd-${QOR_MUSL_TRIPLET}")
+    if(NOT TARGET qor-zstd-${QOR_MUSL_TRIPLET})
+      add_custom_command(OUTPUT "${dir}/lib/libzstd.a" "${dir}/include/zstd.h"
+          COMMAND "${PROJECT_SOURCE_DIR}/tools/build-musl-zstd.sh" "${QOR_MUSL_TRIPLET}" "${dir}"
+          DEPENDS "${PROJECT_SOURCE_DIR}/tools/build-musl-zstd.sh"
+          COMMENT "Debian's libzstd decoder for ${QOR_MUSL_TRIPLET} (the first time on this machine a download and a build of about 15 seconds)"
+          VERBATIM)
+      add_custom_target(qor-zstd-${QOR_MUSL_TRIPLET} DEPENDS "${dir}/lib/libzstd.a" "${dir}/include/zstd.h")
+    endif()
+    target_include_directories(${objects} SYSTEM PRIVATE "${dir}/include")
+    add_dependencies(${objects} qor-zstd-${QOR_MUSL_TRIPLET})
+    target_link_libraries(${executable} PRIVATE "${dir}/lib/libzstd.a")
+  else()
+    find_path(QOR_SYSTEM_ZSTD_INCLUDE_DIR zstd.h)
+    find_library(QOR_SYSTEM_ZSTD_LIBRARY zstd)
+    if(NOT QOR_SYSTEM_ZSTD_INCLUDE_DIR OR NOT QOR_SYSTEM_ZSTD_LIBRARY)
+      message(FATAL_ERROR "${executable}: the zstd library for ${CMAKE_LIBRARY_ARCHITECTURE} not found: "
+                          "install the Debian package libzstd-dev${QOR_DEB_ARCH}")
+    endif()
+    target_include_directories(${objects} SYSTEM PRIVATE "${QOR_SYSTEM_ZSTD_INCLUDE_DIR}")
+    target_link_libraries(${executable} PRIVATE "${QOR_SYSTEM_ZSTD_LIBRARY}")
+  endif()
+endfunction()
