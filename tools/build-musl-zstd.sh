@@ -39,10 +39,11 @@ specs=/usr/lib/$triplet/musl-gcc.specs
 [ -f "$specs" ] || stop "$specs not found: install the Debian package musl-dev:$arch"
 command -v "$cc" >/dev/null || stop "$cc not found: install the Debian package $cc_package"
 
-# The decoder only. -O3 as upstream builds it: the launcher's time to the
-# wizard's window is mostly the decoder's.
+# The decoder only. -O2 as Debian builds it: as fast as upstream's -O3 here,
+# and 25 KB smaller. CFLAGS comes from the environment, so that upstream's
+# makefile still adds its own (warnings, a stack that is not executable).
 make_options='ZSTD_LIB_COMPRESSION=0 ZSTD_LIB_DICTBUILDER=0 ZSTD_LEGACY_SUPPORT=0'
-cflags='-O3 -fno-pie -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables'
+cflags='-O2 -fno-pie -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables'
 # Every line that changes the result changes the folder's name.
 recipe_version=1
 musl_version=$(dpkg-query -W -f '${Version}' "musl-dev:$arch" 2>/dev/null || echo unknown)
@@ -125,7 +126,7 @@ done
 src=$(find "$tmp/src" -mindepth 1 -maxdepth 1 -type d | head -n 1)
 jobs=${QOR_ZSTD_JOBS:-$(nproc)}
 # shellcheck disable=SC2086
-make -C "$src/lib" -j"$jobs" libzstd.a CC="$cc -specs=$specs" CFLAGS="$cflags" $make_options >>"$log" 2>&1 ||
+CFLAGS=$cflags make -C "$src/lib" -j"$jobs" libzstd.a CC="$cc -specs=$specs" $make_options >>"$log" 2>&1 ||
   fail "building libzstd $version failed"
 mkdir -p "$tmp/include" "$tmp/lib"
 cp "$src/lib/zstd.h" "$src/lib/zstd_errors.h" "$tmp/include/"
