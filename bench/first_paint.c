@@ -9,10 +9,11 @@
  * the milliseconds from the start to that paint, the peak resident memory of
  * COMMAND's process by then (VmHWM: a launcher that has written its wizard
  * and waits for it has passed its peak), the window and COMMAND's process.
- * Then waits until COMMAND ends (close the window meanwhile). Exits 1 after
- * 60 s without such a window.
+ * Then waits until COMMAND ends (close the window meanwhile). COMMAND's
+ * standard output is discarded. Exits 1 after 60 s without such a window.
  * Build: cc -O2 first_paint.c -lxcb */
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -129,6 +130,8 @@ int main(int argc, char **argv)
     double start = now_ms();
     pid_t pid = fork();
     if (pid == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
         execvp(argv[2], argv + 2);
         _exit(127);
     }

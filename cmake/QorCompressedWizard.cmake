@@ -5,25 +5,41 @@
 # level, and the window of 2^QOR_WIZARD_WINDOW_LOG bytes, the stretch of
 # output that later data may copy from. The launcher's decoder keeps that
 # much in memory while it writes the wizard out, however large the wizard;
-# on the self-contained wizard, 2 MiB cost 2 % in size against the 8 MiB
+# on the self-contained wizard, 2 MiB cost 1 % in size against the 8 MiB
 # that level 19 would pick for it.
 set(QOR_WIZARD_ZSTD_LEVEL 19)
 set(QOR_WIZARD_WINDOW_LOG 21)
 
-# qor_compress_wizard(WIZARD GEN): GEN/wizard.zst, WIZARD as one zstd frame
-# (with Debian's zstd program, single-threaded, so that builds give the same
-# bytes), and GEN/wizard_unpacked.h, the length and CRC-32C of WIZARD that
-# the launcher checks what it unpacks against (qor-seal --unpacked).
-function(qor_compress_wizard wizard gen)
-  find_program(QOR_ZSTD_PROGRAM zstd)
-  if(NOT QOR_ZSTD_PROGRAM)
-    message(FATAL_ERROR "QOR_COMPRESS_WIZARD: zstd not found: install the Debian package zstd")
+# qor-pack (launcher/payload/qor_pack.cpp) compresses with the build
+# machine's libzstd; like qor-seal it runs on the build machine, also when
+# the launcher is built for another architecture.
+function(qor_add_pack_tool)
+  if(TARGET qor-pack-tool)
+    return()
   endif()
+  qor_find_build_machine_cxx()
+  find_file(QOR_BUILD_MACHINE_ZSTD_H zstd.h PATHS /usr/include NO_DEFAULT_PATH)
+  if(NOT QOR_BUILD_MACHINE_ZSTD_H)
+    message(FATAL_ERROR "QOR_COMPRESS_WIZARD: zstd.h not found in /usr/include: install the Debian package libzstd-dev")
+  endif()
+  set(src "${PROJECT_SOURCE_DIR}/launcher")
+  add_custom_command(OUTPUT "${CMAKE_BINARY_DIR}/qor-pack"
+      COMMAND "${QOR_BUILD_MACHINE_CXX}" -std=c++17 -O2 -I "${src}" -o "${CMAKE_BINARY_DIR}/qor-pack"
+              "${src}/payload/qor_pack.cpp" "${src}/crc32c_t.cpp" -lzstd
+      DEPENDS "${src}/payload/qor_pack.cpp" "${src}/crc32c_t.cpp" "${src}/crc32c_t.h"
+      VERBATIM)
+  add_custom_target(qor-pack-tool DEPENDS "${CMAKE_BINARY_DIR}/qor-pack")
+endfunction()
+
+# qor_compress_wizard(WIZARD GEN): GEN/wizard.zst, WIZARD's halves as two
+# zstd frames, and GEN/wizard_unpacked.h, the record of what they unpack to.
+# The launcher that carries them depends on qor-pack-tool.
+function(qor_compress_wizard wizard gen)
+  qor_add_pack_tool()
   add_custom_command(OUTPUT "${gen}/wizard.zst" "${gen}/wizard_unpacked.h"
-      COMMAND "${QOR_ZSTD_PROGRAM}" -q -f --single-thread --no-check -${QOR_WIZARD_ZSTD_LEVEL}
-              --zstd=wlog=${QOR_WIZARD_WINDOW_LOG} "${wizard}" -o "${gen}/wizard.zst"
-      COMMAND "${CMAKE_BINARY_DIR}/qor-seal" --unpacked "${wizard}" "${gen}/wizard_unpacked.h"
-      DEPENDS "${wizard}"
+      COMMAND "${CMAKE_BINARY_DIR}/qor-pack" ${QOR_WIZARD_ZSTD_LEVEL} ${QOR_WIZARD_WINDOW_LOG} "${wizard}"
+              "${gen}/wizard.zst" "${gen}/wizard_unpacked.h"
+      DEPENDS "${wizard}" "${CMAKE_BINARY_DIR}/qor-pack"
       COMMENT "Compressing the wizard"
       VERBATIM)
 endfunction()

@@ -15,14 +15,18 @@ include(QorCompressedWizard)
 # qor-seal records the checksums in a linked launcher; one tool serves all.
 # It runs on the build machine, also when the launcher is built for another
 # architecture (cmake/i686.cmake), so the build machine's compiler makes it.
+macro(qor_find_build_machine_cxx)
+  find_program(QOR_BUILD_MACHINE_CXX NAMES c++ g++)
+  if(NOT QOR_BUILD_MACHINE_CXX)
+    message(FATAL_ERROR "no C++ compiler for the build machine (c++), which builds qor-seal and qor-pack: install the Debian package g++")
+  endif()
+endmacro()
+
 function(qor_add_seal_tool)
   if(TARGET qor-seal-tool)
     return()
   endif()
-  find_program(QOR_BUILD_MACHINE_CXX NAMES c++ g++)
-  if(NOT QOR_BUILD_MACHINE_CXX)
-    message(FATAL_ERROR "qor-seal: no C++ compiler for the build machine (c++): install the Debian package g++")
-  endif()
+  qor_find_build_machine_cxx()
   set(src "${PROJECT_SOURCE_DIR}/launcher")
   add_custom_command(OUTPUT "${CMAKE_BINARY_DIR}/qor-seal"
       COMMAND "${QOR_BUILD_MACHINE_CXX}" -std=c++17 -O2 -I "${src}" -o "${CMAKE_BINARY_DIR}/qor-seal"
@@ -102,6 +106,7 @@ function(qor_add_launcher target)
   target_include_directories(${target} PRIVATE "${gen}" "${PROJECT_SOURCE_DIR}/launcher")
   target_compile_definitions(${target} PRIVATE ${defines})
   if(L_COMPRESSED)
+    add_dependencies(${target} qor-pack-tool)
     qor_use_zstd_decoder(${shared} ${target} "${L_STATIC}")
   endif()
   # The payloads last in the file; the checksums recorded once the file is

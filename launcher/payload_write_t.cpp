@@ -129,6 +129,23 @@ bool launcher_intact(long long file_size)
     return crc_of_file(from, file_size, &crc) && crc == seal_field(qorseal_crc);
 }
 
+bool write_all(int fd, const unsigned char *data, size_t n)
+{
+    while (n > 0) {
+        ssize_t put = write(fd, data, n);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        data += put;
+        n -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
 // Checks a file found at PATH, open as FD: true when it is a regular file
 // that we own under this one name and that nobody else can write. Otherwise
 // false with errno EACCES (refused), or EAGAIN when it was ours but writable
@@ -269,33 +286,16 @@ int check_installer_file()
     return 0;
 }
 
-bool write_all(int fd, const unsigned char *data, size_t n)
+bool read_payload(const Payload &p, size_t from, size_t size, PieceUser use, void *context, uint32_t *crc)
 {
-    while (n > 0) {
-        ssize_t put = write(fd, data, n);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            if (put == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        data += put;
-        n -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
-bool read_payload(const Payload &p, PieceUser use, void *context, uint32_t *crc)
-{
-    const size_t size = static_cast<size_t>(payload_size(p.size_word));
-    const off_t offset = file_offset_of(p.data);
+    const off_t offset = file_offset_of(p.data) + static_cast<off_t>(from);
     for (size_t done = 0; done < size;) {
         size_t want = size - done < sizeof buffer ? size - done : sizeof buffer;
         ssize_t got = read_self(offset + static_cast<off_t>(done), want);
         if (got < 0)
             return false;
-        *crc = crc32c_update(*crc, buffer, static_cast<size_t>(got));
+        if (crc != nullptr)
+            *crc = crc32c_update(*crc, buffer, static_cast<size_t>(got));
         if (use != nullptr && !use(buffer, static_cast<size_t>(got), context))
             return false;
         done += static_cast<size_t>(got);
@@ -319,7 +319,7 @@ WriteOutcome write_payload_to(int fd, const Extraction &e)
         return unpack_payload_to(fd, *e.payload);
 #endif
     uint32_t crc = 0;
-    if (!read_payload(*e.payload, write_piece, &fd, &crc))
+    if (!read_payload(*e.payload, 0, static_cast<size_t>(payload_size(e.payload->size_word)), write_piece, &fd, &crc))
         return kShortWrite;
     if (crc != seal_field(e.payload->crc)) {
         errno = kDamagedFile;

@@ -45,15 +45,11 @@ WriteOutcome write_payload_to(int fd, const Extraction &e);
 // errno set, stops the reading.
 typedef bool (*PieceUser)(const unsigned char *piece, size_t n, void *context);
 
-// Reads the bytes of P as they are stored in the launcher's file, one
-// buffer at a time, continuing *CRC over them and handing each piece to USE
-// (unless null). False with errno when the file cannot be read or USE said
-// false.
-bool read_payload(const Payload &p, PieceUser use, void *context, uint32_t *crc);
-
-// Writes all N bytes at DATA to FD; false with errno (ENOSPC when the file
-// takes no more) when it cannot.
-bool write_all(int fd, const unsigned char *data, size_t n);
+// Reads SIZE bytes from FROM on of P as it is stored in the launcher's file,
+// one buffer at a time, continuing *CRC over them (unless CRC is null) and
+// handing each piece to USE (unless null). False with errno when the file
+// cannot be read or USE said false.
+bool read_payload(const Payload &p, size_t from, size_t size, PieceUser use, void *context, uint32_t *crc);
 
 // Writes the payload of E to its path and reports it. Returns 0, or errno or
 // kDamagedFile after printing the failure; a failed write leaves nothing of

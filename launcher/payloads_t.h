@@ -25,8 +25,9 @@ extern "C" const unsigned char qoruiinstaller_crc[4];
 extern "C" const unsigned char qorseal_file_size[8];
 extern "C" const unsigned char qorseal_crc[4];
 
-// Built with QOR_WIZARD_COMPRESSED 1, the wizard payload is a zstd frame,
-// and the seal is followed by the length and CRC-32C of what it unpacks to.
+// Built with QOR_WIZARD_COMPRESSED 1, the wizard payload is two zstd frames,
+// and the seal is followed by the record of what they unpack to
+// (payload/seal_layout_t.h).
 #if QOR_WIZARD_COMPRESSED
 extern "C" const unsigned char qoruiinstaller_unpacked[QOR_SEAL_UNPACKED_SIZE];
 inline const unsigned char *const kWizardUnpacked = qoruiinstaller_unpacked;
@@ -53,8 +54,8 @@ inline uint32_t seal_field(const unsigned char *field)
 
 // One payload: its bytes, its length word, its recorded checksum and the
 // name that messages give it. UNPACKED is null for a payload stored as it
-// is written out; for a compressed one it points to the length and CRC-32C
-// of what it unpacks to.
+// is written out; for a compressed one it points to the record of what it
+// unpacks to, whose first field is the length.
 struct Payload {
     const unsigned char *data;
     const int32_t *size_word;

@@ -3,10 +3,6 @@
 // after the link and after any stripping: a file changed afterwards no longer
 // matches its seal, and the launcher refuses to run.
 //
-// qor-seal --unpacked WIZARD HEADER: writes to HEADER the length and CRC-32C
-// of WIZARD, for a launcher that carries the wizard compressed and checks
-// what it unpacks against them (payloads.S.in includes HEADER).
-//
 // The launcher's own checksum covers every byte of the file except the three
 // payloads' bytes (their size words included) with its own field as zero;
 // each payload has a checksum of its own, checked while it is written out.
@@ -17,7 +13,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <string>
 #include <vector>
 
 namespace {
@@ -94,49 +89,12 @@ int fail(const char *path, const char *why)
     return 1;
 }
 
-void read_all(FILE *file, std::vector<unsigned char> *f)
-{
-    unsigned char chunk[1 << 16];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, file)) > 0;)
-        f->insert(f->end(), chunk, chunk + n);
-}
-
-// The header is written whole to a temporary file and renamed, so that a
-// build cut short never leaves a header that the next build takes for done.
-int describe_unpacked(const char *wizard, const char *header)
-{
-    FILE *in = fopen(wizard, "rb");
-    if (in == nullptr)
-        return fail(wizard, strerror(errno));
-    std::vector<unsigned char> f;
-    read_all(in, &f);
-    if (ferror(in) || fclose(in) != 0)
-        return fail(wizard, "cannot be read");
-    // Its length is a 4-byte signed word, as every payload's.
-    if (f.size() > 0x7fffffff)
-        return fail(wizard, "is larger than 2 GiB");
-    const std::string temporary = std::string(header) + ".tmp";
-    FILE *out = fopen(temporary.c_str(), "w");
-    if (out == nullptr)
-        return fail(temporary.c_str(), strerror(errno));
-    fprintf(out,
-            "/* Written by qor-seal --unpacked: the wizard as the launcher writes it\n"
-            "   out, before compression. */\n"
-            "#define QOR_WIZARD_UNPACKED_SIZE %zu\n#define QOR_WIZARD_UNPACKED_CRC 0x%08x\n",
-            f.size(), static_cast<unsigned>(crc32c_update(0, f.data(), f.size())));
-    if (fclose(out) != 0 || rename(temporary.c_str(), header) != 0)
-        return fail(header, strerror(errno));
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc == 4 && strcmp(argv[1], "--unpacked") == 0)
-        return describe_unpacked(argv[2], argv[3]);
     if (argc != 2) {
-        fprintf(stderr, "usage: qor-seal LAUNCHER | qor-seal --unpacked WIZARD HEADER\n");
+        fprintf(stderr, "usage: qor-seal LAUNCHER\n");
         return 2;
     }
     const char *path = argv[1];
@@ -144,7 +102,9 @@ int main(int argc, char **argv)
     if (file == nullptr)
         return fail(path, strerror(errno));
     std::vector<unsigned char> f;
-    read_all(file, &f);
+    unsigned char chunk[1 << 16];
+    for (size_t n; (n = fread(chunk, 1, sizeof chunk, file)) > 0;)
+        f.insert(f.end(), chunk, chunk + n);
 
     std::vector<Segment> segments;
     if (!load_segments(f, &segments))

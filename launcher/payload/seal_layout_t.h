@@ -21,10 +21,12 @@
 #define QOR_SEAL_CRC (QOR_SEAL_FILE_SIZE + 8)
 #define QOR_SEAL_SIZE (QOR_SEAL_CRC + 8)
 
-/* Only where the wizard payload is stored compressed, right behind the seal:
-   the length and CRC-32C of the wizard as it is written out, 4 bytes each.
-   They are part of the launcher's own bytes and so checked with them. */
+/* Only where the wizard payload is stored compressed (two zstd frames, its
+   halves), right behind the seal, 4 bytes each: the length and CRC-32C of
+   the wizard as it is written out, the stored length of the first frame and
+   the length it unpacks to. They are part of the launcher's own bytes and so
+   checked with them. */
 #define QOR_SEAL_UNPACKED QOR_SEAL_SIZE
-#define QOR_SEAL_UNPACKED_SIZE 8
+#define QOR_SEAL_UNPACKED_SIZE 16
 
 #endif
