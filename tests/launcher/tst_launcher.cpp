@@ -541,6 +541,25 @@ private slots:
             QVERIFY2(!exists(p), p.constData());
     }
 
+    // A /tmp with room for the package and the licence, a page each, but not
+    // the wizard: its write fails as the disk fills (while it is unpacked,
+    // where it is stored compressed), and none of the run's files stays.
+    void fullDiskAtTheWizard()
+    {
+        if (geteuid() != 0)
+            QSKIP("needs root for a /tmp of its own");
+        const QString size = QString::number(((package.size() + 4095) / 4096 + 1) * 4) + "k";
+        int status;
+        QByteArray out = run(launcher, {}, {}, {"DISPLAY=:99"}, &status,
+                             {"unshare", "--mount", "--propagation", "private", "sh", "-c",
+                              "mount -t tmpfs -o size=" + size + ",mode=1777 full /tmp && \"$0\"; s=$?; ls -A /tmp >&2;"
+                              " exit $s"});
+        COMPARE_OUTPUT(out, extracted().left(extracted().lastIndexOf('\n')) + "\n ERROR : file extraction to "
+                                + wizardPath + " :28\n");
+        QCOMPARE(status, 28);
+        QVERIFY2(err.isEmpty(), err.constData());
+    }
+
     // pipe() fails with EMFILE when no descriptor is left for it (the
     // launcher holds its own file and its run lock open besides the standard three).
     void wizardCannotStart()

@@ -15,16 +15,7 @@ qor_add_launcher(qor-test-ubuntu-mixed-case
     DEPENDS qor-demo-packages
     OUTPUT_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}")
 
-# A wizard stored compressed and unpacked as it is written.
-qor_add_launcher(qor-test-compressed STATIC COMPRESSED
-    PACKAGE_FILE_NAME "qor-test-compressed-3.1.1.rhel6.i686.rpm"
-    LICENSE "${QOR_LICENSE_FILE}" PACKAGE "${QOR_DEMO_RPM}"
-    WIZARD "${PROJECT_SOURCE_DIR}/tests/launcher/data/wizard.sh"
-    DEPENDS qor-demo-packages
-    OUTPUT_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}")
-
-set(cases gdebi gdebi-fails no-gdebi no-gdebi-mixed-case full-disk-unpacking)
-set(launcher_full-disk-unpacking qor-test-compressed)
+set(cases gdebi gdebi-fails no-gdebi no-gdebi-mixed-case)
 set(launcher_gdebi qor-test-ubuntu)
 set(launcher_gdebi-fails qor-test-ubuntu)
 set(launcher_no-gdebi qor-test-ubuntu)
@@ -41,5 +32,5 @@ foreach(case ${cases})
       COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/launcher_system.sh" "${QOR_SANDBOX}" ${case}
               "$<TARGET_FILE:${launcher_${case}}>")
   set_tests_properties(launcher-system-${case} PROPERTIES
-      LABELS "launcher;system" TIMEOUT 300 SKIP_RETURN_CODE 77 ENVIRONMENT "QOR_TEST_PACKAGE=${QOR_DEMO_RPM}")
+      LABELS "launcher;system" TIMEOUT 300 SKIP_RETURN_CODE 77)
 endforeach()

@@ -10,7 +10,6 @@
 #   no-gdebi-mixed-case  the same with "Ubuntu" in the package file name
 #   full-disk  a small tmpfs over /tmp: a short write leaves no partial file, and
 #              the graphical launch removes what it wrote before
-#   full-disk-unpacking  the same while a compressed wizard is unpacked
 set -u
 
 if [ "${1:-}" = --inside ]; then
@@ -106,15 +105,6 @@ if [ "${1:-}" = --inside ]; then
     expect_status $? 28 "graphical launch on a full disk"
     expect_output out "\nextracted Native installer to : $package\n ERROR : file extraction to $licence :28\n" \
       "graphical launch on a full disk"
-    [ ! -e "$package" ] && [ ! -e "$licence" ] && [ ! -e "$name" ] || fail "files after the full disk: $(ls /tmp)"
-    ;;
-  full-disk-unpacking)
-    # Room for the package and the licence, a page each, but not the wizard.
-    mount -t tmpfs -o size=$(((($(stat -c %s "$QOR_TEST_PACKAGE") + 4095) / 4096 + 1) * 4))k,mode=1777 full /tmp
-    DISPLAY=:99 "$launcher" </dev/null >out 2>err
-    expect_status $? 28 "unpacking on a full disk"
-    expect_output out "\nextracted Native installer to : $package\nextracted license file to : $licence\n ERROR : file extraction to $name :28\n" \
-      "unpacking on a full disk"
     [ ! -e "$package" ] && [ ! -e "$licence" ] && [ ! -e "$name" ] || fail "files after the full disk: $(ls /tmp)"
     ;;
   *) fail "unknown case $case_" ;;
