@@ -55,7 +55,7 @@ function(qor_use_zstd_decoder objects executable static)
       add_custom_command(OUTPUT "${dir}/lib/libzstd.a" "${dir}/include/zstd.h"
           COMMAND "${PROJECT_SOURCE_DIR}/tools/build-musl-zstd.sh" "${QOR_MUSL_TRIPLET}" "${dir}"
           DEPENDS "${PROJECT_SOURCE_DIR}/tools/build-musl-zstd.sh"
-          COMMENT "Debian's libzstd decoder for ${QOR_MUSL_TRIPLET} (the first time on this machine a download and a build of about 15 seconds)"
+          COMMENT "Debian's libzstd decoder for ${QOR_MUSL_TRIPLET} (the first time on this machine a download and a build of about 10 seconds)"
           VERBATIM)
       add_custom_target(qor-zstd-${QOR_MUSL_TRIPLET} DEPENDS "${dir}/lib/libzstd.a" "${dir}/include/zstd.h")
     endif()

@@ -5,10 +5,10 @@
 
 #include "payload_write_t.h"
 
-// Writes to FD what the zstd frame stored as P unpacks to. The stored bytes
+// Writes to FD what the zstd frames stored as P unpack to. The stored bytes
 // are checked against the seal before the decoder sees any of them, and what
-// comes out against the length and CRC-32C recorded for it: more than that
-// length is never written. Outcomes and errno as write_payload_to's.
+// comes out against the lengths and CRC-32C recorded for it: more than those
+// lengths is never written. Outcomes and errno as write_payload_to's.
 WriteOutcome unpack_payload_to(int fd, const Payload &p);
 
 #endif

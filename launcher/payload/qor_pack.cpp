@@ -4,10 +4,10 @@
 // cores at once; LEVEL and WINDOW_LOG are the compression level and the
 // window (cmake/QorCompressedWizard.cmake). HEADER records for the launcher
 // the wizard's length and CRC-32C, and where the first half ends, stored and
-// unpacked (payloads.S.in includes it). Both files are written whole under a
-// temporary name and renamed, so that a build cut short leaves neither half
-// done. Uses the build machine's libzstd, which gives the same bytes for the
-// same input every time.
+// unpacked (payloads.S.in includes it). Each file is written whole under a
+// temporary name and renamed, so that a build cut short leaves none half
+// written. Uses the build machine's libzstd, which gives the same bytes for
+// the same input every time.
 #include "crc32c_t.h"
 
 #include <errno.h>
