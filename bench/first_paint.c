@@ -5,10 +5,12 @@
  * colour (a background the server filled in) nor what lay beneath it on the
  * screen before the start (a window without background shows that): the
  * moment its first paint reached the screen. Prints
- *   "MS HWM_KIB WINDOW PID"
+ *   "MS HWM_KIB WINDOW PID CHILD_HWM_KIB"
  * the milliseconds from the start to that paint, the peak resident memory of
  * COMMAND's process by then (VmHWM: a launcher that has written its wizard
- * and waits for it has passed its peak), the window and COMMAND's process.
+ * and waits for it has passed its peak), the window, COMMAND's process, and
+ * the highest VmHWM seen in its children that run the same program (a
+ * launcher's helpers, sampled until the window shows; 0 when there were none).
  * Then waits until COMMAND ends (close the window meanwhile). COMMAND's
  * standard output is discarded. Exits 1 after 60 s without such a window.
  * Build: cc -O2 first_paint.c -lxcb */
@@ -84,6 +86,39 @@ static int painted(xcb_connection_t *c, xcb_window_t root, xcb_window_t w, const
     return !uniform && !same;
 }
 
+static long vm_hwm_kib(pid_t pid);
+
+/* The highest VmHWM now of PID's children whose program name is PID's own. */
+static long children_hwm_kib(pid_t pid)
+{
+    char path[96], comm[64] = "", child_comm[64];
+    long highest = 0;
+    snprintf(path, sizeof path, "/proc/%d/comm", (int)pid);
+    FILE *f = fopen(path, "r");
+    if (!f)
+        return 0;
+    if (!fgets(comm, sizeof comm, f))
+        comm[0] = 0;
+    fclose(f);
+    snprintf(path, sizeof path, "/proc/%d/task/%d/children", (int)pid, (int)pid);
+    f = fopen(path, "r");
+    int child;
+    while (f && fscanf(f, "%d", &child) == 1) {
+        snprintf(path, sizeof path, "/proc/%d/comm", child);
+        FILE *c = fopen(path, "r");
+        if (c && fgets(child_comm, sizeof child_comm, c) && strcmp(child_comm, comm) == 0) {
+            long kib = vm_hwm_kib(child);
+            if (kib > highest)
+                highest = kib;
+        }
+        if (c)
+            fclose(c);
+    }
+    if (f)
+        fclose(f);
+    return highest;
+}
+
 static long vm_hwm_kib(pid_t pid)
 {
     char path[64], line[256];
@@ -136,7 +171,11 @@ int main(int argc, char **argv)
         _exit(127);
     }
     xcb_window_t window = XCB_WINDOW_NONE;
+    long child_hwm = 0;
     while (window == XCB_WINDOW_NONE) {
+        long kib = children_hwm_kib(pid);
+        if (kib > child_hwm)
+            child_hwm = kib;
         xcb_generic_event_t *e = xcb_poll_for_event(c);
         if (!e) {
             if (now_ms() - start > 60000 || xcb_connection_has_error(c))
@@ -160,7 +199,7 @@ int main(int argc, char **argv)
     double ms = now_ms() - start;
     if (p < 0)
         return give_up(pid);
-    printf("%.1f %ld %u %d\n", ms, vm_hwm_kib(pid), (unsigned)window, (int)pid);
+    printf("%.1f %ld %u %d %ld\n", ms, vm_hwm_kib(pid), (unsigned)window, (int)pid, child_hwm);
     fflush(stdout);
     while (waitpid(pid, NULL, 0) < 0 && errno == EINTR) {
     }

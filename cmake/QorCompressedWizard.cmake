@@ -1,14 +1,15 @@
 # The wizard payload stored compressed with zstd (QOR_COMPRESS_WIZARD), and
 # Debian's zstd decoder that the launcher unpacks it with.
 
-# The recipe, for the compressing build and the unpacking launcher alike: the
-# level, and the window of 2^QOR_WIZARD_WINDOW_LOG bytes, the stretch of
-# output that later data may copy from. The launcher's decoder keeps that
-# much in memory while it writes the wizard out, however large the wizard;
-# on the self-contained wizard, 2 MiB cost 1 % in size against the 8 MiB
-# that level 19 would pick for it.
+# The recipe, for the compressing build and the unpacking launcher alike:
+# the level, and frames of 2^QOR_WIZARD_FRAME_LOG bytes of the wizard each.
+# The launcher unpacks a frame at a time into one buffer that size, so that
+# it needs that much memory however large the wizard (and a child process
+# that unpacks every second frame as much again). On the self-contained
+# wizard, frames of 2 MiB cost 1.4 % in size against one frame with the
+# 8 MiB window that level 19 would pick for it.
 set(QOR_WIZARD_ZSTD_LEVEL 19)
-set(QOR_WIZARD_WINDOW_LOG 21)
+set(QOR_WIZARD_FRAME_LOG 21)
 
 # qor-pack (launcher/payload/qor_pack.cpp) compresses with the build
 # machine's libzstd; like qor-seal it runs on the build machine, also when
@@ -31,13 +32,17 @@ function(qor_add_pack_tool)
   add_custom_target(qor-pack-tool DEPENDS "${CMAKE_BINARY_DIR}/qor-pack")
 endfunction()
 
-# qor_compress_wizard(WIZARD GEN): GEN/wizard.zst, WIZARD's halves as two
-# zstd frames, and GEN/wizard_unpacked.h, the record of what they unpack to.
-# The launcher that carries them depends on qor-pack-tool.
-function(qor_compress_wizard wizard gen)
+# qor_compress_wizard(WIZARD GEN FRAME_LOG): GEN/wizard.zst, WIZARD as zstd
+# frames of 2^FRAME_LOG bytes (at most QOR_WIZARD_FRAME_LOG; tests take
+# smaller ones), and GEN/wizard_unpacked.h, the record of what they unpack
+# to. The launcher that carries them depends on qor-pack-tool.
+function(qor_compress_wizard wizard gen frame_log)
+  if(frame_log GREATER QOR_WIZARD_FRAME_LOG)
+    message(FATAL_ERROR "frames of 2^${frame_log} bytes are larger than a launcher unpacks (2^${QOR_WIZARD_FRAME_LOG})")
+  endif()
   qor_add_pack_tool()
   add_custom_command(OUTPUT "${gen}/wizard.zst" "${gen}/wizard_unpacked.h"
-      COMMAND "${CMAKE_BINARY_DIR}/qor-pack" ${QOR_WIZARD_ZSTD_LEVEL} ${QOR_WIZARD_WINDOW_LOG} "${wizard}"
+      COMMAND "${CMAKE_BINARY_DIR}/qor-pack" ${QOR_WIZARD_ZSTD_LEVEL} ${frame_log} "${wizard}"
               "${gen}/wizard.zst" "${gen}/wizard_unpacked.h"
       DEPENDS "${wizard}" "${CMAKE_BINARY_DIR}/qor-pack"
       COMMENT "Compressing the wizard"

@@ -4,7 +4,8 @@
 #     [DEPENDS target...]         targets that produce payload files
 #     [COMPILE_OPTIONS opt...]    extra options, e.g. sanitizers
 #     [STATIC]                    linked statically against musl (the release form)
-#     [COMPRESSED]                the wizard stored compressed (QorCompressedWizard.cmake)
+#     [COMPRESSED [FRAME_LOG n]]  the wizard stored compressed (QorCompressedWizard.cmake),
+#                                 in frames of 2^n bytes (default QOR_WIZARD_FRAME_LOG)
 #     [OUTPUT_DIRECTORY dir])
 #
 # Builds one launcher executable with its payloads joined in. The release
@@ -38,7 +39,7 @@ function(qor_add_seal_tool)
 endfunction()
 
 function(qor_add_launcher target)
-  cmake_parse_arguments(L "STATIC;COMPRESSED" "PACKAGE_FILE_NAME;LICENSE;PACKAGE;WIZARD;OUTPUT_DIRECTORY"
+  cmake_parse_arguments(L "STATIC;COMPRESSED" "PACKAGE_FILE_NAME;LICENSE;PACKAGE;WIZARD;OUTPUT_DIRECTORY;FRAME_LOG"
                         "DEPENDS;COMPILE_OPTIONS" ${ARGN})
   qor_check_package_file_name("PACKAGE_FILE_NAME of ${target}" "${L_PACKAGE_FILE_NAME}")
   foreach(input LICENSE PACKAGE WIZARD)
@@ -57,7 +58,10 @@ function(qor_add_launcher target)
   qor_c_flag(QOR_CONFIG_WIZARD_COMPRESSED L_COMPRESSED)
   set(generated)
   if(L_COMPRESSED)
-    qor_compress_wizard("${L_WIZARD}" "${gen}")
+    if(NOT L_FRAME_LOG)
+      set(L_FRAME_LOG ${QOR_WIZARD_FRAME_LOG})
+    endif()
+    qor_compress_wizard("${L_WIZARD}" "${gen}" ${L_FRAME_LOG})
     set(QOR_PAYLOAD_WIZARD "${gen}/wizard.zst")
     set(generated "${gen}/wizard.zst" "${gen}/wizard_unpacked.h")
   endif()
@@ -77,7 +81,7 @@ function(qor_add_launcher target)
   set(defines)
   if(L_COMPRESSED)
     string(APPEND kind "-zstd")
-    set(defines QOR_WIZARD_COMPRESSED=1 QOR_WIZARD_WINDOW_LOG=${QOR_WIZARD_WINDOW_LOG})
+    set(defines QOR_WIZARD_COMPRESSED=1 QOR_WIZARD_FRAME_LOG=${QOR_WIZARD_FRAME_LOG})
   endif()
   if(L_COMPILE_OPTIONS)
     string(MD5 options "${L_COMPILE_OPTIONS}")

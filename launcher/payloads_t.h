@@ -25,11 +25,11 @@ extern "C" const unsigned char qoruiinstaller_crc[4];
 extern "C" const unsigned char qorseal_file_size[8];
 extern "C" const unsigned char qorseal_crc[4];
 
-// Built with QOR_WIZARD_COMPRESSED 1, the wizard payload is two zstd frames,
-// and the seal is followed by the record of what they unpack to
+// Built with QOR_WIZARD_COMPRESSED 1, the wizard payload is zstd frames, and
+// the seal is followed by the record of what they unpack to
 // (payload/seal_layout_t.h).
 #if QOR_WIZARD_COMPRESSED
-extern "C" const unsigned char qoruiinstaller_unpacked[QOR_SEAL_UNPACKED_SIZE];
+extern "C" const unsigned char qoruiinstaller_unpacked[];
 inline const unsigned char *const kWizardUnpacked = qoruiinstaller_unpacked;
 #else
 inline const unsigned char *const kWizardUnpacked = nullptr;
@@ -67,7 +67,8 @@ struct Payload {
 // The length of the payload as written out.
 inline int32_t written_size(const Payload &p)
 {
-    return p.unpacked != nullptr ? static_cast<int32_t>(seal_field(p.unpacked)) : payload_size(p.size_word);
+    return p.unpacked != nullptr ? static_cast<int32_t>(seal_field(p.unpacked + QOR_UNPACKED_SIZE))
+                                 : payload_size(p.size_word);
 }
 
 // In the order in which they lie in the file.

@@ -1,13 +1,13 @@
-// qor-pack LEVEL WINDOW_LOG WIZARD PACKED HEADER: the wizard as a launcher
-// stores it compressed. Its two halves become a zstd frame each, one behind
-// the other in PACKED, so that the launcher unpacks them on two processor
-// cores at once; LEVEL and WINDOW_LOG are the compression level and the
-// window (cmake/QorCompressedWizard.cmake). HEADER records for the launcher
-// the wizard's length and CRC-32C, and where the first half ends, stored and
-// unpacked (payloads.S.in includes it). Each file is written whole under a
-// temporary name and renamed, so that a build cut short leaves none half
-// written. Uses the build machine's libzstd, which gives the same bytes for
-// the same input every time.
+// qor-pack LEVEL FRAME_LOG WIZARD PACKED HEADER: the wizard as a launcher
+// stores it compressed: each 2^FRAME_LOG bytes of it (the last piece may be
+// shorter) become a zstd frame of their own, one behind the other in PACKED,
+// at compression level LEVEL (cmake/QorCompressedWizard.cmake). The launcher
+// unpacks each frame in one piece of memory that size, and frames on two
+// processor cores at once. HEADER holds the record that the launcher checks
+// and finds the frames by (payload/seal_layout_t.h; payloads.S.in includes
+// it). Each file is written whole under a temporary name and renamed, so that
+// a build cut short leaves none half written. Uses the build machine's
+// libzstd, which gives the same bytes for the same input every time.
 #include "crc32c_t.h"
 
 #include <errno.h>
@@ -16,6 +16,7 @@
 #include <string.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -66,10 +67,10 @@ bool compress_frame(ZSTD_CCtx *c, const unsigned char *data, size_t n, std::vect
 int main(int argc, char **argv)
 {
     if (argc != 6) {
-        fprintf(stderr, "usage: qor-pack LEVEL WINDOW_LOG WIZARD PACKED HEADER\n");
+        fprintf(stderr, "usage: qor-pack LEVEL FRAME_LOG WIZARD PACKED HEADER\n");
         return 2;
     }
-    const int level = atoi(argv[1]), window_log = atoi(argv[2]);
+    const int level = atoi(argv[1]), frame_log = atoi(argv[2]);
     const char *wizard = argv[3], *packed = argv[4], *header = argv[5];
     std::vector<unsigned char> in;
     if (!read_file(wizard, &in))
@@ -78,31 +79,38 @@ int main(int argc, char **argv)
     if (in.size() > 0x7fffffff)
         return fail(wizard, "is larger than 2 GiB");
 
+    if (frame_log < 1 || frame_log > 30)
+        return fail(argv[2], "is not a frame size that the launcher can take");
+    // A frame never refers back beyond its own start, so its window is at
+    // most itself (zstd's smallest window being 1 KiB).
     ZSTD_CCtx *c = ZSTD_createCCtx();
     if (c == nullptr || ZSTD_isError(ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, level))
-        || ZSTD_isError(ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, window_log))
+        || ZSTD_isError(ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, std::max(frame_log, 10)))
         || ZSTD_isError(ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0)))
-        return fail(wizard, "the compression level or window is not one that zstd accepts");
-    const size_t half = in.size() / 2;
+        return fail(wizard, "the compression level is not one that zstd accepts");
+    const size_t frame_size = size_t{1} << frame_log;
     std::vector<unsigned char> out;
-    if (!compress_frame(c, in.data(), half, &out))
-        return fail(wizard, "cannot be compressed");
-    const size_t first_stored = out.size();
-    if (!compress_frame(c, in.data() + half, in.size() - half, &out))
-        return fail(wizard, "cannot be compressed");
+    std::string stored_sizes;
+    size_t count = 0;
+    // An empty wizard is one empty frame.
+    for (size_t at = 0; at < in.size() || count == 0; at += frame_size, ++count) {
+        const size_t before = out.size();
+        if (!compress_frame(c, in.data() + at, std::min(frame_size, in.size() - at), &out))
+            return fail(wizard, "cannot be compressed");
+        stored_sizes += (count == 0 ? "" : ", ") + std::to_string(out.size() - before);
+    }
     ZSTD_freeCCtx(c);
     if (!write_file(packed, out.data(), out.size()))
         return fail(packed, strerror(errno));
 
-    char text[512];
-    const int length = snprintf(text, sizeof text,
-                                "/* Written by qor-pack: the wizard before compression, and where its\n"
-                                "   first half ends, stored and unpacked. */\n"
-                                "#define QOR_WIZARD_UNPACKED_SIZE %zu\n#define QOR_WIZARD_UNPACKED_CRC 0x%08x\n"
-                                "#define QOR_WIZARD_FIRST_FRAME_STORED %zu\n#define QOR_WIZARD_FIRST_FRAME_SIZE %zu\n",
-                                in.size(), static_cast<unsigned>(crc32c_update(0, in.data(), in.size())),
-                                first_stored, half);
-    if (!write_file(header, text, static_cast<size_t>(length)))
+    char fields[256];
+    snprintf(fields, sizeof fields,
+             "#define QOR_WIZARD_UNPACKED_SIZE %zu\n#define QOR_WIZARD_UNPACKED_CRC 0x%08x\n"
+             "#define QOR_WIZARD_FRAME_SIZE %zu\n#define QOR_WIZARD_FRAME_COUNT %zu\n",
+             in.size(), static_cast<unsigned>(crc32c_update(0, in.data(), in.size())), frame_size, count);
+    const std::string text = "/* Written by qor-pack: the record of the compressed wizard. */\n" + std::string(fields)
+                             + "#define QOR_WIZARD_FRAME_STORED_SIZES " + stored_sizes + "\n";
+    if (!write_file(header, text.data(), text.size()))
         return fail(header, strerror(errno));
     return 0;
 }

@@ -448,8 +448,9 @@ private slots:
 
     // A copy of the launcher cut short at, or with one byte flipped at, a place
     // named by WHERE: the launcher's own code or data, a payload, a size word
-    // or the file's last byte; with a compressed wizard also the frame's last
-    // byte and the unpacked length and checksum recorded behind the seal. A
+    // or the file's last byte; with a compressed wizard also its second frame
+    // (the one a child process unpacks), its last byte, and the unpacked
+    // length and checksum recorded behind the seal. A
     // copy "resealed" has its checksums recorded afresh, as a build that went
     // wrong would have them: only the checks of what unpacks can catch it.
     // %N is the damaged file's size and %M the intact one's.
@@ -491,6 +492,8 @@ private slots:
             return;
         row("cut near the wizard's end", "cut", "wizard end", true, cut, 74);
         row("flip in the wizard, resealed", "flip, resealed", "wizard", true, twoLines + damaged("ui installer"), 74);
+        row("flip in the wizard's second frame, resealed", "flip, resealed", "second frame", true,
+            twoLines + damaged("ui installer"), 74);
         row("flip in the wizard's end, resealed", "flip, resealed", "wizard end", true,
             twoLines + damaged("ui installer"), 74);
         row("wrong unpacked size", "flip", "unpacked size", true, damaged("launcher code"), 74);
@@ -514,11 +517,15 @@ private slots:
         const int wizardAt = file.indexOf(stored, packageAt);
         const int sealAt = file.indexOf(QOR_SEAL_MAGIC);
         QVERIFY(licenceAt > 0 && packageAt > licenceAt && wizardAt > packageAt && sealAt > 0);
+        quint32 firstFrame; // stored bytes; only what a compressed wizard records is read
+        memcpy(&firstFrame, file.constData() + sealAt + QOR_SEAL_UNPACKED + QOR_UNPACKED_STORED_SIZES, 4);
         const QMap<QByteArray, int> at{{"code", licenceAt / 2}, {"help text", file.indexOf("user agrees to the eula")}, {"licence", licenceAt + licence.size() / 2},
                                       {"size word", wizardAt - 2}, {"package", packageAt + package.size() / 2},
                                       {"wizard", wizardAt + 20}, {"wizard end", wizardAt + stored.size() - 1},
-                                      {"unpacked size", sealAt + QOR_SEAL_UNPACKED},
-                                      {"unpacked checksum", sealAt + QOR_SEAL_UNPACKED + 4}, {"last", file.size() - 1}};
+                                      {"second frame", wizardAt + int(firstFrame) + 20},
+                                      {"unpacked size", sealAt + QOR_SEAL_UNPACKED + QOR_UNPACKED_SIZE},
+                                      {"unpacked checksum", sealAt + QOR_SEAL_UNPACKED + QOR_UNPACKED_CRC},
+                                      {"last", file.size() - 1}};
         const QByteArray full = QByteArray::number(file.size());
         if (how == "cut")
             file.truncate(at[where]);
