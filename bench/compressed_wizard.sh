@@ -10,7 +10,8 @@
 #            medians of each and of the pairs' differences
 #   memory   the launcher's peak resident memory (VmHWM) once it has written
 #            the wizard out and waits for it, and that of the child process
-#            that unpacks the second half meanwhile
+#            that unpacks every second frame meanwhile (sampled, in runs of
+#            their own, as the sampling costs time)
 # BUILD_DIR is ignored (the release builds are the subject); prints a
 # Markdown section. QOR_BENCH_PAIRS: number of pairs (default 15).
 # Not a test: no pass or fail; the numbers depend on the machine and its load.
@@ -22,10 +23,10 @@ release=$here/build-release
 if [ "${1:-}" = --inside ]; then
   work=$2
   median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
-  one_run() { # NAME: appends "NAME MS HWM_KIB CHILD_HWM_KIB" to $work/runs
-    local name=$1 probe line= ms hwm window child
+  one_run() { # NAME RUNS [-c]: appends "NAME MS HWM_KIB CHILD_HWM_KIB" to $work/RUNS
+    local name=$1 runs=$2 probe line= ms hwm window child
     sync
-    "$work/first_paint" 'Setup' env PATH=/usr/sbin:/usr/bin:/sbin:/bin "$work/$name/qor-setup" >"$work/probe" \
+    "$work/first_paint" ${3:-} 'Setup' env PATH=/usr/sbin:/usr/bin:/sbin:/bin "$work/$name/qor-setup" >"$work/probe" \
       2>/dev/null </dev/null &
     probe=$!
     for _ in $(seq 6000); do
@@ -38,12 +39,13 @@ if [ "${1:-}" = --inside ]; then
     [ -n "$window" ] || { echo "no window from the $name installer" >&2; wait $probe; return 1; }
     xdotool windowfocus --sync "$window" key Escape
     wait $probe || true
-    echo "$name $ms $hwm $child" >>"$work/runs"
+    echo "$name $ms $hwm $child" >>"$work/$runs"
   }
   for i in $(seq "$pairs"); do
     if [ $((i % 2)) = 1 ]; then order="stored compressed"; else order="compressed stored"; fi
-    for name in $order; do one_run "$name" || exit 1; done
+    for name in $order; do one_run "$name" runs || exit 1; done
   done
+  for i in 1 2 3; do one_run compressed memory -c || exit 1; done
   exit 0
 fi
 
@@ -75,14 +77,15 @@ payload_bytes() { # LAUNCHER: the three payloads with their size words, from the
 {
   echo "## The release installer with its wizard compressed (launcher)"
   echo
-  echo "The release installer (\`cmake --preset release\`), its wizard stored as two zstd frames, its halves"
-  echo "(level 19, 2 MiB window), and unpacked by the launcher as it writes it out, the second half by a child"
-  echo "process on the other core, beside the same wizard, licence and package stored as they are."
+  echo "The release installer (\`cmake --preset release\`), its wizard stored as zstd frames of 2 MiB each"
+  echo "(level 19) and unpacked by the launcher as it writes it out, every second frame by a child process on"
+  echo "the other core, beside the same wizard, licence and package stored as they are."
   echo "Window: from starting the installer without arguments under Xvfb (no window"
   echo "manager, no product installed) until the wizard's first paint is on the screen"
   echo "(\`bench/first_paint.c\`), $pairs pairs in alternating order. Memory: the launcher's peak resident"
   echo "memory (VmHWM) once it has written the wizard and waits for it, and that of the child process that"
-  echo "unpacks the wizard's second half meanwhile (sampled); medians. Load average $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "unpacks every second frame (sampled every millisecond, in 3 runs of their own); medians. Load average"
+  echo "$(cut -d' ' -f1-3 /proc/loadavg)"
   echo "on $(nproc) cores."
   echo
   echo "| wizard stored | installer bytes | launcher bytes beyond the payloads | first paint, median ms | spread ms | launcher peak RSS KiB | its child's KiB |"
@@ -92,7 +95,7 @@ payload_bytes() { # LAUNCHER: the three payloads with their size words, from the
     read -r med lo hi <<<"$(awk -v b=$b '$1 == b { print $2 }' "$work/runs" | sort -n |
       awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)], a[1], a[NR] }')"
     hwm=$(awk -v b=$b '$1 == b { print $3 }' "$work/runs" | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
-    child=$(awk -v b=$b '$1 == b { print $4 }' "$work/runs" | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
+    child=$(awk -v b=$b '$1 == b { print $4 }' "$work/memory" | sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }')
     # A launcher that stores the wizard as it is has no unpacking child.
     [ $b = stored ] && child=–
     echo "| $( [ $b = stored ] && echo 'as it is' || echo 'compressed') | $(stat -c %s "$f") | $(($(stat -c %s "$f") - $(payload_bytes "$f"))) | $med | $lo–$hi | $hwm | $child |"

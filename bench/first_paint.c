@@ -1,21 +1,23 @@
-/* first_paint TITLE_SUFFIX COMMAND [ARG...]
+/* first_paint [-c] TITLE_SUFFIX COMMAND [ARG...]
  * Starts COMMAND and watches the X display as a window manager would: when a
- * top-level window whose title ends in TITLE_SUFFIX is mapped, it reads the
- * window's pixels back every millisecond until they are neither all of one
- * colour (a background the server filled in) nor what lay beneath it on the
- * screen before the start (a window without background shows that): the
- * moment its first paint reached the screen. Prints
+ * top-level window whose title ends in TITLE_SUFFIX is mapped, it reads a
+ * strip across the window's middle back every millisecond until its pixels
+ * are neither all of one colour (a background the server filled in) nor what
+ * lay beneath it on the screen before the start (a window without background
+ * shows that): the moment its first paint reached the screen. Prints
  *   "MS HWM_KIB WINDOW PID CHILD_HWM_KIB"
  * the milliseconds from the start to that paint, the peak resident memory of
  * COMMAND's process by then (VmHWM: a launcher that has written its wizard
  * and waits for it has passed its peak), the window, COMMAND's process, and
- * the highest VmHWM seen in its children that run the same program (a
- * launcher's helpers, sampled until the window shows; 0 when there were none).
+ * with -c the highest VmHWM seen in its children that run the same program
+ * (a launcher's helpers, sampled every millisecond until the window is
+ * mapped, which costs the machine some work), else 0.
  * Then waits until COMMAND ends (close the window meanwhile). COMMAND's
  * standard output is discarded. Exits 1 after 60 s without such a window.
  * Build: cc -O2 first_paint.c -lxcb */
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -45,15 +47,19 @@ static int title_ends_with(xcb_connection_t *c, xcb_window_t w, const char *suff
     return match;
 }
 
-static xcb_get_image_reply_t *grab(xcb_connection_t *c, xcb_window_t w, uint16_t *width, uint16_t *height)
+/* Rows TOP to TOP + *HEIGHT of W (TOP < 0: the whole window), clipped to it. */
+static xcb_get_image_reply_t *grab(xcb_connection_t *c, xcb_window_t w, int top, uint16_t *width, uint16_t *height)
 {
     xcb_get_geometry_reply_t *g = xcb_get_geometry_reply(c, xcb_get_geometry(c, w), NULL);
     if (!g)
         return NULL;
     *width = g->width;
-    *height = g->height;
+    if (top < 0 || top + *height > g->height) {
+        top = top < 0 ? 0 : g->height / 2;
+        *height = g->height - top;
+    }
     free(g);
-    return xcb_get_image_reply(c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, 0, *width, *height, ~0u), NULL);
+    return xcb_get_image_reply(c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, top, *width, *height, ~0u), NULL);
 }
 
 /* 1 when window W shows its own pixels, 0 not yet, -1 when it is gone.
@@ -61,10 +67,15 @@ static xcb_get_image_reply_t *grab(xcb_connection_t *c, xcb_window_t w, uint16_t
 static int painted(xcb_connection_t *c, xcb_window_t root, xcb_window_t w, const uint32_t *beneath,
                    int root_width, int root_height)
 {
-    uint16_t width, height;
-    xcb_get_image_reply_t *img = grab(c, w, &width, &height);
+    xcb_get_geometry_reply_t *g = xcb_get_geometry_reply(c, xcb_get_geometry(c, w), NULL);
+    if (!g)
+        return -1;
+    const int top = g->height > 32 ? g->height / 2 - 16 : 0;
+    free(g);
+    uint16_t width, height = 32;
+    xcb_get_image_reply_t *img = grab(c, w, top, &width, &height);
     xcb_translate_coordinates_reply_t *at =
-        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, w, root, 0, 0), NULL);
+        xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, w, root, 0, top), NULL);
     if (!at) {
         free(img);
         return -1;
@@ -142,8 +153,11 @@ static int give_up(pid_t pid)
 
 int main(int argc, char **argv)
 {
+    const int sample_children = argc > 1 && strcmp(argv[1], "-c") == 0;
+    argv += sample_children;
+    argc -= sample_children;
     if (argc < 3) {
-        fprintf(stderr, "usage: first_paint TITLE_SUFFIX COMMAND [ARG...]\n");
+        fprintf(stderr, "usage: first_paint [-c] TITLE_SUFFIX COMMAND [ARG...]\n");
         return 2;
     }
     xcb_connection_t *c = xcb_connect(NULL, NULL);
@@ -155,7 +169,7 @@ int main(int argc, char **argv)
     uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(c, root, XCB_CW_EVENT_MASK, &mask);
     uint16_t root_width, root_height;
-    xcb_get_image_reply_t *screen = grab(c, root, &root_width, &root_height);
+    xcb_get_image_reply_t *screen = grab(c, root, -1, &root_width, &root_height);
     if (!screen) {
         fprintf(stderr, "first_paint: cannot read the screen\n");
         return 2;
@@ -172,15 +186,16 @@ int main(int argc, char **argv)
     }
     xcb_window_t window = XCB_WINDOW_NONE;
     long child_hwm = 0;
+    struct pollfd x = {xcb_get_file_descriptor(c), POLLIN, 0};
     while (window == XCB_WINDOW_NONE) {
-        long kib = children_hwm_kib(pid);
+        long kib = sample_children ? children_hwm_kib(pid) : 0;
         if (kib > child_hwm)
             child_hwm = kib;
         xcb_generic_event_t *e = xcb_poll_for_event(c);
         if (!e) {
             if (now_ms() - start > 60000 || xcb_connection_has_error(c))
                 return give_up(pid);
-            usleep(200);
+            poll(&x, 1, 1);
             continue;
         }
         if ((e->response_type & 0x7f) == XCB_MAP_NOTIFY) {
