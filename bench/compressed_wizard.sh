@@ -79,14 +79,12 @@ payload_bytes() { # LAUNCHER: the three payloads with their size words, from the
   echo
   echo "The release installer (\`cmake --preset release\`), its wizard stored as zstd frames of 2 MiB each"
   echo "(level 19) and unpacked by the launcher as it writes it out, every second frame by a child process on"
-  echo "the other core, beside the same wizard, licence and package stored as they are."
-  echo "Window: from starting the installer without arguments under Xvfb (no window"
-  echo "manager, no product installed) until the wizard's first paint is on the screen"
-  echo "(\`bench/first_paint.c\`), $pairs pairs in alternating order. Memory: the launcher's peak resident"
-  echo "memory (VmHWM) once it has written the wizard and waits for it, and that of the child process that"
-  echo "unpacks every second frame (sampled every millisecond, in 3 runs of their own); medians. Load average"
-  echo "$(cut -d' ' -f1-3 /proc/loadavg)"
-  echo "on $(nproc) cores."
+  echo "the other core, beside the same wizard, licence and package stored as they are. Window: from starting"
+  echo "the installer without arguments under Xvfb (no window manager, no product installed) until the"
+  echo "wizard's first paint is on the screen (\`bench/first_paint.c\`), $pairs pairs in alternating order."
+  echo "Memory: the launcher's peak resident memory (VmHWM) once it has written the wizard and waits for it,"
+  echo "and that of the child process that unpacks every second frame (sampled every millisecond, in 3 runs"
+  echo "of their own); medians. Load average $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores at the end."
   echo
   echo "| wizard stored | installer bytes | launcher bytes beyond the payloads | first paint, median ms | spread ms | launcher peak RSS KiB | its child's KiB |"
   echo "|---|---|---|---|---|---|---|"
@@ -108,4 +106,5 @@ payload_bytes() { # LAUNCHER: the three payloads with their size words, from the
     awk '{ a[NR] = $1 } END { printf "%+.1f ms (spread %+.1f to %+.1f ms)", a[int((NR + 1) / 2)], a[1], a[NR] }')."
   s=$(stat -c %s "$work/stored/qor-setup") c=$(stat -c %s "$work/compressed/qor-setup")
   echo "The compressed installer is $(awk -v s="$s" -v c="$c" 'BEGIN { printf "%.1f MB (%.0f %%", c / 1e6, 100 * c / s }') of the other)."
+  echo "Neither process's memory grows with the wizard: each unpacks one 2 MiB frame at a time."
 }
