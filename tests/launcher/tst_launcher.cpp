@@ -559,8 +559,9 @@ private slots:
         int status;
         QByteArray out = run(launcher, {}, {}, {"DISPLAY=:99"}, &status,
                              {"unshare", "--mount", "--propagation", "private", "sh", "-c",
-                              "mount -t tmpfs -o size=" + size + ",mode=1777 full /tmp && \"$0\"; s=$?; ls -A /tmp >&2;"
-                              " exit $s"});
+                              // Started through a descriptor: a build folder under /tmp is hidden.
+                              "exec 3<\"$0\" && mount -t tmpfs -o size=" + size + ",mode=1777 full /tmp &&"
+                              " /proc/self/fd/3; s=$?; ls -A /tmp >&2; exit $s"});
         COMPARE_OUTPUT(out, extracted().left(extracted().lastIndexOf('\n')) + "\n ERROR : file extraction to "
                                 + wizardPath + " :28\n");
         QCOMPARE(status, 28);
