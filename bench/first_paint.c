@@ -54,10 +54,10 @@ static xcb_get_image_reply_t *grab(xcb_connection_t *c, xcb_window_t w, int top,
     if (!g)
         return NULL;
     *width = g->width;
-    if (top < 0 || top + *height > g->height) {
-        top = top < 0 ? 0 : g->height / 2;
-        *height = g->height - top;
-    }
+    if (top < 0)
+        top = 0, *height = g->height;
+    else if (top + *height > g->height)
+        *height = top < g->height ? g->height - top : 0;
     free(g);
     return xcb_get_image_reply(c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, top, *width, *height, ~0u), NULL);
 }
@@ -97,7 +97,19 @@ static int painted(xcb_connection_t *c, xcb_window_t root, xcb_window_t w, const
     return !uniform && !same;
 }
 
-static long vm_hwm_kib(pid_t pid);
+static long vm_hwm_kib(pid_t pid)
+{
+    char path[64], line[256];
+    long kib = -1;
+    snprintf(path, sizeof path, "/proc/%d/status", (int)pid);
+    FILE *f = fopen(path, "r");
+    while (f && fgets(line, sizeof line, f))
+        if (sscanf(line, "VmHWM: %ld", &kib) == 1)
+            break;
+    if (f)
+        fclose(f);
+    return kib;
+}
 
 /* The highest VmHWM now of PID's children whose program name is PID's own. */
 static long children_hwm_kib(pid_t pid)
@@ -130,19 +142,6 @@ static long children_hwm_kib(pid_t pid)
     return highest;
 }
 
-static long vm_hwm_kib(pid_t pid)
-{
-    char path[64], line[256];
-    long kib = -1;
-    snprintf(path, sizeof path, "/proc/%d/status", (int)pid);
-    FILE *f = fopen(path, "r");
-    while (f && fgets(line, sizeof line, f))
-        if (sscanf(line, "VmHWM: %ld", &kib) == 1)
-            break;
-    if (f)
-        fclose(f);
-    return kib;
-}
 
 static int give_up(pid_t pid)
 {
