@@ -4,7 +4,8 @@
 # makeself), builds the release launcher and launchers carrying 4, 64 and
 # 512 MiB packages, measures them against their anchors in the same run, and
 # writes bench/RESULTS.md. Other bench/*.sh scripts that print Markdown
-# sections (bench/install_page*.sh) are run last and appended.
+# sections (bench/install_page*.sh, bench/compressed_wizard.sh) are run last
+# and appended.
 # Not a test: no pass or fail; the numbers depend on the machine and its load.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -262,7 +263,7 @@ fi
     printf "| %s %s | %d | %d | %.2f |\n", $1, $2, $3, $4, $4 / anchor }'
 } >>"$out"
 
-for script in "$here"/bench/install_page*.sh; do
+for script in "$here"/bench/install_page*.sh "$here"/bench/compressed_wizard.sh; do
   [ -x "$script" ] || continue
   { echo; "$script" "$build"; } >>"$out"
 done

@@ -225,3 +225,8 @@ uint32_t crc32c_update(uint32_t crc, const unsigned char *data, size_t n)
 #endif
     return ~crc;
 }
+
+uint32_t crc32c_combine(uint32_t crc_a, uint32_t crc_b, uint64_t length_b)
+{
+    return multiply_mod_p(x_to_the(8 * length_b), crc_a) ^ crc_b;
+}

@@ -11,4 +11,7 @@
 // the start of the next, so data may come in pieces of any size.
 uint32_t crc32c_update(uint32_t crc, const unsigned char *data, size_t n);
 
+// The CRC of A followed by B, from the CRC of each and the length of B.
+uint32_t crc32c_combine(uint32_t crc_a, uint32_t crc_b, uint64_t length_b);
+
 #endif

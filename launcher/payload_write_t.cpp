@@ -8,6 +8,9 @@
 #include "payload_write_t.h"
 
 #include "crc32c_t.h"
+#if QOR_WIZARD_COMPRESSED
+#include "payload_unpack_t.h"
+#endif
 
 #include <elf.h>
 #include <errno.h>
@@ -45,13 +48,6 @@ int self_fd = -1;
 // between reading, checking and writing. Page-aligned, so that the kernel's
 // page-by-page copies each meet one page of it.
 alignas(4096) unsigned char buffer[3 * 64 * 1024];
-
-uint32_t stored_crc(const unsigned char *field)
-{
-    uint32_t crc;
-    memcpy(&crc, field, sizeof crc);
-    return crc;
-}
 
 const Phdr *program_headers()
 {
@@ -130,7 +126,7 @@ bool launcher_intact(long long file_size)
             return false;
         from = file_offset_of(p.size_word);
     }
-    return crc_of_file(from, file_size, &crc) && crc == stored_crc(qorseal_crc);
+    return crc_of_file(from, file_size, &crc) && crc == seal_field(qorseal_crc);
 }
 
 bool write_all(int fd, const unsigned char *data, size_t n)
@@ -227,7 +223,7 @@ WriteOutcome write_payload(const Extraction &e)
         fchmod(fd, e.mode);
     WriteOutcome outcome = write_payload_to(fd, e);
     int error = errno;
-    if (outcome == kWritten && ftruncate(fd, static_cast<off_t>(payload_size(e.payload->size_word))) != 0) {
+    if (outcome == kWritten && ftruncate(fd, static_cast<off_t>(written_size(*e.payload))) != 0) {
         outcome = kShortWrite;
         error = errno;
     }
@@ -283,29 +279,49 @@ int check_installer_file()
     // Shown from the image as it is, so checked there.
     const Payload &licence = kPayloads[kLicencePayload];
     if (crc32c_update(0, licence.data, static_cast<size_t>(payload_size(licence.size_word)))
-        != stored_crc(licence.crc)) {
+        != seal_field(licence.crc)) {
         printf(kDamagedFormat, licence.name);
         return kDamagedFile;
     }
     return 0;
 }
 
-WriteOutcome write_payload_to(int fd, const Extraction &e)
+bool read_payload(const Payload &p, size_t from, size_t size, PieceUser use, void *context, uint32_t *crc)
 {
-    const size_t size = static_cast<size_t>(payload_size(e.payload->size_word));
-    const off_t offset = file_offset_of(e.payload->data);
-    uint32_t crc = 0;
+    const off_t offset = file_offset_of(p.data) + static_cast<off_t>(from);
     for (size_t done = 0; done < size;) {
         size_t want = size - done < sizeof buffer ? size - done : sizeof buffer;
         ssize_t got = read_self(offset + static_cast<off_t>(done), want);
         if (got < 0)
-            return kShortWrite;
-        crc = crc32c_update(crc, buffer, static_cast<size_t>(got));
-        if (!write_all(fd, buffer, static_cast<size_t>(got)))
-            return kShortWrite;
+            return false;
+        if (crc != nullptr)
+            *crc = crc32c_update(*crc, buffer, static_cast<size_t>(got));
+        if (use != nullptr && !use(buffer, static_cast<size_t>(got), context))
+            return false;
         done += static_cast<size_t>(got);
     }
-    if (crc != stored_crc(e.payload->crc)) {
+    return true;
+}
+
+namespace {
+
+bool write_piece(const unsigned char *piece, size_t n, void *fd)
+{
+    return write_all(*static_cast<int *>(fd), piece, n);
+}
+
+} // namespace
+
+WriteOutcome write_payload_to(int fd, const Extraction &e)
+{
+#if QOR_WIZARD_COMPRESSED
+    if (e.payload->unpacked != nullptr)
+        return unpack_payload_to(fd, *e.payload);
+#endif
+    uint32_t crc = 0;
+    if (!read_payload(*e.payload, 0, static_cast<size_t>(payload_size(e.payload->size_word)), write_piece, &fd, &crc))
+        return kShortWrite;
+    if (crc != seal_field(e.payload->crc)) {
         errno = kDamagedFile;
         return kDamaged;
     }

@@ -35,10 +35,21 @@ struct Extraction {
 enum WriteOutcome { kWritten, kNotCreated, kShortWrite, kDamaged };
 
 // Writes the payload of E to FD, which may be any file open for writing,
-// checking every byte against the payload's checksum on the way. On
-// kShortWrite errno tells why; on kDamaged what was written is not the
-// payload and must not be used.
+// checking every byte against the payload's checksum on the way (a
+// compressed payload: before it is unpacked, and what it unpacks to as
+// well). On kShortWrite errno tells why; on kDamaged what was written is
+// not the payload and must not be used.
 WriteOutcome write_payload_to(int fd, const Extraction &e);
+
+// Receives the pieces of a payload as read_payload reads them; false, with
+// errno set, stops the reading.
+typedef bool (*PieceUser)(const unsigned char *piece, size_t n, void *context);
+
+// Reads SIZE bytes from FROM on of P as it is stored in the launcher's file,
+// one buffer at a time, continuing *CRC over them (unless CRC is null) and
+// handing each piece to USE (unless null). False with errno when the file
+// cannot be read or USE said false.
+bool read_payload(const Payload &p, size_t from, size_t size, PieceUser use, void *context, uint32_t *crc);
 
 // Writes the payload of E to its path and reports it. Returns 0, or errno or
 // kDamagedFile after printing the failure; a failed write leaves nothing of

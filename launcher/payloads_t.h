@@ -25,6 +25,16 @@ extern "C" const unsigned char qoruiinstaller_crc[4];
 extern "C" const unsigned char qorseal_file_size[8];
 extern "C" const unsigned char qorseal_crc[4];
 
+// Built with QOR_WIZARD_COMPRESSED 1, the wizard payload is zstd frames, and
+// the seal is followed by the record of what they unpack to
+// (payload/seal_layout_t.h).
+#if QOR_WIZARD_COMPRESSED
+extern "C" const unsigned char qoruiinstaller_unpacked[];
+inline const unsigned char *const kWizardUnpacked = qoruiinstaller_unpacked;
+#else
+inline const unsigned char *const kWizardUnpacked = nullptr;
+#endif
+
 // Each length word stands right behind its payload and may be unaligned:
 // read it with memcpy, never through an int pointer.
 inline int32_t payload_size(const int32_t *size_word)
@@ -34,21 +44,39 @@ inline int32_t payload_size(const int32_t *size_word)
     return size;
 }
 
+// A 4-byte field of the seal or of the unpacked wizard's record; unaligned.
+inline uint32_t seal_field(const unsigned char *field)
+{
+    uint32_t value;
+    memcpy(&value, field, sizeof value);
+    return value;
+}
+
 // One payload: its bytes, its length word, its recorded checksum and the
-// name that messages give it.
+// name that messages give it. UNPACKED is null for a payload stored as it
+// is written out; for a compressed one it points to the record of what it
+// unpacks to, whose first field is the length.
 struct Payload {
     const unsigned char *data;
     const int32_t *size_word;
     const unsigned char *crc;
     const char *name;
+    const unsigned char *unpacked;
 };
+
+// The length of the payload as written out.
+inline int32_t written_size(const Payload &p)
+{
+    return p.unpacked != nullptr ? static_cast<int32_t>(seal_field(p.unpacked + QOR_UNPACKED_SIZE))
+                                 : payload_size(p.size_word);
+}
 
 // In the order in which they lie in the file.
 enum PayloadIndex { kLicencePayload, kPackagePayload, kWizardPayload };
 inline const Payload kPayloads[QOR_PAYLOAD_COUNT] = {
-    {qorlicensetext, &qorlicensetext_size, qorlicensetext_crc, "license text"},
-    {qornativeinstaller, &qornativeinstaller_size, qornativeinstaller_crc, "native installer"},
-    {qoruiinstaller, &qoruiinstaller_size, qoruiinstaller_crc, "ui installer"},
+    {qorlicensetext, &qorlicensetext_size, qorlicensetext_crc, "license text", nullptr},
+    {qornativeinstaller, &qornativeinstaller_size, qornativeinstaller_crc, "native installer", nullptr},
+    {qoruiinstaller, &qoruiinstaller_size, qoruiinstaller_crc, "ui installer", kWizardUnpacked},
 };
 
 #endif

@@ -21,4 +21,18 @@
 #define QOR_SEAL_CRC (QOR_SEAL_FILE_SIZE + 8)
 #define QOR_SEAL_SIZE (QOR_SEAL_CRC + 8)
 
+/* Only where the wizard payload is stored compressed, right behind the seal:
+   the record of what it unpacks to. It is part of the launcher's own bytes
+   and so checked with them. Its fields, 4 bytes each, from its start: */
+#define QOR_SEAL_UNPACKED QOR_SEAL_SIZE
+/* The length and CRC-32C of the wizard as it is written out. */
+#define QOR_UNPACKED_SIZE 0
+#define QOR_UNPACKED_CRC 4
+/* It is stored as zstd frames, one behind the other: each unpacks to this
+   many bytes of it, the last to the rest. */
+#define QOR_UNPACKED_FRAME_SIZE 8
+#define QOR_UNPACKED_FRAME_COUNT 12
+/* The stored length of each frame, in order. */
+#define QOR_UNPACKED_STORED_SIZES 16
+
 #endif

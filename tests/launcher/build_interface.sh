@@ -58,10 +58,19 @@ configure -DQOR_PACKAGE_FILE_NAME="${long:1}" && pass "accepted a name of 1003 c
   || fail "refused a name of 1003 characters"
 configure && "$cmake" --build "$build" >"$work/build.log" 2>&1 || fail "configure and build again with good inputs"
 
-# The payload section holds each input followed by its length, nothing else.
+# The payload section holds each input followed by its length, nothing else;
+# with QOR_COMPRESS_WIZARD the wizard as one zstd frame that unpacks to it.
+compressed=no
 le32() { local n=$1; printf "\\$(printf %03o $((n & 255)))\\$(printf %03o $((n >> 8 & 255)))\\$(printf %03o $((n >> 16 & 255)))\\$(printf %03o $((n >> 24 & 255)))"; }
 check_layout() {
-  { for f in licence.txt package.bin wizard; do cat "$work/in/$f"; le32 "$(stat -c %s "$work/in/$f")"; done; } >"$work/expected"
+  local stored=$work/in/wizard
+  if [ $compressed = yes ]; then
+    stored=$build/launcher/qor-setup.gen/wizard.zst
+    zstd -dcq "$stored" | cmp -s - "$work/in/wizard" && pass "the stored wizard unpacks to the wizard $1" \
+      || fail "the stored wizard unpacks to the wizard $1"
+  fi
+  { for f in "$work/in/licence.txt" "$work/in/package.bin" "$stored"; do cat "$f"; le32 "$(stat -c %s "$f")"; done; } \
+    >"$work/expected"
   # The release launcher is stripped: find the payloads by the licence's first line.
   local start
   start=$(grep -obaF -m 1 "$(head -n 1 "$work/in/licence.txt")" "$launcher" | head -n 1 | cut -d: -f1)
@@ -101,6 +110,12 @@ before=$(stat -c %Y "$launcher")
 rebuild_after "a new licence" "printf 'Licence, second edition, longer.\n' >'$work/in/licence.txt'"
 rebuild_after "a new package" "printf 'package two\000' >'$work/in/package.bin'"
 rebuild_after "a relinked wizard" "wizard_script second"
+compressed=yes
+rebuild_after "compression switched on" "configure -DQOR_COMPRESS_WIZARD=ON"
+rebuild_after "a relinked wizard, compressed" "wizard_script third"
+# Switched off again, the layout is the default one, byte for byte.
+compressed=no
+rebuild_after "compression switched off" "configure -DQOR_COMPRESS_WIZARD=OFF"
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]

@@ -2,6 +2,8 @@
 // files it leaves. The launcher under test comes from the environment, so the
 // same program checks a plain and a sanitizer build. Each launcher has its own
 // package file name, so runs in parallel never share /tmp files.
+#include "payload/seal_layout_t.h"
+
 #include <QtTest>
 
 #include <fcntl.h>
@@ -446,7 +448,12 @@ private slots:
 
     // A copy of the launcher cut short at, or with one byte flipped at, a place
     // named by WHERE: the launcher's own code or data, a payload, a size word
-    // or the file's last byte. %N is the damaged file's size and %M the intact one's.
+    // or the file's last byte; with a compressed wizard also its second frame
+    // (the one a child process unpacks), its last byte, and the unpacked
+    // length and checksum recorded behind the seal. A
+    // copy "resealed" has its checksums recorded afresh, as a build that went
+    // wrong would have them: only the checks of what unpacks can catch it.
+    // %N is the damaged file's size and %M the intact one's.
     void damagedFile_data()
     {
         QTest::addColumn<QByteArray>("how");
@@ -481,6 +488,19 @@ private slots:
         row("flip in the package, text mode", "flip", "package", false, textStart + damaged("native installer"), 74);
         row("flip in the package", "flip", "package", true, damaged("native installer"), 74);
         row("flip in the wizard", "flip", "wizard", true, twoLines + damaged("ui installer"), 74);
+        if (qgetenv("QOR_TEST_COMPRESSED") != "1")
+            return;
+        row("cut near the wizard's end", "cut", "wizard end", true, cut, 74);
+        row("flip in the wizard, resealed", "flip, resealed", "wizard", true, twoLines + damaged("ui installer"), 74);
+        row("flip in the wizard's second frame, resealed", "flip, resealed", "second frame", true,
+            twoLines + damaged("ui installer"), 74);
+        row("flip in the wizard's end, resealed", "flip, resealed", "wizard end", true,
+            twoLines + damaged("ui installer"), 74);
+        row("wrong unpacked size", "flip", "unpacked size", true, damaged("launcher code"), 74);
+        row("wrong unpacked size, resealed", "flip, resealed", "unpacked size", true,
+            twoLines + damaged("ui installer"), 74);
+        row("wrong unpacked checksum, resealed", "flip, resealed", "unpacked checksum", true,
+            twoLines + damaged("ui installer"), 74);
     }
 
     void damagedFile()
@@ -493,18 +513,28 @@ private slots:
         QByteArray file = bytes(launcher);
         const int licenceAt = file.lastIndexOf(licence);
         const int packageAt = file.indexOf(package, licenceAt);
-        const int wizardAt = file.indexOf(bytes(env("QOR_TEST_WIZARD")), packageAt);
-        QVERIFY(licenceAt > 0 && packageAt > licenceAt && wizardAt > packageAt);
+        const QByteArray stored = bytes(env("QOR_TEST_WIZARD_STORED"));
+        const int wizardAt = file.indexOf(stored, packageAt);
+        const int sealAt = file.indexOf(QOR_SEAL_MAGIC);
+        QVERIFY(licenceAt > 0 && packageAt > licenceAt && wizardAt > packageAt && sealAt > 0);
+        quint32 firstFrame; // stored bytes; only what a compressed wizard records is read
+        memcpy(&firstFrame, file.constData() + sealAt + QOR_SEAL_UNPACKED + QOR_UNPACKED_STORED_SIZES, 4);
         const QMap<QByteArray, int> at{{"code", licenceAt / 2}, {"help text", file.indexOf("user agrees to the eula")}, {"licence", licenceAt + licence.size() / 2},
                                       {"size word", wizardAt - 2}, {"package", packageAt + package.size() / 2},
-                                      {"wizard", wizardAt + 20}, {"last", file.size() - 1}};
+                                      {"wizard", wizardAt + 20}, {"wizard end", wizardAt + stored.size() - 1},
+                                      {"second frame", wizardAt + int(firstFrame) + 20},
+                                      {"unpacked size", sealAt + QOR_SEAL_UNPACKED + QOR_UNPACKED_SIZE},
+                                      {"unpacked checksum", sealAt + QOR_SEAL_UNPACKED + QOR_UNPACKED_CRC},
+                                      {"last", file.size() - 1}};
         const QByteArray full = QByteArray::number(file.size());
         if (how == "cut")
             file.truncate(at[where]);
-        else if (how == "flip")
+        else if (how.startsWith("flip"))
             file[at[where]] = static_cast<char>(file[at[where]] ^ 0x10);
         const QByteArray copy = t + "/damaged";
         put(copy, file, 0755);
+        if (how.endsWith("resealed"))
+            QCOMPARE(QProcess::execute(QString::fromLocal8Bit(env("QOR_SEAL")), {QString::fromLocal8Bit(copy)}), 0);
 
         int exitStatus;
         QByteArray out = run(copy, graphical ? QStringList() : QStringList{"extract", QString::fromLatin1(t + "/out.rpm")},
@@ -516,6 +546,26 @@ private slots:
         QCOMPARE(exists(t + "/out.rpm"), status == 0 && !graphical);
         for (const QByteArray &p : {packagePath, licencePath, wizardPath})
             QVERIFY2(!exists(p), p.constData());
+    }
+
+    // A /tmp with room for the package and the licence, a page each, but not
+    // the wizard: its write fails as the disk fills (while it is unpacked,
+    // where it is stored compressed), and none of the run's files stays.
+    void fullDiskAtTheWizard()
+    {
+        if (geteuid() != 0)
+            QSKIP("needs root for a /tmp of its own");
+        const QString size = QString::number(((package.size() + 4095) / 4096 + 1) * 4) + "k";
+        int status;
+        QByteArray out = run(launcher, {}, {}, {"DISPLAY=:99"}, &status,
+                             {"unshare", "--mount", "--propagation", "private", "sh", "-c",
+                              // Started through a descriptor: a build folder under /tmp is hidden.
+                              "exec 3<\"$0\" && mount -t tmpfs -o size=" + size + ",mode=1777 full /tmp &&"
+                              " /proc/self/fd/3; s=$?; ls -A /tmp >&2; exit $s"});
+        COMPARE_OUTPUT(out, extracted().left(extracted().lastIndexOf('\n')) + "\n ERROR : file extraction to "
+                                + wizardPath + " :28\n");
+        QCOMPARE(status, 28);
+        QVERIFY2(err.isEmpty(), err.constData());
     }
 
     // pipe() fails with EMFILE when no descriptor is left for it (the
