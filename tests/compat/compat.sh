@@ -146,7 +146,9 @@ if [ "${1:-}" = --inside ]; then # ROOTDIR LAUNCHER DEMO_RPM COMMAND OUTCOME [BA
   installed-deb*) [ "$(in_root dpkg-query -W -f='${Status}' qor)" = "install ok installed" ] &&
     [ "$(in_root qor-cli -v | tail -n 1)" = 3.1.1.1912102 ] && ends 'Installation Finished' &&
     case $outcome in
-    *PackageKit) grep -q '^PackageKit: installing qor 3.1.1.1912102' "$log" && grep -q 'Installation Finished' "$log" ;;
+    # PackageKit's own progress between our first and last lines, whatever it says.
+    *PackageKit) [ "$(grep -c '^PackageKit: ' "$log")" -ge 4 ] && grep -q '^PackageKit: asking to install /tmp/qor-' "$log" &&
+      grep -q '^PackageKit: finished, the package is installed$' "$log" && grep -q 'Installation Finished' "$log" ;;
     *apt-get) grep -qF 'gdebi-core is not installed: installing with /usr/bin/apt-get install /tmp/qor-' out ;;
     *) grep -q 'Installation Finished' "$log" ;;
     esac && no_files && verdict=ok ;;
