@@ -62,24 +62,6 @@ WriteOutcome damaged()
     return kDamaged;
 }
 
-bool write_all_at(int fd, const unsigned char *data, size_t n, off_t at)
-{
-    while (n > 0) {
-        ssize_t put = pwrite(fd, data, n, at);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            if (put == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        data += put;
-        at += put;
-        n -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
 struct Unpacking {
     ZSTD_DStream *stream;
     ZSTD_outBuffer out; // the same one on every call: the decoder writes straight into it
@@ -131,7 +113,7 @@ WriteOutcome unpack_frame(int fd, const Payload &p, const Record &r, uint32_t k,
     if (!u.ended || u.out.pos != size)
         return damaged();
     *crc = crc32c_update(0, frame, size);
-    return write_all_at(fd, frame, size, static_cast<off_t>(k) * r.frame_size) ? kWritten : kShortWrite;
+    return write_all(fd, frame, size, static_cast<off_t>(k) * r.frame_size) ? kWritten : kShortWrite;
 }
 
 // Unpacks frames FIRST, FIRST + STEP, ... into S.

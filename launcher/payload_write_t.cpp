@@ -129,22 +129,6 @@ bool launcher_intact(long long file_size)
     return crc_of_file(from, file_size, &crc) && crc == seal_field(qorseal_crc);
 }
 
-bool write_all(int fd, const unsigned char *data, size_t n)
-{
-    while (n > 0) {
-        ssize_t put = write(fd, data, n);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
-            if (put == 0)
-                errno = ENOSPC;
-            return false;
-        }
-        data += put;
-        n -= static_cast<size_t>(put);
-    }
-    return true;
-}
 
 // Checks a file found at PATH, open as FD: true when it is a regular file
 // that we own under this one name and that nobody else can write. Otherwise
@@ -238,6 +222,25 @@ WriteOutcome write_payload(const Extraction &e)
 }
 
 } // namespace
+
+bool write_all(int fd, const unsigned char *data, size_t n, off_t at)
+{
+    while (n > 0) {
+        ssize_t put = at < 0 ? write(fd, data, n) : pwrite(fd, data, n, at);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            if (put == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        data += put;
+        if (at >= 0)
+            at += put;
+        n -= static_cast<size_t>(put);
+    }
+    return true;
+}
 
 int check_installer_file()
 {

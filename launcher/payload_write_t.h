@@ -51,6 +51,11 @@ typedef bool (*PieceUser)(const unsigned char *piece, size_t n, void *context);
 // cannot be read or USE said false.
 bool read_payload(const Payload &p, size_t from, size_t size, PieceUser use, void *context, uint32_t *crc);
 
+// Writes N bytes of DATA to FD, at offset AT, or where the file stands when
+// AT is negative, however many calls it takes. False with errno (ENOSPC when
+// nothing more goes in).
+bool write_all(int fd, const unsigned char *data, size_t n, off_t at = -1);
+
 // Writes the payload of E to its path and reports it. Returns 0, or errno or
 // kDamagedFile after printing the failure; a failed write leaves nothing of
 // its own at the path.
