@@ -77,7 +77,7 @@ void InstallPage::initializePage()
 {
     const QString filename = tr(QOR_PACKAGE_PATH);
     // As root the worker runs dpkg, which needs neither package.
-    if (filename.contains(QString::fromLatin1("ubuntu"), Qt::CaseInsensitive) && getuid() != 0) {
+    if (isUbuntuPackage(filename) && getuid() != 0) {
         // What the installation runs is pkexec and /usr/bin/gdebi, which come
         // with "pkexec" and "gdebi-core"; "policykit-1" (gone since Debian 13
         // and Ubuntu 25.04) and "gdebi" (the GTK front end) bring them too.

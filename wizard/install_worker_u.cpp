@@ -124,7 +124,7 @@ void InstallWorker::run()
     const QString filename = tr(QOR_PACKAGE_PATH);
     arguments.clear();
 
-    const bool ubuntu = filename.contains(QLatin1String("ubuntu"), Qt::CaseInsensitive);
+    const bool ubuntu = isUbuntuPackage(filename);
     const bool root = getuid() == 0;
     // Where the desktop lacks the installer programs of a user who is not
     // root, its package service does the work: this program, in the mode

@@ -59,15 +59,10 @@ QString inWords(const QDBusError &error)
     return QStringLiteral("%1 (%2)").arg(error.message(), error.name());
 }
 
-bool isDebianPackage(const QString &path)
-{
-    return path.contains(QLatin1String("ubuntu"), Qt::CaseInsensitive);
-}
-
-// What the spec'd way for this kind of package would have needed.
+// The installer programs that this kind of package takes where they exist.
 QString desktopToolsMissing(const QString &path)
 {
-    return isDebianPackage(path) ? QStringLiteral("pkexec with gdebi")
+    return isUbuntuPackage(path) ? QStringLiteral("pkexec with gdebi")
                                  : QStringLiteral("gpk-install-local-file (gnome-packagekit's installer, which its "
                                                   "recent releases no longer include)");
 }
@@ -231,7 +226,7 @@ bool PackageKitTransaction::checkKindSupported()
         return false;
     }
     const QStringList types = answer.arguments().value(0).value<QDBusVariant>().variant().toStringList();
-    const QStringList ours = isDebianPackage(path)
+    const QStringList ours = isUbuntuPackage(path)
         ? QStringList{QStringLiteral("application/vnd.debian.binary-package"), QStringLiteral("application/x-deb")}
         : QStringList{QStringLiteral("application/x-rpm")};
     if (types.isEmpty())

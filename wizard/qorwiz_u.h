@@ -34,6 +34,10 @@ extern QString szVersion;
 // Returns it, or null when Qt has no catalogue for the locale.
 QTranslator *installQtTranslator(QCoreApplication *app, const QLocale &locale);
 
+// Whether the package at packagePath is a Debian one (an Ubuntu build):
+// "ubuntu" in its path, in any case.
+bool isUbuntuPackage(const QString &packagePath);
+
 // One of the wizard's images (":/res/logo.png"): where Qt scales the
 // window, the picture drawn for that scale ("logo@2x.png"), which is shown
 // at the size of the 1x one, only sharper.
