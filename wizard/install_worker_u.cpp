@@ -129,29 +129,29 @@ void InstallWorker::run()
     // Where the desktop lacks the installer programs of a user who is not
     // root, its package service does the work: this program, in the mode
     // that talks to PackageKit. The record names it as the user knows it.
-    bool throughPackageKit = false;
-    if (ubuntu && !root) {
+    const bool throughPackageKit =
+        !root && (ubuntu ? !pkexecWithGdebiPresent()
+                         : QStandardPaths::findExecutable(QStringLiteral("gpk-install-local-file")).isEmpty());
+    QString program;
+    QStringList programArguments;
+    if (throughPackageKit) {
+        application = QStringLiteral("PackageKit");
+        program = packageKitInstallProgram();
+        programArguments << QLatin1String(kPackageKitInstallArgument);
+    } else if (ubuntu && !root) {
         application = QStringLiteral("pkexec");
         arguments << QStringLiteral("gdebi") << QStringLiteral("-n") << QStringLiteral("-q");
-        throughPackageKit = !pkexecWithGdebiPresent();
     } else if (ubuntu) {
         application = QStringLiteral("dpkg");
         arguments << QStringLiteral("-i");
     } else if (!root) {
         application = QStringLiteral("gpk-install-local-file");
-        throughPackageKit = QStandardPaths::findExecutable(application).isEmpty();
     } else {
         application = QStringLiteral("rpm");
         arguments << QStringLiteral("-U");
     }
-    QString program = application;
-    QStringList programArguments;
-    if (throughPackageKit) {
-        arguments.clear();
-        application = QStringLiteral("PackageKit");
-        program = packageKitInstallProgram();
-        programArguments << QLatin1String(kPackageKitInstallArgument);
-    }
+    if (program.isEmpty())
+        program = application;
     arguments << tr(QOR_PACKAGE_PATH);
     programArguments << arguments;
 

@@ -78,14 +78,27 @@ QString userLocale()
     return QString();
 }
 
-QDBusMessage busCall(const char *method, const QVariantList &arguments = QVariantList())
+QDBusMessage methodCall(const char *service, const QString &path, const char *interface, const char *method,
+                        const QVariantList &arguments)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
-                                                       QStringLiteral("/org/freedesktop/DBus"),
-                                                       QStringLiteral("org.freedesktop.DBus"),
+    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(service), path, QLatin1String(interface),
                                                        QLatin1String(method));
     call.setArguments(arguments);
     return call;
+}
+
+// A call of METHOD on the bus itself.
+QDBusMessage busCall(const char *method, const QVariantList &arguments = QVariantList())
+{
+    return methodCall("org.freedesktop.DBus", QStringLiteral("/org/freedesktop/DBus"), "org.freedesktop.DBus", method,
+                      arguments);
+}
+
+// A call of METHOD on PackageKit's object PATH.
+QDBusMessage packageKitCall(const QString &path, const char *interface, const char *method,
+                            const QVariantList &arguments = QVariantList())
+{
+    return methodCall(kService, path, interface, method, arguments);
 }
 
 // One installation: every step either leads to the next or ends the run
@@ -207,9 +220,7 @@ void PackageKitTransaction::start()
     if (!checkKindSupported())
         return;
     report(QStringLiteral("asking to install ") + path);
-    QDBusMessage create = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kDaemonPath),
-                                                         QLatin1String(kDaemonInterface),
-                                                         QStringLiteral("CreateTransaction"));
+    const QDBusMessage create = packageKitCall(QLatin1String(kDaemonPath), kDaemonInterface, "CreateTransaction");
     watch(bus.asyncCall(create, kDaemonAnswerMs), SLOT(created(QDBusPendingCallWatcher*)));
 }
 
@@ -217,9 +228,8 @@ void PackageKitTransaction::start()
 // it also starts it. A list it does not give leaves the decision to it.
 bool PackageKitTransaction::checkKindSupported()
 {
-    QDBusMessage get = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kDaemonPath),
-                                                      QLatin1String(kPropertiesInterface), QStringLiteral("Get"));
-    get.setArguments({QLatin1String(kDaemonInterface), QStringLiteral("MimeTypes")});
+    const QDBusMessage get = packageKitCall(QLatin1String(kDaemonPath), kPropertiesInterface, "Get",
+                                            {QLatin1String(kDaemonInterface), QStringLiteral("MimeTypes")});
     const QDBusMessage answer = bus.call(get, QDBus::Block, kDaemonAnswerMs);
     if (answer.type() == QDBusMessage::ErrorMessage) {
         failWith(QStringLiteral("asking which packages it installs"), QDBusError(answer));
@@ -253,27 +263,22 @@ void PackageKitTransaction::created(QDBusPendingCallWatcher *call)
     transaction = reply.value().path();
     listen();
 
-    QDBusMessage hints = QDBusMessage::createMethodCall(QLatin1String(kService), transaction,
-                                                        QLatin1String(kTransactionInterface),
-                                                        QStringLiteral("SetHints"));
     // Without interactive=true polkit may refuse rather than ask the user.
     QStringList hintList{QStringLiteral("interactive=true"), QStringLiteral("background=false")};
     const QString locale = userLocale();
     if (!locale.isEmpty())
         hintList << QStringLiteral("locale=") + locale;
-    hints.setArguments({hintList});
-    const QDBusMessage hinted = bus.call(hints, QDBus::Block, kDaemonAnswerMs);
+    const QDBusMessage hinted = bus.call(packageKitCall(transaction, kTransactionInterface, "SetHints", {hintList}),
+                                         QDBus::Block, kDaemonAnswerMs);
     if (hinted.type() == QDBusMessage::ErrorMessage) {
         failWith(QStringLiteral("setting up the transaction"), QDBusError(hinted));
         return;
     }
 
-    QDBusMessage install = QDBusMessage::createMethodCall(QLatin1String(kService), transaction,
-                                                          QLatin1String(kTransactionInterface),
-                                                          QStringLiteral("InstallFiles"));
     // No flags: the demo and most vendors' packages are not signed by a key
     // the system trusts, and polkit asks for an administrator then.
-    install.setArguments({QVariant::fromValue(qulonglong(0)), QStringList{path}});
+    const QDBusMessage install = packageKitCall(transaction, kTransactionInterface, "InstallFiles",
+                                                {QVariant::fromValue(qulonglong(0)), QStringList{path}});
     installPending = true;
     watch(bus.asyncCall(install, kNoBoundMs), SLOT(installAnswered(QDBusPendingCallWatcher*)));
     connect(&pinger, SIGNAL(timeout()), this, SLOT(ping()));
@@ -309,9 +314,8 @@ void PackageKitTransaction::ping()
     if (pingPending)
         return;
     pingPending = true;
-    QDBusMessage get = QDBusMessage::createMethodCall(QLatin1String(kService), transaction,
-                                                      QLatin1String(kPropertiesInterface), QStringLiteral("Get"));
-    get.setArguments({QLatin1String(kTransactionInterface), QStringLiteral("Status")});
+    const QDBusMessage get = packageKitCall(transaction, kPropertiesInterface, "Get",
+                                            {QLatin1String(kTransactionInterface), QStringLiteral("Status")});
     watch(bus.asyncCall(get, kDaemonAnswerMs), SLOT(pingAnswered(QDBusPendingCallWatcher*)));
 }
 
