@@ -132,20 +132,6 @@ void unpack_share(int fd, const Payload &p, const Record &r, uint32_t first, uin
     }
 }
 
-bool write_whole(int fd, const void *data, size_t n)
-{
-    for (const char *from = static_cast<const char *>(data); n > 0;) {
-        ssize_t sent = write(fd, from, n);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        from += sent;
-        n -= static_cast<size_t>(sent);
-    }
-    return true;
-}
-
 bool read_whole(int fd, void *data, size_t n)
 {
     for (char *to = static_cast<char *>(data); n > 0;) {
@@ -182,7 +168,7 @@ pid_t start_child(int fd, const Payload &p, const Record &r, int *report)
         close(ends[0]);
         unpack_share(fd, p, r, 1, 2, &theirs);
         // _exit: nothing of ours, such as buffered output, is written twice.
-        _exit(write_whole(ends[1], &theirs, sizeof theirs) ? 0 : 1);
+        _exit(write_all(ends[1], reinterpret_cast<const unsigned char *>(&theirs), sizeof theirs) ? 0 : 1);
     }
     close(ends[1]);
     if (pid < 0) {
