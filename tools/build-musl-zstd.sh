@@ -16,14 +16,15 @@
 # Made once per machine, triplet and recipe, in $QOR_ZSTD_MUSL_CACHE (default
 # /var/cache/qor-zstd-musl)/<triplet>-<source version>-<recipe hash>/, in a
 # temporary folder renamed when it is complete. The source comes through apt
-# from the Debian repositories this machine's apt configuration names for
-# libzstd1, as deb-src entries of a private apt configuration (nothing of the
+# from the Debian mirrors this machine's apt configuration names, for its own
+# release, as deb-src entries of a private apt configuration (nothing of the
 # machine's own apt state changes); apt checks it against the signed indexes.
 # The newest source version listed that can be downloaded is used, or
 # $QOR_ZSTD_SOURCE_VERSION; a cached build of any version serves until the
 # cache is removed.
 set -eu
 
+here=$(cd "$(dirname "$0")" && pwd)
 note() { echo "build-musl-zstd: $*" >&2; }
 stop() { note "$*"; exit 1; }
 
@@ -87,24 +88,18 @@ fail() {
   exit 1
 }
 
-# deb-src entries for the repositories that this machine's apt configuration
-# names, and that hold Debian's libzstd1, with the keyring each entry names.
-apt-get indextargets 'Identifier: Packages' --format '$(REPO_URI) $(RELEASE) $(COMPONENT) $(SOURCESENTRY)' |
-  sort -u >"$tmp/apt/targets"
-apt-cache madison libzstd1 | awk -F' [|] ' '$3 ~ / Packages$/ { split($3, f, " "); print f[1] "/ " f[2] }' |
-  sort -u >"$tmp/apt/holders"
-while read -r uri suite_component; do
-  suite=${suite_component%/*} component=${suite_component##*/}
-  entry=$(awk -v u="$uri" -v s="$suite" -v c="$component" '$1 == u && $2 == s && $3 == c { print $4; exit }' \
-    "$tmp/apt/targets")
-  file=${entry%:*} index=${entry##*:} keyring=
-  case $file in
-  *.sources) keyring=$(awk -v RS= -v n="$index" 'NR == n' "$file" | sed -n 's/^Signed-By: *\(\/[^ ]*\) *$/\1/p') ;;
-  *.list) keyring=$(sed -n "${index}s/.*signed-by=\([^] ]*\).*/\1/p" "$file") ;;
-  esac
-  echo "deb-src ${keyring:+[signed-by=$keyring] }$uri $suite $component"
-done <"$tmp/apt/holders" >"$tmp/apt/sources.list"
-[ -s "$tmp/apt/sources.list" ] || stop "no Debian repository holding libzstd1 is configured for apt on this machine"
+# deb-src entries for this machine's Debian release, its updates and its
+# security updates, at the mirrors its apt configuration names
+# (tools/debian-mirror.sh).
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+mirror=$("$here/debian-mirror.sh" || true)
+security=$("$here/debian-mirror.sh" security || true)
+[ -n "$codename" ] && [ -n "$mirror" ] || stop "this machine's apt configuration names no Debian mirror for its release"
+{
+  echo "deb-src $mirror $codename main"
+  echo "deb-src $mirror $codename-updates main"
+  [ -z "$security" ] || echo "deb-src $security $codename-security main"
+} >"$tmp/apt/sources.list"
 
 private_apt() {
   "$@" -q -o Dir::Etc::SourceList="$tmp/apt/sources.list" -o Dir::Etc::SourceParts="$tmp/apt/parts" \
