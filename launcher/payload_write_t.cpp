@@ -129,7 +129,6 @@ bool launcher_intact(long long file_size)
     return crc_of_file(from, file_size, &crc) && crc == seal_field(qorseal_crc);
 }
 
-
 // Checks a file found at PATH, open as FD: true when it is a regular file
 // that we own under this one name and that nobody else can write. Otherwise
 // false with errno EACCES (refused), or EAGAIN when it was ours but writable
