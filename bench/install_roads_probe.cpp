@@ -6,7 +6,6 @@
 // Built and run by bench/install_page_roads.sh.
 #include "packagekit_install_u.h"
 #include "qorwiz_u.h"
-#include "qor_build_config.h"
 
 #include <cstdio>
 
@@ -16,22 +15,6 @@
 #include <QElapsedTimer>
 #include <QTextEdit>
 #include <QTimer>
-#include <QTranslator>
-
-// The wizard takes its package path through tr(), as a catalogue could map it.
-class PackagePath : public QTranslator
-{
-public:
-    explicit PackagePath(const QString &path) : path(path) {}
-    QString translate(const char *, const char *source, const char *, int) const override
-    {
-        return qstrcmp(source, QOR_PACKAGE_PATH) == 0 ? path : QString();
-    }
-    bool isEmpty() const override { return false; }
-
-private:
-    QString path;
-};
 
 int main(int argc, char **argv)
 {
@@ -44,9 +27,13 @@ int main(int argc, char **argv)
     }
     Q_INIT_RESOURCE(qorwiz);
     QApplication app(argc, argv);
-    PackagePath path(QString::fromLocal8Bit(argv[1]));
-    app.installTranslator(&path);
     qorwiz wizard;
+    // The package given, of the kind its name says; this program installs
+    // it where PackageKit does.
+    InstallTarget target = builtInInstallTarget();
+    target.path = QString::fromLocal8Bit(argv[1]);
+    target.deb = target.path.endsWith(QLatin1String(".deb"));
+    qobject_cast<InstallPage *>(wizard.page(qorwiz::Page_Install))->setInstallTarget(target);
     wizard.show();
 
     QElapsedTimer sinceClick;

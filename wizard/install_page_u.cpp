@@ -3,7 +3,7 @@
 #include "qorwiz_u.h"
 #include "install_log_u.h"
 #include "packagekit_install_u.h"
-#include "qor_build_config.h"
+#include "text_codec_u.h"
 #include "text_handover_u.h"
 
 #include <QAbstractButton>
@@ -22,7 +22,6 @@
 
 #include <climits>
 
-#include <langinfo.h>
 #include <unistd.h>
 
 // The view keeps about this many characters of the program's output, the
@@ -44,6 +43,7 @@ InstallPage::InstallPage(QWidget *parent)
       bottomLabel(0),
       progressEdit(0),
       thread_process(0),
+      target(builtInInstallTarget()),
       isInitialized(false),
       workerTextShown(0),
       outputStart(-1),
@@ -75,9 +75,12 @@ InstallPage::~InstallPage()
 
 void InstallPage::initializePage()
 {
-    const QString filename = tr(QOR_PACKAGE_PATH);
-    // As root the worker runs dpkg, which needs neither package.
-    if (isUbuntuPackage(filename) && getuid() != 0) {
+    // On an Ubuntu build a user who is not root installs with pkexec and
+    // gdebi where the check finds them, else through PackageKit; the
+    // worker takes the road decided here. As root dpkg needs neither.
+    bool roadChosen = false;
+    InstallRoad road = InstallRoad::PkexecGdebi;
+    if (target.deb && getuid() != 0) {
         // What the installation runs is pkexec and /usr/bin/gdebi, which come
         // with "pkexec" and "gdebi-core"; "policykit-1" (gone since Debian 13
         // and Ubuntu 25.04) and "gdebi" (the GTK front end) bring them too.
@@ -86,15 +89,17 @@ void InstallPage::initializePage()
         QString errString;
         for (;;) {
             errString.clear();
-            if (qorwiz::prereqCheckUbuntu(packages, errString)) {
-                process_readData(installTextCodec()->fromUnicode(errString).constData());
-                break;
-            }
+            const bool toolsPresent = qorwiz::prereqCheckUbuntu(packages, errString);
+            QString noPackageKit;
             // Today's desktops often have neither, but their package service
             // installs in their place.
-            QString noPackageKit;
-            if (packageKitAvailable(&noPackageKit)) {
-                process_readData("pkexec with gdebi is not available here: installing through PackageKit.");
+            if (toolsPresent || packageKitAvailable(&noPackageKit)) {
+                road = chooseInstallRoad(true, false, toolsPresent);
+                roadChosen = true;
+                if (toolsPresent)
+                    process_readData(installTextCodec()->fromUnicode(errString).constData());
+                else
+                    process_readData("pkexec with gdebi is not available here: installing through PackageKit.");
                 break;
             }
             errString += QString::fromLatin1("\nOr install 'packagekit', the desktop's package service, in place of "
@@ -115,6 +120,7 @@ void InstallPage::initializePage()
     if (!isInitialized) {
         isInitialized = true;
         thread_process = new InstallWorker(this);
+        thread_process->setTarget(target, roadChosen ? &road : nullptr);
         connect(thread_process, SIGNAL(dataRead(const char*)), this, SLOT(process_readData(const char*)),
                 Qt::AutoConnection);
         connect(thread_process, SIGNAL(finished(int,const char*)), this, SLOT(process_finished(int,const char*)),
@@ -183,19 +189,6 @@ static int keptFrom(const Char *text, int size, int keep)
             return at;
     }
     return cut;
-}
-
-// The package tools write in the locale's encoding. The C and POSIX
-// locales name plain ASCII ("ANSI_X3.4-1968" to glibc), which leaves every
-// other byte unreadable, and Qt's builds differ in what they make of those:
-// they are read as UTF-8 then, the encoding of every current system, of
-// which ASCII is a part.
-QTextCodec *installTextCodec()
-{
-    const QByteArray charset(nl_langinfo(CODESET));
-    if (charset == "ANSI_X3.4-1968" || charset == "ASCII" || charset == "US-ASCII")
-        return QTextCodec::codecForName("UTF-8");
-    return QTextCodec::codecForLocale();
 }
 
 // A text that is whole, not a piece of a longer one: the wizard's own, or

@@ -2,8 +2,7 @@
 // tool's output to the install page and appends a record to the install log.
 #include "qorwiz_u.h"
 #include "install_log_u.h"
-#include "packagekit_install_u.h"
-#include "qor_build_config.h"
+#include "text_codec_u.h"
 #include "text_handover_u.h"
 
 #include <condition_variable>
@@ -13,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTextCodec>
 
 #include <unistd.h>
@@ -61,19 +59,19 @@ private:
 // may be slow to come up on a loaded machine.
 static const int installToolStartTimeoutMs = 30000;
 
-// pkexec runs gdebi from the safe search path it sets itself.
-static bool pkexecWithGdebiPresent()
-{
-    const QStringList safePath{QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin"),
-                               QStringLiteral("/bin")};
-    return !QStandardPaths::findExecutable(QStringLiteral("pkexec")).isEmpty()
-           && !QStandardPaths::findExecutable(QStringLiteral("gdebi"), safePath).isEmpty();
-}
-
 InstallWorker::InstallWorker(QObject *parent)
     : QThread(parent),
+      target(builtInInstallTarget()),
       textPermits(new TextPermits)
 {
+}
+
+void InstallWorker::setTarget(const InstallTarget &installTarget, const InstallRoad *installRoad)
+{
+    target = installTarget;
+    roadChosen = installRoad != nullptr;
+    if (roadChosen)
+        road = *installRoad;
 }
 
 // The worker may still be waiting for a permit that only a queued call on
@@ -121,46 +119,18 @@ void InstallWorker::run()
         ~EndOfRun() { publish_thread_end(worker); }
     } endOfRun{this};
 
-    const QString filename = tr(QOR_PACKAGE_PATH);
-    arguments.clear();
-
-    const bool ubuntu = isUbuntuPackage(filename);
-    const bool root = getuid() == 0;
-    // Where the desktop lacks the installer programs of a user who is not
-    // root, its package service does the work: this program, in the mode
-    // that talks to PackageKit. The record names it as the user knows it.
-    const bool throughPackageKit =
-        !root && (ubuntu ? !pkexecWithGdebiPresent()
-                         : QStandardPaths::findExecutable(QStringLiteral("gpk-install-local-file")).isEmpty());
-    QString program;
-    QStringList programArguments;
-    if (throughPackageKit) {
-        application = QStringLiteral("PackageKit");
-        program = packageKitInstallProgram();
-        programArguments << QLatin1String(kPackageKitInstallArgument);
-    } else if (ubuntu && !root) {
-        application = QStringLiteral("pkexec");
-        arguments << QStringLiteral("gdebi") << QStringLiteral("-n") << QStringLiteral("-q");
-    } else if (ubuntu) {
-        application = QStringLiteral("dpkg");
-        arguments << QStringLiteral("-i");
-    } else if (!root) {
-        application = QStringLiteral("gpk-install-local-file");
-    } else {
-        application = QStringLiteral("rpm");
-        arguments << QStringLiteral("-U");
-    }
-    if (program.isEmpty())
-        program = application;
-    arguments << tr(QOR_PACKAGE_PATH);
-    programArguments << arguments;
+    const InstallCommand command = installCommand(
+        roadChosen ? road : chooseInstallRoad(target.deb, getuid() == 0, desktopInstallToolsPresent(target.deb)),
+        target);
+    application = command.application;
+    arguments = command.arguments;
 
     QProcess process;
     // Nothing is ever written to the tool, so it reads end of input at once:
     // a prompt (a dpkg conffile question, say) then fails the run instead of
     // waiting for ever on a pipe that nobody writes to.
     process.setStandardInputFile(QProcess::nullDevice());
-    process.start(program, programArguments, QIODevice::ReadOnly);
+    process.start(command.program, command.programArguments, QIODevice::ReadOnly);
     // A tool that cannot run still gets an answer to the page, which
     // otherwise would wait for a result that never comes. No log record:
     // a record is what a tool wrote and how it ended, and this one did

@@ -3,7 +3,8 @@
 // exit status.
 #include "packagekit_install_u.h"
 #include "packagekit_names_u.h"
-#include "qorwiz_u.h"
+#include "qor_build_config.h"
+#include "text_codec_u.h"
 
 #include <cstdio>
 
@@ -24,6 +25,8 @@
 #include <QVariantMap>
 
 const char kPackageKitInstallArgument[] = "--install-with-packagekit";
+const char kPackageKitDebArgument[] = "--deb";
+const char kPackageKitRpmArgument[] = "--rpm";
 
 namespace {
 
@@ -60,10 +63,10 @@ QString inWords(const QDBusError &error)
 }
 
 // The installer programs that this kind of package takes where they exist.
-QString desktopToolsMissing(const QString &path)
+QString desktopToolsMissing(bool deb)
 {
-    return isUbuntuPackage(path) ? QStringLiteral("pkexec with gdebi")
-                                 : QStringLiteral("gpk-install-local-file (gnome-packagekit's installer, which its "
+    return deb ? QStringLiteral("pkexec with gdebi")
+               : QStringLiteral("gpk-install-local-file (gnome-packagekit's installer, which its "
                                                   "recent releases no longer include)");
 }
 
@@ -108,8 +111,8 @@ class PackageKitTransaction : public QObject
     Q_OBJECT
 
 public:
-    PackageKitTransaction(const QString &path, QObject *parent)
-        : QObject(parent), bus(QDBusConnection::systemBus()), path(path)
+    PackageKitTransaction(const QString &path, bool deb, QObject *parent)
+        : QObject(parent), bus(QDBusConnection::systemBus()), path(path), deb(deb)
     {
     }
 
@@ -138,6 +141,7 @@ private:
 
     QDBusConnection bus;
     const QString path;
+    const bool deb;
     QString transaction;
     QString lastLine;
     QTimer pinger;
@@ -207,7 +211,7 @@ void PackageKitTransaction::start()
     QString why;
     if (!packageKitAvailable(&why)) {
         say(QStringLiteral("Neither %1 nor PackageKit is available on this system: %2.")
-                .arg(desktopToolsMissing(path), why));
+                .arg(desktopToolsMissing(deb), why));
         say(terminalInstallHint());
         finish(PkUnavailable);
         return;
@@ -236,7 +240,7 @@ bool PackageKitTransaction::checkKindSupported()
         return false;
     }
     const QStringList types = answer.arguments().value(0).value<QDBusVariant>().variant().toStringList();
-    const QStringList ours = isUbuntuPackage(path)
+    const QStringList ours = deb
         ? QStringList{QStringLiteral("application/vnd.debian.binary-package"), QStringLiteral("application/x-deb")}
         : QStringList{QStringLiteral("application/x-rpm")};
     if (types.isEmpty())
@@ -406,25 +410,38 @@ bool runPackageKitInstallIfAsked(int argc, char **argv, int *status)
 {
     if (argc < 2 || qstrcmp(argv[1], kPackageKitInstallArgument) != 0)
         return false;
-    if (argc != 3) {
-        say(QStringLiteral("usage: %1 %2 PACKAGE-FILE").arg(QString::fromLocal8Bit(argv[0]),
-                                                           QLatin1String(kPackageKitInstallArgument)));
+    bool deb = QOR_PACKAGE_IS_DEB != 0;
+    int pathAt = 2;
+    if (argc == 4 && qstrcmp(argv[2], kPackageKitDebArgument) == 0) {
+        deb = true;
+        pathAt = 3;
+    } else if (argc == 4 && qstrcmp(argv[2], kPackageKitRpmArgument) == 0) {
+        deb = false;
+        pathAt = 3;
+    }
+    if (argc != pathAt + 1) {
+        say(QStringLiteral("usage: %1 %2 [%3|%4] PACKAGE-FILE")
+                .arg(QString::fromLocal8Bit(argv[0]), QLatin1String(kPackageKitInstallArgument),
+                     QLatin1String(kPackageKitDebArgument), QLatin1String(kPackageKitRpmArgument)));
         *status = PkUsage;
         return true;
     }
     QCoreApplication app(argc, argv);
-    PackageKitTransaction transaction(QFile::decodeName(argv[2]), &app);
+    // PackageKit reads the file as root, from its own working folder: a
+    // relative path would name another file there, or none.
+    const QString path = QFileInfo(QFile::decodeName(argv[pathAt])).absoluteFilePath();
+    QFile package(path);
+    if (!package.open(QIODevice::ReadOnly)) {
+        say(QStringLiteral("Cannot read the package file %1: %2").arg(path, package.errorString()));
+        *status = PkFailed;
+        return true;
+    }
+    package.close();
+    PackageKitTransaction transaction(path, deb, &app);
     QTimer::singleShot(0, &transaction, [&transaction] { transaction.start(); });
     app.exec();
     *status = transaction.status();
     return true;
-}
-
-QString packageKitInstallProgram()
-{
-    // The running program, also where it runs from a copy in memory.
-    const QString self = QStringLiteral("/proc/self/exe");
-    return QFileInfo::exists(self) ? self : QCoreApplication::applicationFilePath();
 }
 
 bool packageKitAvailable(QString *why)
@@ -450,10 +467,32 @@ bool packageKitAvailable(QString *why)
     return false;
 }
 
+// Quoted for the shell where it needs to be, as a user would type it.
+static QString shellWord(const QString &word)
+{
+    static const QString plain = QStringLiteral(
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._+-=,:@");
+    bool quote = word.isEmpty();
+    for (const QChar c : word)
+        quote = quote || !plain.contains(c);
+    if (!quote)
+        return word;
+    QString quoted = word;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
 QString terminalInstallHint()
 {
-    return QStringLiteral("To install from a terminal instead, run the installer as root, for example: "
-                          "sudo ./qor-setup");
+    // The launcher started as "qor-setup" was found on PATH, which sudo
+    // may not search: a path from the current folder then.
+    QString command = QFile::decodeName(qgetenv("QOR_INSTALLER_COMMAND"));
+    if (command.isEmpty())
+        command = QStringLiteral("./qor-setup");
+    else if (!command.contains(QLatin1Char('/')))
+        command.prepend(QStringLiteral("./"));
+    return QStringLiteral("To install from a terminal instead, run the installer as root, for example: sudo ")
+           + shellWord(command);
 }
 
 #include "packagekit_install_u.moc"

@@ -3,16 +3,20 @@
 // where the desktop's own installer programs (gpk-install-local-file, or
 // pkexec with gdebi) are missing.
 //
-// The wizard program does this in a process of its own, started with
-// kPackageKitInstallArgument and the package path, so that the install
-// worker runs it as it runs any install program: it reads the lines it
-// prints while PackageKit works, and judges it by its exit status.
+// The wizard program does this in a process of its own, started as
+//   PROGRAM --install-with-packagekit [--deb|--rpm] PATH
+// so that the install worker runs it as it runs any install program: it
+// reads the lines it prints while PackageKit works, and judges it by its
+// exit status. Without --deb or --rpm the package is of the kind the build
+// was made for.
 #ifndef PACKAGEKIT_INSTALL_U_H
 #define PACKAGEKIT_INSTALL_U_H
 
 #include <QString>
 
 extern const char kPackageKitInstallArgument[];
+extern const char kPackageKitDebArgument[];
+extern const char kPackageKitRpmArgument[];
 
 // The exit statuses of that process.
 enum PackageKitInstallStatus {
@@ -29,16 +33,14 @@ enum PackageKitInstallStatus {
 // once. Called first thing in main: it needs no display.
 bool runPackageKitInstallIfAsked(int argc, char **argv, int *status);
 
-// The program and arguments that install PATH through PackageKit: this very
-// program, in that mode.
-QString packageKitInstallProgram();
-
 // Whether PackageKit can be reached: its name has an owner on the system
 // bus, or the bus can start it. Asks the bus only, within a few seconds;
 // when false, *why says in words what is missing.
 bool packageKitAvailable(QString *why);
 
-// The way to install that needs nothing of the desktop, for failure texts.
+// The way to install that needs nothing of the desktop, for failure texts:
+// the installer run as root, named as the user started it (the launcher
+// says how, in QOR_INSTALLER_COMMAND).
 QString terminalInstallHint();
 
 #endif

@@ -43,11 +43,6 @@ QTranslator *installQtTranslator(QCoreApplication *app, const QLocale &locale)
     return translator;
 }
 
-bool isUbuntuPackage(const QString &packagePath)
-{
-    return packagePath.contains(QLatin1String("ubuntu"), Qt::CaseInsensitive);
-}
-
 QPixmap artwork(const char *path)
 {
     // The file name tells QPixmap the picture's scale.

@@ -15,12 +15,13 @@
 #include <QWizard>
 #include <QWizardPage>
 
+#include "install_road_u.h"
+
 class QCheckBox;
 class QCoreApplication;
 class QLabel;
 class QLocale;
 class QPixmap;
-class QTextCodec;
 class QTextCursor;
 class QTextDecoder;
 class QTextEdit;
@@ -33,10 +34,6 @@ extern QString szVersion;
 // translations folder and installs it in app, which owns the translator.
 // Returns it, or null when Qt has no catalogue for the locale.
 QTranslator *installQtTranslator(QCoreApplication *app, const QLocale &locale);
-
-// Whether the package at packagePath is a Debian one (an Ubuntu build):
-// "ubuntu" in its path, in any case.
-bool isUbuntuPackage(const QString &packagePath);
 
 // One of the wizard's images (":/res/logo.png"): where Qt scales the
 // window, the picture drawn for that scale ("logo@2x.png"), which is shown
@@ -124,11 +121,6 @@ private:
 class InstallWorker;
 class TextPermits;
 
-// The encoding of the texts that reach the install page: the package
-// tools' output, read in the locale's encoding, and what the wizard itself
-// writes there, encoded with it.
-QTextCodec *installTextCodec();
-
 class InstallPage : public QWizardPage
 {
     Q_OBJECT
@@ -143,6 +135,10 @@ public:
     // True from the worker's start until its thread has ended; the wizard
     // refuses to close then.
     bool isInstalling() const;
+
+    // What the page installs, the built-in package unless set before the
+    // page is entered.
+    void setInstallTarget(const InstallTarget &installTarget) { target = installTarget; }
 
 private slots:
     void process_readData(const char *str);
@@ -176,6 +172,7 @@ private:
     QLabel *bottomLabel;
     QTextEdit *progressEdit;
     InstallWorker *thread_process;
+    InstallTarget target;
     bool isInitialized;
     // Bytes of the worker's progress text already in the view: each progress
     // text repeats all earlier output, and only the rest is shown.
@@ -210,6 +207,10 @@ public:
     explicit InstallWorker(QObject *parent);
     ~InstallWorker() override;
 
+    // What to install, and by which road; unless set before start(), the
+    // built-in package by the road chooseInstallRoad takes for it.
+    void setTarget(const InstallTarget &installTarget, const InstallRoad *installRoad = nullptr);
+
     // Why the run wrote no install log; empty when it wrote one. Set before
     // finished() is emitted, so a receiver of that signal may read it.
     QString logProblem() const { return logProblemText; }
@@ -231,6 +232,9 @@ private:
 
     QString application;
     QStringList arguments;
+    InstallTarget target;
+    bool roadChosen = false;
+    InstallRoad road = InstallRoad::Rpm;
 
     // A progress text crosses to the GUI thread as a bare pointer into the
     // run's output, so the worker changes that output only while it holds

@@ -10,8 +10,9 @@ endforeach()
 target_include_directories(tst_install_system PRIVATE "${PROJECT_SOURCE_DIR}/tests/wizard")
 target_compile_definitions(tst_install_system PRIVATE
     QOR_DEMO_RPM="${QOR_DEMO_RPM}" QOR_DEMO_DEB="${QOR_DEMO_DEB}"
-    QOR_TOOL_STANDIN="${PROJECT_SOURCE_DIR}/tests/wizard/install_tool_standin.sh")
-add_dependencies(tst_install_system qor-demo-packages)
+    QOR_TOOL_STANDIN="${PROJECT_SOURCE_DIR}/tests/wizard/install_tool_standin.sh"
+    QOR_WIZARD_BIN="$<TARGET_FILE:qor-wizard>")
+add_dependencies(tst_install_system qor-demo-packages qor-wizard)
 
 set(run "${CMAKE_CURRENT_SOURCE_DIR}/install_system.sh")
 
@@ -24,7 +25,7 @@ if(NOT QOR_NATIVE_PACKAGE AND NOT QOR_PACKAGE_IS_DEB)
   # who is not root; then the worker's own tests as that user.
   add_test(NAME install-system-user
       COMMAND "${QOR_SANDBOX}" "${run}" user "$<TARGET_FILE:tst_install_system>"
-              "$<TARGET_FILE:tst_install_worker>" "${QOR_DEMO_RPM}" "${QOR_DEMO_DEB}")
+              "$<TARGET_FILE:tst_install_worker>" "${QOR_DEMO_RPM}" "${QOR_DEMO_DEB}" "$<TARGET_FILE:qor-wizard>")
   set_tests_properties(install-system-user PROPERTIES ENVIRONMENT "QOR_SANDBOX_DBUS=1")
   # The wizard's PackageKit mode against the real daemon: refused paths, a
   # daemon that goes or hangs mid-transaction (a minute's wait), no bus.

@@ -23,11 +23,8 @@ class TestInstallSystem : public QObject
 private:
     // Runs the wizard from the welcome page to the end of the installation;
     // returns the install page's title and the view's text.
-    static QPair<QString, QString> installThroughWizard(const QString &packagePath = QString())
+    static QPair<QString, QString> installThroughWizard(const InstallTarget &target = testTarget())
     {
-        PackagePathTranslator translator(packagePath);
-        if (!packagePath.isEmpty())
-            QCoreApplication::installTranslator(&translator);
         // Once the product is installed the wizard asks whether to upgrade.
         // A prerequisite box is answered with Abort and counted: no row
         // expects one.
@@ -45,6 +42,7 @@ private:
         upgrade.start(50);
         qorwiz wizard;
         upgrade.stop();
+        qobject_cast<InstallPage *>(wizard.page(qorwiz::Page_Install))->setInstallTarget(target);
         wizard.show();
         [&] { QVERIFY(QTest::qWaitForWindowExposed(&wizard, kPatienceMs)); }();
         QTest::mouseClick(wizard.button(QWizard::NextButton), Qt::LeftButton);
@@ -57,7 +55,6 @@ private:
         [&] { QTRY_VERIFY_WITH_TIMEOUT(page->title() != QLatin1String("Installing.."), 180000); }();
         InstallPage *installPage = qobject_cast<InstallPage *>(page);
         [&] { QTRY_VERIFY_WITH_TIMEOUT(!installPage->isInstalling(), kPatienceMs); }();
-        QCoreApplication::removeTranslator(&translator);
         const QString title = page->title();
         const QString text = page->findChild<QTextEdit *>()->toPlainText();
         // Only Finish after success, only Cancel after failure.
@@ -148,7 +145,7 @@ void TestInstallSystem::rootInstallsUbuntuDebWithDpkg()
     QVERIFY(getuid() == 0);
     const QString path = QStringLiteral("/tmp/qor_demo_Ubuntu_all.deb");
     QVERIFY(copyPackage(QOR_DEMO_DEB, path));
-    const auto outcome = installThroughWizard(path);
+    const auto outcome = installThroughWizard(testTarget(path, true));
     QVERIFY2(outcome.first == QLatin1String("Finished."), qPrintable(outcome.first + QStringLiteral(": ") + outcome.second));
     // The check passed with nothing to say; then dpkg's own words, once each.
     QVERIFY2(outcome.second.startsWith(QLatin1String("Selecting previously unselected package qor.")),
@@ -168,7 +165,7 @@ void TestInstallSystem::rootInstallsUbuntuWithoutPkexecOrGdebi()
     QVERIFY(!QFile::exists(QStringLiteral("/usr/bin/pkexec")) && !QFile::exists(QStringLiteral("/usr/bin/gdebi")));
     const QString path = QStringLiteral("/tmp/qor-UBUNTU-again.deb");
     QVERIFY(copyPackage(QOR_DEMO_DEB, path));
-    const auto outcome = installThroughWizard(path);
+    const auto outcome = installThroughWizard(testTarget(path, true));
     QVERIFY2(outcome.first == QLatin1String("Finished."), qPrintable(outcome.first + QStringLiteral(": ") + outcome.second));
     QVERIFY2(outcome.second.startsWith(QLatin1String("Selecting previously unselected package qor.")),
              qPrintable(outcome.second));
@@ -181,7 +178,7 @@ void TestInstallSystem::userInstallsUbuntuDebThroughPkexecGdebi()
     QCOMPARE(debStatus().trimmed().isEmpty() || !debStatus().contains("install ok installed"), true);
     const QString path = QStringLiteral("/tmp/qor-ubuntu-user.deb");
     QVERIFY(copyPackage(QOR_DEMO_DEB, path));
-    const auto outcome = installThroughWizard(path);
+    const auto outcome = installThroughWizard(testTarget(path, true));
     QVERIFY2(outcome.first == QLatin1String("Finished."), qPrintable(outcome.first + QStringLiteral(": ") + outcome.second));
     QCOMPARE(debStatus(), QByteArray("install ok installed"));
     QVERIFY2(installLog().endsWith("\nInstallation Finished"), installLog().constData());
@@ -191,10 +188,10 @@ void TestInstallSystem::userInstallsThroughGpkInstallLocalFile()
 {
     QVERIFY(getuid() != 0);
     QVERIFY(!debStatus().contains("install ok installed"));
-    // No "ubuntu" in the name: the desktop's installer takes it.
+    // Installed as an RPM build would: the desktop's installer takes it.
     const QString path = QStringLiteral("/tmp/qor-desktop-user.deb");
     QVERIFY(copyPackage(QOR_DEMO_DEB, path));
-    const auto outcome = installThroughWizard(path);
+    const auto outcome = installThroughWizard(testTarget(path, false));
     QVERIFY2(outcome.first == QLatin1String("Finished."), qPrintable(outcome.first + QStringLiteral(": ") + outcome.second));
     QVERIFY2(outcome.second.contains(QLatin1String("Installing packages")), qPrintable(outcome.second));
     QCOMPARE(debStatus(), QByteArray("install ok installed"));
@@ -228,7 +225,7 @@ void TestInstallSystem::userInstallsThroughPackageKit()
     QVERIFY(getuid() != 0);
     QVERIFY(copyPackage(QOR_DEMO_DEB, packagePath));
     const QByteArray logBefore = installLog();
-    const auto outcome = installThroughWizard(packagePath);
+    const auto outcome = installThroughWizard(testTarget(packagePath, true));
     for (const QString &text : shown.mid(0, shown.size() - 1))
         QVERIFY2(outcome.second.contains(text), qPrintable(text + QStringLiteral(" not in: ") + outcome.second));
     // PackageKit's progress came in between, whatever its words.
@@ -239,8 +236,5 @@ void TestInstallSystem::userInstallsThroughPackageKit()
              record.constData());
 }
 
-#define main qorTests
 QTEST_MAIN(TestInstallSystem)
-#undef main
-QOR_INSTALL_TEST_MAIN
 #include "tst_install_system.moc"

@@ -1,10 +1,10 @@
-// Shared by the install worker and install page tests: a translator that
-// moves the package path (the way a catalogue could), and a folder of tool
-// stand-ins put in front of PATH with a private HOME.
+// Shared by the install worker and install page tests: what they install,
+// and a folder of tool stand-ins put in front of PATH with a private HOME.
 #ifndef INSTALL_TEST_SUPPORT_H
 #define INSTALL_TEST_SUPPORT_H
 
 #include "../test_waits.h"
+#include "install_road_u.h"
 #include "packagekit_install_u.h"
 #include "qor_build_config.h"
 
@@ -13,30 +13,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QTranslator>
 
 #include <unistd.h>
-
-// The worker and the page take the package path through tr(); mapping it
-// here reaches exactly the code path that a translated build would take.
-class PackagePathTranslator : public QTranslator
-{
-public:
-    explicit PackagePathTranslator(const QString &path) : mapped(path) {}
-
-    QString translate(const char *context, const char *sourceText,
-                      const char * = nullptr, int = -1) const override
-    {
-        const QByteArray ctx(context);
-        if ((ctx == "InstallWorker" || ctx == "InstallPage") && QByteArray(sourceText) == QOR_PACKAGE_PATH)
-            return mapped;
-        return QString();
-    }
-    bool isEmpty() const override { return false; }
-
-private:
-    QString mapped;
-};
 
 // A file the build made, or its copy in the folder QOR_TEST_KIT names: a
 // test run as another user gets copies in a folder that user may read,
@@ -112,21 +90,13 @@ private:
 
 inline bool runningAsRoot() { return getuid() == 0; }
 
-// The install worker runs its own program again to install through
-// PackageKit, so a test program that runs the worker takes that mode too:
-//   #define main qorTests
-//   QTEST_MAIN(TestClass)
-//   #undef main
-//   QOR_INSTALL_TEST_MAIN
-#define QOR_INSTALL_TEST_MAIN \
-    int main(int argc, char **argv) \
-    { \
-        int status = 0; \
-        return runPackageKitInstallIfAsked(argc, argv, &status) ? status : qorTests(argc, argv); \
-    }
-
-// A release build may carry an Ubuntu package under its built-in path.
-inline bool builtInPathIsUbuntu() { return QOR_PACKAGE_IS_DEB; }
+// What a test installs: PATH, of the kind given, through the real wizard
+// program where PackageKit installs it.
+inline InstallTarget testTarget(const QString &path = QString::fromLatin1(QOR_PACKAGE_PATH),
+                                bool deb = QOR_PACKAGE_IS_DEB)
+{
+    return {path, deb, testInput(QOR_WIZARD_BIN)};
+}
 
 // The program the worker runs for this user and kind of package.
 inline QByteArray expectedTool(bool ubuntu)

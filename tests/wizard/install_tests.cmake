@@ -8,7 +8,9 @@ function(qor_add_install_worker_test name library)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   target_link_libraries(${name} PRIVATE ${library} Qt5::Test)
   target_include_directories(${name} PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}")
-  target_compile_definitions(${name} PRIVATE QOR_TOOL_STANDIN="${QOR_INSTALL_STANDIN}")
+  target_compile_definitions(${name} PRIVATE QOR_TOOL_STANDIN="${QOR_INSTALL_STANDIN}"
+                             QOR_WIZARD_BIN="$<TARGET_FILE:qor-wizard>")
+  add_dependencies(${name} qor-wizard)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS "wizard;${ARGN}" TIMEOUT 300
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TSAN_OPTIONS=halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=${CMAKE_CURRENT_SOURCE_DIR}/install_tsan.supp")
@@ -26,7 +28,9 @@ qor_add_wizard_test(tst_install_page
             "${CMAKE_CURRENT_SOURCE_DIR}/install_test_support.h")
 target_compile_definitions(tst_install_page PRIVATE
     QOR_TOOL_STANDIN="${QOR_INSTALL_STANDIN}"
+    QOR_WIZARD_BIN="$<TARGET_FILE:qor-wizard>"
     QOR_SCREENSHOT_DIR="${QOR_SCREENSHOT_DIR}")
+add_dependencies(tst_install_page qor-wizard)
 set_tests_properties(tst_install_page PROPERTIES TIMEOUT 240)
 # The locales it runs in, made from glibc's sources (Debian's package locales).
 set(locales "${CMAKE_CURRENT_BINARY_DIR}/locales")

@@ -59,8 +59,11 @@ private:
         return shown.join(QLatin1Char(' '));
     }
     // Welcome, licence (ticked), install page: the user's own way there.
-    static void walkToInstallPage(qorwiz &wizard)
+    // These tests install an RPM, without the prerequisite check, unless
+    // they name a target of their own.
+    static void walkToInstallPage(qorwiz &wizard, const InstallTarget &target = testTarget(packagePath(), false))
     {
+        installPage(wizard)->setInstallTarget(target);
         wizard.show();
         QVERIFY(QTest::qWaitForWindowExposed(&wizard, kPatienceMs));
         click(wizard.button(QWizard::NextButton));
@@ -72,12 +75,7 @@ private:
     {
         QMetaObject::invokeMethod(page, "process_finished", Q_ARG(int, code), Q_ARG(const char*, text));
     }
-    // These tests run without the prerequisite check: on a build whose own
-    // package is an Ubuntu one they take another path.
-    static QByteArray packagePath()
-    {
-        return builtInPathIsUbuntu() ? QByteArray("/tmp/qor-page-test.rpm") : QByteArray(QOR_PACKAGE_PATH);
-    }
+    static QByteArray packagePath() { return QByteArray(QOR_PACKAGE_PATH); }
     static void saveShot(qorwiz &wizard, const QString &name)
     {
         QDir().mkpath(QStringLiteral(QOR_SCREENSHOT_DIR));
@@ -86,12 +84,6 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        if (builtInPathIsUbuntu())
-            QCoreApplication::installTranslator(&plainPath);
-    }
-    void cleanup() { QCoreApplication::removeTranslator(&plainPath); }
     void showsInstallation_data();
     void showsInstallation();
     void laterResultsDecide_data();
@@ -99,9 +91,6 @@ private slots:
     void keepsTheEndOfLongOutput();
     void retryThreeTimesThenAbort();
     void wizardGoesWhileToolRuns();
-
-private:
-    PackagePathTranslator plainPath{QString::fromLatin1(packagePath())};
 };
 
 void TestInstallPage::showsInstallation_data()
@@ -309,9 +298,6 @@ void TestInstallPage::retryThreeTimesThenAbort()
 
     ToolSandbox tools;
     qputenv("QOR_TOOL_MODE", "silent");
-    PackagePathTranslator ubuntu(QStringLiteral("/tmp/qor_3.1.1-1Ubuntu1_all.deb"));
-    QCoreApplication::installTranslator(&ubuntu);
-
     qorwiz wizard;
     QStringList boxTexts, boxTitles;
     QList<int> workersAtBox;
@@ -328,9 +314,8 @@ void TestInstallPage::retryThreeTimesThenAbort()
         click(box->button(boxTexts.size() < 4 ? QMessageBox::Retry : QMessageBox::Abort));
     });
     answerer.start(20);
-    walkToInstallPage(wizard);
+    walkToInstallPage(wizard, testTarget(QStringLiteral("/tmp/qor_3.1.1-1Ubuntu1_all.deb"), true));
     answerer.stop();
-    QCoreApplication::removeTranslator(&ubuntu);
 
     QCOMPARE(boxTexts.size(), 4);
     QCOMPARE(boxTitles, QVector<QString>(4, QStringLiteral("Package Dependency Check")).toList());
@@ -371,8 +356,5 @@ void TestInstallPage::wizardGoesWhileToolRuns()
     QCOMPARE(ToolSandbox::readFile(tools.logPath()), QByteArray("one\ntwo\nthree\n\nInstallation Finished"));
 }
 
-#define main qorTests
 QTEST_MAIN(TestInstallPage)
-#undef main
-QOR_INSTALL_TEST_MAIN
 #include "tst_install_page.moc"

@@ -45,9 +45,9 @@ private:
     const ToolSandbox *tools;
 };
 
-#define RUN_WORKER(rx) \
+#define RUN_WORKER(...) \
     do { \
-        runWorker(rx); \
+        runWorker(__VA_ARGS__); \
         if (QTest::currentTestFailed()) \
             return; \
     } while (0)
@@ -58,9 +58,10 @@ class TestInstallWorker : public QObject
 
 private:
     // Runs one worker to its end; the caller checks QTest::currentTestFailed().
-    void runWorker(Receiver &rx)
+    void runWorker(Receiver &rx, const InstallTarget &target = testTarget())
     {
         InstallWorker worker(nullptr);
+        worker.setTarget(target);
         connect(&worker, SIGNAL(dataRead(const char*)), &rx, SLOT(onDataRead(const char*)));
         connect(&worker, SIGNAL(finished(int,const char*)), &rx, SLOT(onFinished(int,const char*)));
         worker.start();
@@ -128,7 +129,7 @@ void TestInstallWorker::recordsOutputAndOutcome()
 
     const QByteArray record = output + (exitCode == 0
         ? QByteArray("\nInstallation Finished")
-        : failureTrailer(exitCode, builtInPathIsUbuntu(), QOR_PACKAGE_PATH));
+        : failureTrailer(exitCode, QOR_PACKAGE_IS_DEB, QOR_PACKAGE_PATH));
     QCOMPARE(rx.progress, progress);
     QCOMPARE(rx.codes.first(), exitCode);
     QCOMPARE(rx.results.first(), record);
@@ -138,36 +139,32 @@ void TestInstallWorker::recordsOutputAndOutcome()
 void TestInstallWorker::commandLineFollowsPackagePath_data()
 {
     QTest::addColumn<QString>("packagePath");
+    QTest::addColumn<bool>("deb");
     QTest::addColumn<QByteArray>("argv");
 
     const QByteArray rpmTool = runningAsRoot() ? "rpm\n-U\n" : "gpk-install-local-file\n";
     const QByteArray debTool = runningAsRoot() ? "dpkg\n-i\n" : "pkexec\ngdebi\n-n\n-q\n";
-    QTest::newRow("built-in path") << QString()
-                                   << (builtInPathIsUbuntu() ? debTool : rpmTool) + QOR_PACKAGE_PATH "\n";
-    QTest::newRow("ubuntu") << QStringLiteral("/tmp/qor_3.1.1-1ubuntu1_all.deb")
-                            << debTool + "/tmp/qor_3.1.1-1ubuntu1_all.deb\n";
-    QTest::newRow("UBUNTU, spaces") << QStringLiteral("/tmp/my UBUNTU files/qor.deb")
-                                    << debTool + "/tmp/my UBUNTU files/qor.deb\n";
-    QTest::newRow("UbUnTu") << QStringLiteral("/tmp/qor-UbUnTu.deb") << debTool + "/tmp/qor-UbUnTu.deb\n";
-    QTest::newRow("ubunt is not enough") << QStringLiteral("/tmp/qor-ubunt.rpm")
-                                         << rpmTool + "/tmp/qor-ubunt.rpm\n";
+    QTest::newRow("built-in path") << QString::fromLatin1(QOR_PACKAGE_PATH) << bool(QOR_PACKAGE_IS_DEB)
+                                   << (QOR_PACKAGE_IS_DEB ? debTool : rpmTool) + QOR_PACKAGE_PATH "\n";
+    QTest::newRow("deb") << QStringLiteral("/tmp/qor_3.1.1-1ubuntu1_all.deb") << true
+                         << debTool + "/tmp/qor_3.1.1-1ubuntu1_all.deb\n";
+    QTest::newRow("deb, spaces") << QStringLiteral("/tmp/my UBUNTU files/qor.deb") << true
+                                 << debTool + "/tmp/my UBUNTU files/qor.deb\n";
+    // The kind is the build's, whatever the file is called.
+    QTest::newRow("rpm named ubuntu") << QStringLiteral("/tmp/qor-ubuntu.rpm") << false
+                                      << rpmTool + "/tmp/qor-ubuntu.rpm\n";
 }
 
 void TestInstallWorker::commandLineFollowsPackagePath()
 {
     QFETCH(QString, packagePath);
+    QFETCH(bool, deb);
     QFETCH(QByteArray, argv);
 
     ToolSandbox tools;
     qputenv("QOR_TOOL_MODE", "fail");
-    PackagePathTranslator translator(packagePath);
-    if (!packagePath.isEmpty())
-        QCoreApplication::installTranslator(&translator);
     Receiver rx;
-    runWorker(rx);
-    QCoreApplication::removeTranslator(&translator);
-    if (QTest::currentTestFailed())
-        return;
+    RUN_WORKER(rx, testTarget(packagePath, deb));
 
     QCOMPARE(tools.argv(), argv);
     // The trailer names the same command, arguments joined with ';'.
@@ -286,7 +283,7 @@ void TestInstallWorker::logFailureKeepsExitCode()
 
     QCOMPARE(rx.codes.first(), exitCode);
     const QByteArray record = exitCode == 0 ? QByteArray("\nInstallation Finished")
-                                            : "failing\n" + failureTrailer(exitCode, builtInPathIsUbuntu(), QOR_PACKAGE_PATH);
+                                            : "failing\n" + failureTrailer(exitCode, QOR_PACKAGE_IS_DEB, QOR_PACKAGE_PATH);
     QCOMPARE(rx.results.first(), record + "\nCannot create log file");
     QCOMPARE(ToolSandbox::readFile(tools.path() + QStringLiteral("/plainfile")), QByteArray());
     QVERIFY(!QFile::exists(tools.path() + QStringLiteral("/no")));
@@ -312,7 +309,7 @@ void TestInstallWorker::homeUnsetLogsUnderRoot()
 void TestInstallWorker::missingToolIsReported()
 {
     ToolSandbox tools;
-    const QString tool = QString::fromLatin1(expectedTool(builtInPathIsUbuntu()));
+    const QString tool = QString::fromLatin1(expectedTool(QOR_PACKAGE_IS_DEB));
     QVERIFY(QFile::remove(tools.bin() + QLatin1Char('/') + tool));
     // Nothing else on PATH either: only the stand-ins' folder; and no bus.
     qputenv("PATH", QFile::encodeName(tools.bin()));
@@ -366,8 +363,5 @@ void TestInstallWorker::destroyingWaitsForRunningTool()
     QCOMPARE(ToolSandbox::readFile(tools.logPath()), QByteArray("one\ntwo\nthree\n\nInstallation Finished"));
 }
 
-#define main qorTests
 QTEST_GUILESS_MAIN(TestInstallWorker)
-#undef main
-QOR_INSTALL_TEST_MAIN
 #include "tst_install_worker.moc"

@@ -1,0 +1,69 @@
+#include "install_road_u.h"
+#include "packagekit_install_u.h"
+#include "qor_build_config.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+InstallTarget builtInInstallTarget()
+{
+    // The running program; a child started through this name runs the
+    // same file, also where the wizard runs from a copy in memory.
+    const QString self = QStringLiteral("/proc/self/exe");
+    return {QCoreApplication::translate("InstallPage", QOR_PACKAGE_PATH), QOR_PACKAGE_IS_DEB != 0,
+            QFileInfo::exists(self) ? self : QCoreApplication::applicationFilePath()};
+}
+
+InstallRoad chooseInstallRoad(bool deb, bool root, bool desktopToolsPresent)
+{
+    if (root)
+        return deb ? InstallRoad::Dpkg : InstallRoad::Rpm;
+    if (!desktopToolsPresent)
+        return InstallRoad::PackageKit;
+    return deb ? InstallRoad::PkexecGdebi : InstallRoad::GpkInstallLocalFile;
+}
+
+bool desktopInstallToolsPresent(bool deb)
+{
+    if (!deb)
+        return !QStandardPaths::findExecutable(QStringLiteral("gpk-install-local-file")).isEmpty();
+    const QStringList safePath{QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin"),
+                               QStringLiteral("/bin")};
+    return !QStandardPaths::findExecutable(QStringLiteral("pkexec")).isEmpty()
+           && !QStandardPaths::findExecutable(QStringLiteral("gdebi"), safePath).isEmpty();
+}
+
+InstallCommand installCommand(InstallRoad road, const InstallTarget &target)
+{
+    InstallCommand command;
+    switch (road) {
+    case InstallRoad::Rpm:
+        command.application = QStringLiteral("rpm");
+        command.arguments << QStringLiteral("-U");
+        break;
+    case InstallRoad::Dpkg:
+        command.application = QStringLiteral("dpkg");
+        command.arguments << QStringLiteral("-i");
+        break;
+    case InstallRoad::PkexecGdebi:
+        command.application = QStringLiteral("pkexec");
+        command.arguments << QStringLiteral("gdebi") << QStringLiteral("-n") << QStringLiteral("-q");
+        break;
+    case InstallRoad::GpkInstallLocalFile:
+        command.application = QStringLiteral("gpk-install-local-file");
+        break;
+    case InstallRoad::PackageKit:
+        // The record names it as the user knows it.
+        command.application = QStringLiteral("PackageKit");
+        command.program = target.packageKitProgram;
+        command.programArguments << QLatin1String(kPackageKitInstallArgument)
+                                 << QLatin1String(target.deb ? kPackageKitDebArgument : kPackageKitRpmArgument);
+        break;
+    }
+    command.arguments << target.path;
+    if (command.program.isEmpty())
+        command.program = command.application;
+    command.programArguments << command.arguments;
+    return command;
+}

@@ -1,0 +1,49 @@
+// Which program installs the package, decided in one place for the install
+// page and the install worker alike.
+#ifndef INSTALL_ROAD_U_H
+#define INSTALL_ROAD_U_H
+
+#include <QString>
+#include <QStringList>
+
+// The package to install and the program that installs it through
+// PackageKit (this wizard, in its PackageKit mode).
+struct InstallTarget {
+    QString path;
+    bool deb;                  // a Debian package (an Ubuntu build), else an RPM
+    QString packageKitProgram;
+};
+
+// The package that the launcher wrote, of the kind the build was made for,
+// and this very program, also where it runs from a copy in memory.
+InstallTarget builtInInstallTarget();
+
+enum class InstallRoad {
+    Rpm,                 // root, RPM: rpm -U
+    Dpkg,                // root, Debian package: dpkg -i
+    PkexecGdebi,         // a user, Debian package: pkexec gdebi -n -q
+    GpkInstallLocalFile, // a user, RPM: the desktop's installer
+    PackageKit           // a user whose desktop lacks those: PackageKit itself
+};
+
+// Root runs the package manager; a user runs the desktop's installer
+// programs for the kind of package where they are present, and otherwise
+// asks PackageKit.
+InstallRoad chooseInstallRoad(bool deb, bool root, bool desktopToolsPresent);
+
+// Whether the desktop's installer programs for this kind of package are
+// there: pkexec with gdebi (on the safe path pkexec gives it), or
+// gpk-install-local-file.
+bool desktopInstallToolsPresent(bool deb);
+
+// What runs for a road: the program started with its arguments, and the
+// application and arguments as the install log's record names them.
+struct InstallCommand {
+    QString application;
+    QStringList arguments;
+    QString program;
+    QStringList programArguments;
+};
+InstallCommand installCommand(InstallRoad road, const InstallTarget &target);
+
+#endif
