@@ -315,8 +315,11 @@ void TestInstallWorker::missingToolIsReported()
     qputenv("PATH", QFile::encodeName(tools.bin()));
     const QByteArray bus = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/qor-test-bus");
+    // A package that is there: what is missing is the way to install it.
+    const QString package = tools.path() + QStringLiteral("/qor package");
+    QFile(package).open(QIODevice::WriteOnly);
     Receiver rx;
-    runWorker(rx);
+    runWorker(rx, testTarget(package));
     bus.isNull() ? qunsetenv("DBUS_SYSTEM_BUS_ADDRESS") : qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus);
     if (QTest::currentTestFailed())
         return;
@@ -337,7 +340,8 @@ void TestInstallWorker::missingToolIsReported()
                                                           "cannot be reached: "), text.constData());
     QVERIFY2(text.contains("\nTo install from a terminal instead, run the installer as root, for example: "
                            "sudo ./qor-setup\n"), text.constData());
-    QVERIFY2(text.endsWith("\nError Code:3\nApplication:PackageKit\nArguments:" QOR_PACKAGE_PATH), text.constData());
+    QVERIFY2(text.endsWith("\nError Code:3\nApplication:PackageKit\nArguments:" + QFile::encodeName(package)),
+             text.constData());
     QCOMPARE(ToolSandbox::readFile(tools.logPath()), text);
 }
 
