@@ -3,6 +3,7 @@
 #include "qorwiz_u.h"
 #include "install_log_u.h"
 #include "packagekit_install_u.h"
+#include "packagekit_progress_u.h"
 #include "text_codec_u.h"
 #include "text_handover_u.h"
 
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCodec>
@@ -41,6 +43,7 @@ static const int ViewRestartEvery = 250;
 InstallPage::InstallPage(QWidget *parent)
     : QWizardPage(parent),
       bottomLabel(0),
+      progressBar(0),
       progressEdit(0),
       thread_process(0),
       target(builtInInstallTarget()),
@@ -57,6 +60,11 @@ InstallPage::InstallPage(QWidget *parent)
 
     bottomLabel = new QLabel;
     bottomLabel->setWordWrap(true);
+    // Shown only while PackageKit reports how far it is; the package tools
+    // themselves report in words.
+    progressBar = new QProgressBar;
+    progressBar->setRange(0, 100);
+    progressBar->setVisible(false);
     progressEdit = new QTextEdit;
     progressEdit->setReadOnly(true);
     // Read-only: an undo history would only keep a second copy of the text.
@@ -64,6 +72,7 @@ InstallPage::InstallPage(QWidget *parent)
 
     QVBoxLayout *layout = new QVBoxLayout;
     layout->addWidget(bottomLabel);
+    layout->addWidget(progressBar);
     layout->addWidget(progressEdit);
     setLayout(layout);
 }
@@ -75,12 +84,13 @@ InstallPage::~InstallPage()
 
 void InstallPage::initializePage()
 {
-    // On an Ubuntu build a user who is not root installs with pkexec and
-    // gdebi where the check finds them, else through PackageKit; the
-    // worker takes the road decided here. As root dpkg needs neither.
-    bool roadChosen = false;
-    InstallRoad road = InstallRoad::PkexecGdebi;
-    if (target.deb && getuid() != 0) {
+    // A user who is not root installs with the desktop's installer programs
+    // where they are (on an Ubuntu build: where the check finds pkexec and
+    // gdebi), else through PackageKit; the worker takes the road decided
+    // here. As root the package manager needs neither.
+    const bool root = getuid() == 0;
+    bool toolsPresent = !root && !target.deb && desktopInstallToolsPresent(false);
+    if (target.deb && !root) {
         // What the installation runs is pkexec and /usr/bin/gdebi, which come
         // with "pkexec" and "gdebi-core"; "policykit-1" (gone since Debian 13
         // and Ubuntu 25.04) and "gdebi" (the GTK front end) bring them too.
@@ -89,13 +99,11 @@ void InstallPage::initializePage()
         QString errString;
         for (;;) {
             errString.clear();
-            const bool toolsPresent = qorwiz::prereqCheckUbuntu(packages, errString);
+            toolsPresent = qorwiz::prereqCheckUbuntu(packages, errString);
             QString noPackageKit;
             // Today's desktops often have neither, but their package service
             // installs in their place.
             if (toolsPresent || packageKitAvailable(&noPackageKit)) {
-                road = chooseInstallRoad(true, false, toolsPresent);
-                roadChosen = true;
                 if (toolsPresent)
                     process_readData(installTextCodec()->fromUnicode(errString).constData());
                 else
@@ -116,11 +124,12 @@ void InstallPage::initializePage()
             }
         }
     }
+    road = chooseInstallRoad(target.deb, root, toolsPresent);
 
     if (!isInitialized) {
         isInitialized = true;
         thread_process = new InstallWorker(this);
-        thread_process->setTarget(target, roadChosen ? &road : nullptr);
+        thread_process->setTarget(target, &road);
         connect(thread_process, SIGNAL(dataRead(const char*)), this, SLOT(process_readData(const char*)),
                 Qt::AutoConnection);
         connect(thread_process, SIGNAL(finished(int,const char*)), this, SLOT(process_finished(int,const char*)),
@@ -132,6 +141,16 @@ void InstallPage::initializePage()
 int InstallPage::nextId() const
 {
     return -1;
+}
+
+bool InstallPage::cancelInstallation()
+{
+    if (!thread_process || resultReceived || !thread_process->requestCancel())
+        return false;
+    if (!cancelRequested)
+        appendParagraph(QString::fromLatin1("Cancelling the installation..."));
+    cancelRequested = true;
+    return true;
 }
 
 bool InstallPage::isInstalling() const
@@ -379,7 +398,16 @@ void InstallPage::process_readData(const char *str)
     workerTextShown += size;
     if (!outputDecoder)
         outputDecoder.reset(installTextCodec()->makeDecoder());
-    const QString text = outputDecoder->toUnicode(fresh, size);
+    QString text = outputDecoder->toUnicode(fresh, size);
+    // PackageKit's percentages move the progress bar, not the text.
+    if (road == InstallRoad::PackageKit) {
+        int percentage = -1;
+        text = percentages.take(text, &percentage);
+        if (percentage >= 0) {
+            progressBar->setValue(percentage);
+            progressBar->setVisible(true);
+        }
+    }
     if (!text.isEmpty())
         queueOutput(text);
 }
@@ -415,8 +443,10 @@ void InstallPage::process_finished(int retcode, const char *str)
                               false, false, false, NoOutcome});
         const int size = int(qstrlen(str));
         const int from = keptFrom(str, size, ViewKeeps);
-        pendingPieces.append({decoded_text(str + from, size - from, from > 0 && str[from - 1] != '\n'),
-                              true, true, from > 0, retcode});
+        QString report = decoded_text(str + from, size - from, from > 0 && str[from - 1] != '\n');
+        if (road == InstallRoad::PackageKit)
+            report = PercentageLines::without(report);
+        pendingPieces.append({report, true, true, from > 0, retcode});
     } else {
         // The result text is not shown after success.
         pendingPieces.append({QString::fromLatin1("Installation Succesful."), true, false, false, 0});
@@ -429,6 +459,15 @@ void InstallPage::process_finished(int retcode, const char *str)
 void InstallPage::showOutcome(int retcode)
 {
     QWizard *frame = wizard();
+    progressBar->setVisible(false);
+    if (cancelRequested && retcode == PkCancelled) {
+        // As the user asked: the wizard closes, cancelled.
+        cancelled = true;
+        setTitle(QString::fromLatin1("Cancelled."));
+        if (frame)
+            frame->reject();
+        return;
+    }
     if (retcode != 0) {
         setTitle(QString::fromLatin1("Failed."));
         if (frame) {

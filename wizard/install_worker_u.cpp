@@ -14,6 +14,8 @@
 #include <QProcess>
 #include <QTextCodec>
 
+#include <csignal>
+
 #include <unistd.h>
 
 // The permit to change the run's output, which progress texts point into:
@@ -103,6 +105,12 @@ void InstallWorker::returnTextPermit()
     textPermits->release();
 }
 
+bool InstallWorker::requestCancel()
+{
+    std::lock_guard<std::mutex> lock(cancellableMutex);
+    return cancellablePid > 0 && ::kill(pid_t(cancellablePid), SIGTERM) == 0;
+}
+
 void InstallWorker::emitStartFailure(const QString &reason)
 {
     resultText = installTextCodec()->fromUnicode(
@@ -139,6 +147,10 @@ void InstallWorker::run()
         emitStartFailure(process.errorString());
         return;
     }
+    if (command.application == QLatin1String("PackageKit")) {
+        std::lock_guard<std::mutex> lock(cancellableMutex);
+        cancellablePid = process.processId();
+    }
 
     // Output is taken up to a NUL byte in each piece: the texts handed on
     // are NUL-terminated. Pieces that come faster than the page can show
@@ -166,6 +178,10 @@ void InstallWorker::run()
             sinceProgress.start();
             handedOut = true;
         }
+    }
+    {
+        std::lock_guard<std::mutex> lock(cancellableMutex);
+        cancellablePid = 0;
     }
     // Everything read while the tool ran is shown; and output is the
     // worker's again from here on.

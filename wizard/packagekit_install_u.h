@@ -25,6 +25,8 @@ enum PackageKitInstallStatus {
     PkNotAuthorised = 2,     // the administrator's permission was refused or not given
     PkUnavailable = 3,       // no system bus or no PackageKit, or it stopped or stopped answering
     PkKindNotSupported = 4,  // PackageKit on this system cannot install this kind of package
+    PkCancelled = 5,         // cancelled before PackageKit changed the system: nothing was installed
+    PkUnsigned = 6,          // PackageKit on this system installs only signed packages, and this one is not
     PkUsage = 64             // not started with a package path
 };
 

@@ -7,9 +7,17 @@
 #include <QString>
 
 enum {
-    PkExitSuccess = 1,          // PkExitEnum
-    PkErrorNotAuthorized = 48,  // PkErrorEnum
-    PkPercentageUnknown = 101   // the Percentage property
+    PkExitSuccess = 1,                 // PkExitEnum
+    PkExitCancelled = 3,
+    PkErrorInternal = 4,               // PkErrorEnum
+    PkErrorGpgFailure = 5,
+    PkErrorTransactionCancelled = 17,
+    PkErrorCannotGetLock = 26,
+    PkErrorBadGpgSignature = 30,
+    PkErrorMissingGpgSignature = 31,
+    PkErrorNotAuthorized = 48,
+    PkStatusWaitingForAuth = 31,       // PkStatusEnum
+    PkPercentageUnknown = 101          // the Percentage property
 };
 
 // What the transaction is doing (PkStatusEnum), e.g. "waiting for authentication".

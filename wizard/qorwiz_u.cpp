@@ -130,8 +130,12 @@ void qorwiz::done(int result)
 {
     // Closing now would end the process under a running install program and
     // its worker thread; the user learns why the window stays.
-    const InstallPage *installPage = qobject_cast<InstallPage *>(page(Page_Install));
+    InstallPage *installPage = qobject_cast<InstallPage *>(page(Page_Install));
     if (installPage && installPage->isInstalling()) {
+        // An installation that can still be cancelled is asked to; the
+        // window closes once it has been.
+        if (installPage->cancelInstallation())
+            return;
         QMessageBox::information(this, windowTitle(),
                                  tr("The installation is still running. "
                                     "Setup can be closed when it has finished."));
@@ -142,6 +146,8 @@ void qorwiz::done(int result)
     if (install_result) {
         start_detached_client(tr("qor-ui"));
         exit_status = QOR_WIZARD_EXIT_INSTALLED;
+    } else if (installPage && installPage->wasCancelled()) {
+        exit_status = QOR_WIZARD_EXIT_CANCELLED;
     } else if (hasVisitedPage(Page_Install)) {
         exit_status = QOR_WIZARD_EXIT_FAILED;
     } else {

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <memory>
+#include <mutex>
 
 #include <QBasicTimer>
 #include <QByteArray>
@@ -16,12 +17,14 @@
 #include <QWizardPage>
 
 #include "install_road_u.h"
+#include "packagekit_progress_u.h"
 
 class QCheckBox;
 class QCoreApplication;
 class QLabel;
 class QLocale;
 class QPixmap;
+class QProgressBar;
 class QTextCursor;
 class QTextDecoder;
 class QTextEdit;
@@ -140,6 +143,14 @@ public:
     // page is entered.
     void setInstallTarget(const InstallTarget &installTarget) { target = installTarget; }
 
+    // The wizard's Cancel while the installation runs: one through
+    // PackageKit is asked to cancel itself, which PackageKit grants until it
+    // starts changing the system; the wizard closes once it has. False when
+    // nothing could be asked: the installation cannot be cancelled.
+    bool cancelInstallation();
+    // The installation ended cancelled, as the user asked.
+    bool wasCancelled() const { return cancelled; }
+
 private slots:
     void process_readData(const char *str);
     void process_finished(int retcode, const char *str);
@@ -170,9 +181,12 @@ private:
     void keepFollowing(bool following);
 
     QLabel *bottomLabel;
+    QProgressBar *progressBar;
     QTextEdit *progressEdit;
     InstallWorker *thread_process;
     InstallTarget target;
+    InstallRoad road = InstallRoad::Rpm;
+    PercentageLines percentages;
     bool isInitialized;
     // Bytes of the worker's progress text already in the view: each progress
     // text repeats all earlier output, and only the rest is shown.
@@ -197,6 +211,8 @@ private:
     bool resultReceived;
     // The worker reported that it wrote no install log.
     bool logMissing;
+    bool cancelRequested = false;
+    bool cancelled = false;
 };
 
 class InstallWorker : public QThread
@@ -210,6 +226,11 @@ public:
     // What to install, and by which road; unless set before start(), the
     // built-in package by the road chooseInstallRoad takes for it.
     void setTarget(const InstallTarget &installTarget, const InstallRoad *installRoad = nullptr);
+
+    // Asks an installation through PackageKit to cancel itself (SIGTERM to
+    // the PackageKit mode). False when the install program is another, or
+    // has ended: nothing was asked then. Any thread.
+    bool requestCancel();
 
     // Why the run wrote no install log; empty when it wrote one. Set before
     // finished() is emitted, so a receiver of that signal may read it.
@@ -235,6 +256,9 @@ private:
     InstallTarget target;
     bool roadChosen = false;
     InstallRoad road = InstallRoad::Rpm;
+    // The PackageKit mode's process while it runs, else 0.
+    std::mutex cancellableMutex;
+    qint64 cancellablePid = 0;
 
     // A progress text crosses to the GUI thread as a bare pointer into the
     // run's output, so the worker changes that output only while it holds

@@ -1,0 +1,48 @@
+#include "packagekit_bus_u.h"
+#include "text_codec_u.h"
+
+#include <cstdio>
+
+#include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
+#include <QEventLoop>
+#include <QTextCodec>
+
+const char kPackageKitService[] = "org.freedesktop.PackageKit";
+const char kPackageKitPath[] = "/org/freedesktop/PackageKit";
+const char kPackageKitInterface[] = "org.freedesktop.PackageKit";
+const char kTransactionInterface[] = "org.freedesktop.PackageKit.Transaction";
+const char kPropertiesInterface[] = "org.freedesktop.DBus.Properties";
+
+QDBusMessage packageKitCall(const QString &path, const char *interface, const char *method,
+                            const QVariantList &arguments)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kPackageKitService), path,
+                                                       QLatin1String(interface), QLatin1String(method));
+    call.setArguments(arguments);
+    return call;
+}
+
+QDBusMessage callAndWait(QDBusConnection &bus, const QDBusMessage &call, int timeoutMs)
+{
+    QDBusPendingCall pending = bus.asyncCall(call, timeoutMs);
+    QDBusPendingCallWatcher watcher(pending);
+    if (!watcher.isFinished()) {
+        QEventLoop loop;
+        QObject::connect(&watcher, SIGNAL(finished(QDBusPendingCallWatcher*)), &loop, SLOT(quit()));
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    return pending.reply();
+}
+
+QString inWords(const QDBusError &error)
+{
+    return QStringLiteral("%1 (%2)").arg(error.message(), error.name());
+}
+
+void say(const QString &line)
+{
+    const QByteArray bytes = installTextCodec()->fromUnicode(line) + '\n';
+    fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    fflush(stdout);
+}

@@ -1,0 +1,39 @@
+// What the PackageKit mode's parts share: PackageKit's names on the system
+// bus, the calls made there, and the lines the mode prints.
+#ifndef PACKAGEKIT_BUS_U_H
+#define PACKAGEKIT_BUS_U_H
+
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QString>
+#include <QVariantList>
+
+extern const char kPackageKitService[];
+extern const char kPackageKitPath[];
+extern const char kPackageKitInterface[];
+extern const char kTransactionInterface[];
+extern const char kPropertiesInterface[];
+
+// The bus answers at once; PackageKit may first have to be started by it,
+// which the bus itself bounds (25 s by default), on a busy machine too.
+const int kBusAnswerMs = 10000;
+// What PackageKit has to answer any call within, once running.
+const int kDaemonAnswerMs = 60000;
+
+// A call of METHOD on PackageKit's object PATH.
+QDBusMessage packageKitCall(const QString &path, const char *interface, const char *method,
+                            const QVariantList &arguments = QVariantList());
+
+// Makes CALL and waits up to timeoutMs for its answer in an event loop of
+// its own, which goes on repainting windows but takes no user input: a bus
+// that does not answer freezes no window.
+QDBusMessage callAndWait(QDBusConnection &bus, const QDBusMessage &call, int timeoutMs);
+
+// An error in words, with its D-Bus name.
+QString inWords(const QDBusError &error);
+
+// Prints one line at once, in the encoding the install page reads.
+void say(const QString &line);
+
+#endif

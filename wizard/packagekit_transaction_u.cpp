@@ -1,0 +1,496 @@
+#include "packagekit_transaction_u.h"
+#include "packagekit_bus_u.h"
+#include "packagekit_install_u.h"
+#include "packagekit_names_u.h"
+#include "rpm_signature_u.h"
+
+#include <QCoreApplication>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace {
+
+// While the transaction runs PackageKit is asked for its state this often;
+// one that does not answer within kDaemonAnswerMs has hung. A password
+// dialogue does not stop it from answering, so the user may take their time.
+const int kPingEveryMs = 15000;
+// InstallFiles may answer only once the user has been asked for a password:
+// its reply is awaited without a bound of its own; the pings bound the wait.
+const int kNoBoundMs = 24 * 3600 * 1000;
+// Another package manager holding the lock (unattended-upgrades for minutes
+// after a login) is waited for this long in all.
+const qint64 kLockPatienceMs = 10 * 60 * 1000;
+// Whether the lock's holder has gone is looked at this often; a holder
+// that PackageKit does not name is given this long between attempts.
+const int kLockPollMs = 1000;
+const qint64 kUnnamedHolderMs = 20000;
+// The wizard gone, a cancelled transaction is given this long to end.
+const int kOrphanGraceMs = 10000;
+
+// A package ID is "name;version;architecture;data".
+QString packageInWords(const QString &packageId)
+{
+    const QStringList parts = packageId.split(QLatin1Char(';'));
+    QString words = parts.value(0);
+    if (!parts.value(1).isEmpty())
+        words += QLatin1Char(' ') + parts.value(1);
+    if (!parts.value(2).isEmpty())
+        words += QStringLiteral(" (%1)").arg(parts.value(2));
+    return words;
+}
+
+// The installer programs that this kind of package takes where they exist.
+QString desktopToolsMissing(bool deb)
+{
+    return deb ? QStringLiteral("pkexec with gdebi")
+               : QStringLiteral("gpk-install-local-file (gnome-packagekit's installer, which its "
+                                "recent releases no longer include)");
+}
+
+// The locale the user reads in, for PackageKit's own messages.
+QString userLocale()
+{
+    for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const QByteArray value = qgetenv(name);
+        if (!value.isEmpty())
+            return QString::fromLocal8Bit(value);
+    }
+    return QString();
+}
+
+} // namespace
+
+PackageKitTransaction::PackageKitTransaction(const QString &path, bool deb, QObject *parent)
+    : QObject(parent), bus(QDBusConnection::systemBus()), path(path), deb(deb)
+{
+    connect(&pinger, SIGNAL(timeout()), this, SLOT(ping()));
+    connect(&lockWatch, SIGNAL(timeout()), this, SLOT(retryWhenLockFree()));
+}
+
+void PackageKitTransaction::finish(int status)
+{
+    if (finished)
+        return;
+    finished = true;
+    exitStatus = status;
+    pinger.stop();
+    lockWatch.stop();
+    QCoreApplication::exit(status);
+}
+
+QDBusPendingCallWatcher *PackageKitTransaction::watch(const QDBusPendingCall &call, const char *slot)
+{
+    QDBusPendingCallWatcher *watcher = new QDBusPendingCallWatcher(call, this);
+    connect(watcher, SIGNAL(finished(QDBusPendingCallWatcher*)), this, slot);
+    return watcher;
+}
+
+void PackageKitTransaction::report(QString &last, const QString &line)
+{
+    if (line == last)
+        return;
+    last = line;
+    say(QStringLiteral("PackageKit: ") + line);
+}
+
+// A D-Bus error ends the run; its name tells what kind of failure it is.
+void PackageKitTransaction::failWith(const QString &what, const QDBusError &error)
+{
+    const QString name = error.name();
+    if (name == QLatin1String("org.freedesktop.PackageKit.Transaction.MimeTypeNotSupported")) {
+        say(QStringLiteral("PackageKit on this system cannot install this kind of package: ") + inWords(error));
+        say(terminalInstallHint());
+        finish(PkKindNotSupported);
+    } else if (name == QLatin1String("org.freedesktop.PackageKit.Transaction.RefusedByPolicy")
+               || name == QLatin1String("org.freedesktop.PackageKit.Transaction.NotAuthorized")
+               || name == QLatin1String("org.freedesktop.DBus.Error.AccessDenied")) {
+        say(QStringLiteral("Authorisation was refused: %1: %2").arg(what, inWords(error)));
+        finish(PkNotAuthorised);
+    } else if (name.startsWith(QLatin1String("org.freedesktop.PackageKit."))) {
+        say(QStringLiteral("PackageKit refused: %1: %2").arg(what, inWords(error)));
+        finish(PkFailed);
+    } else {
+        // The bus's own errors, whatever their name (no reply, no such
+        // service, activation failures of every kind): PackageKit is not
+        // there to be asked.
+        say(QStringLiteral("PackageKit could not be reached: %1: %2").arg(what, inWords(error)));
+        say(terminalInstallHint());
+        finish(PkUnavailable);
+    }
+}
+
+void PackageKitTransaction::start()
+{
+    QString why;
+    if (!packageKitAvailable(&why)) {
+        say(QStringLiteral("Neither %1 nor PackageKit is available on this system: %2.")
+                .arg(desktopToolsMissing(deb), why));
+        say(terminalInstallHint());
+        finish(PkUnavailable);
+        return;
+    }
+    // Gone while the installation runs: a failure with that reason, never
+    // a wait for a result that cannot come.
+    QDBusServiceWatcher *watcher = new QDBusServiceWatcher(QLatin1String(kPackageKitService), bus,
+                                                           QDBusServiceWatcher::WatchForUnregistration, this);
+    connect(watcher, SIGNAL(serviceUnregistered(QString)), this, SLOT(daemonGone()));
+    // Which backend it runs and what kinds of file that installs; asking
+    // also starts it.
+    watch(bus.asyncCall(packageKitCall(QLatin1String(kPackageKitPath), kPropertiesInterface, "GetAll",
+                                       {QLatin1String(kPackageKitInterface)}),
+                        kDaemonAnswerMs),
+          SLOT(daemonAnswered(QDBusPendingCallWatcher*)));
+}
+
+void PackageKitTransaction::daemonAnswered(QDBusPendingCallWatcher *call)
+{
+    call->deleteLater();
+    const QDBusPendingReply<QVariantMap> reply = *call;
+    if (reply.isError()) {
+        failWith(QStringLiteral("asking which packages it installs"), reply.error());
+        return;
+    }
+    if (cancelling) {
+        say(QStringLiteral("The installation was cancelled: nothing was installed."));
+        finish(PkCancelled);
+        return;
+    }
+    backend = reply.value().value(QStringLiteral("BackendName")).toString();
+    if (!kindSupported(reply.value().value(QStringLiteral("MimeTypes")).toStringList()))
+        return;
+    say(QStringLiteral("PackageKit: asking to install %1 (backend: %2)")
+            .arg(path, backend.isEmpty() ? QStringLiteral("unnamed") : backend));
+    createTransaction();
+}
+
+// A list PackageKit does not give leaves the decision to it.
+bool PackageKitTransaction::kindSupported(const QStringList &types)
+{
+    const QStringList ours = deb
+        ? QStringList{QStringLiteral("application/vnd.debian.binary-package"), QStringLiteral("application/x-deb")}
+        : QStringList{QStringLiteral("application/x-rpm")};
+    if (types.isEmpty())
+        return true;
+    for (const QString &type : ours) {
+        if (types.contains(type))
+            return true;
+    }
+    say(QStringLiteral("PackageKit on this system cannot install this kind of package (%1): it installs %2.")
+            .arg(ours.first(), types.join(QStringLiteral(", "))));
+    say(terminalInstallHint());
+    finish(PkKindNotSupported);
+    return false;
+}
+
+void PackageKitTransaction::createTransaction()
+{
+    errorSeen = false;
+    errorCode = 0;
+    destroyed = false;
+    allowCancel = true;
+    watch(bus.asyncCall(packageKitCall(QLatin1String(kPackageKitPath), kPackageKitInterface, "CreateTransaction"),
+                        kDaemonAnswerMs),
+          SLOT(created(QDBusPendingCallWatcher*)));
+}
+
+void PackageKitTransaction::created(QDBusPendingCallWatcher *call)
+{
+    call->deleteLater();
+    QDBusPendingReply<QDBusObjectPath> reply = *call;
+    if (reply.isError()) {
+        failWith(QStringLiteral("starting a transaction"), reply.error());
+        return;
+    }
+    if (finished)
+        return;
+    transaction = reply.value().path();
+    listen(true);
+    // Cancelled while PackageKit made the transaction: it never starts.
+    if (cancelling) {
+        say(QStringLiteral("The installation was cancelled: nothing was installed."));
+        finish(PkCancelled);
+        return;
+    }
+
+    // Without interactive=true polkit may refuse rather than ask the user.
+    QStringList hintList{QStringLiteral("interactive=true"), QStringLiteral("background=false")};
+    const QString locale = userLocale();
+    if (!locale.isEmpty())
+        hintList << QStringLiteral("locale=") + locale;
+    const QDBusMessage hinted = callAndWait(
+        bus, packageKitCall(transaction, kTransactionInterface, "SetHints", {hintList}), kDaemonAnswerMs);
+    if (hinted.type() == QDBusMessage::ErrorMessage) {
+        failWith(QStringLiteral("setting up the transaction"), QDBusError(hinted));
+        return;
+    }
+
+    // No flags: the demo and most vendors' packages are not signed by a key
+    // the system trusts, and polkit asks for an administrator then.
+    const QDBusMessage install = packageKitCall(transaction, kTransactionInterface, "InstallFiles",
+                                                {QVariant::fromValue(qulonglong(0)), QStringList{path}});
+    installPending = true;
+    watch(bus.asyncCall(install, kNoBoundMs), SLOT(installAnswered(QDBusPendingCallWatcher*)));
+    pinger.start(kPingEveryMs);
+}
+
+void PackageKitTransaction::listen(bool on)
+{
+    const QString service = QLatin1String(kPackageKitService);
+    const QString iface = QLatin1String(kTransactionInterface);
+    struct Signal {
+        const char *name;
+        const char *slot;
+    };
+    const Signal signals_[] = {
+        {"ErrorCode", SLOT(onErrorCode(uint,QString))},
+        {"Finished", SLOT(onFinished(uint,uint))},
+        {"Package", SLOT(onPackage(uint,QString,QString))},
+        {"Destroy", SLOT(onDestroy())},
+    };
+    for (const Signal &s : signals_) {
+        if (on)
+            bus.connect(service, transaction, iface, QLatin1String(s.name), this, s.slot);
+        else
+            bus.disconnect(service, transaction, iface, QLatin1String(s.name), this, s.slot);
+    }
+    const char *changed = SLOT(onPropertiesChanged(QString,QVariantMap,QStringList));
+    if (on)
+        bus.connect(service, transaction, QLatin1String(kPropertiesInterface), QStringLiteral("PropertiesChanged"), this,
+                    changed);
+    else
+        bus.disconnect(service, transaction, QLatin1String(kPropertiesInterface), QStringLiteral("PropertiesChanged"),
+                       this, changed);
+}
+
+void PackageKitTransaction::installAnswered(QDBusPendingCallWatcher *call)
+{
+    call->deleteLater();
+    installPending = false;
+    const QDBusPendingReply<> reply = *call;
+    if (reply.isError())
+        failWith(QStringLiteral("installing ") + path, reply.error());
+    else if (destroyed)
+        onDestroy();
+}
+
+void PackageKitTransaction::ping()
+{
+    if (pingPending)
+        return;
+    pingPending = true;
+    const QDBusMessage get = packageKitCall(transaction, kPropertiesInterface, "Get",
+                                            {QLatin1String(kTransactionInterface), QStringLiteral("Status")});
+    watch(bus.asyncCall(get, kDaemonAnswerMs), SLOT(pingAnswered(QDBusPendingCallWatcher*)))
+        ->setProperty("transaction", transaction);
+}
+
+void PackageKitTransaction::pingAnswered(QDBusPendingCallWatcher *call)
+{
+    call->deleteLater();
+    pingPending = false;
+    const QDBusPendingReply<QDBusVariant> reply = *call;
+    // An answer about an earlier attempt's transaction tells nothing.
+    if (!reply.isError() || finished || call->property("transaction").toString() != transaction)
+        return;
+    if (reply.error().type() == QDBusError::UnknownObject || reply.error().type() == QDBusError::UnknownMethod)
+        say(QStringLiteral("The PackageKit transaction ended without a result: ") + inWords(reply.error()));
+    failWith(QStringLiteral("waiting for the installation"), reply.error());
+}
+
+void PackageKitTransaction::daemonGone()
+{
+    if (finished)
+        return;
+    say(QStringLiteral("PackageKit stopped before the installation ended: the package may not be installed."));
+    say(terminalInstallHint());
+    finish(PkUnavailable);
+}
+
+void PackageKitTransaction::onDestroy()
+{
+    // A refused request ends the transaction before the refusal's reply
+    // arrives, and that reply says why.
+    destroyed = true;
+    if (finished || installPending)
+        return;
+    if (statusCode == PkStatusWaitingForAuth) {
+        say(QStringLiteral("PackageKit stopped waiting for an administrator's password (it waits 5 minutes): "
+                           "nothing was installed. Start the installation again to try once more."));
+        finish(PkNotAuthorised);
+        return;
+    }
+    say(QStringLiteral("PackageKit ended the transaction without a result: the package may not be installed."));
+    finish(PkFailed);
+}
+
+void PackageKitTransaction::onErrorCode(uint code, const QString &details)
+{
+    errorSeen = true;
+    errorCode = code;
+    errorDetails = details;
+    if (code == PkErrorNotAuthorized)
+        say(QStringLiteral("Authorisation was refused: installing needs an administrator's permission, "
+                           "which was not given."));
+    say(QStringLiteral("PackageKit error %1 (%2): %3").arg(packageKitErrorName(code)).arg(code).arg(details));
+}
+
+void PackageKitTransaction::onFinished(uint exit, uint)
+{
+    pinger.stop();
+    if (exit == PkExitSuccess && !errorSeen) {
+        report(lastStatus, QStringLiteral("finished, the package is installed"));
+        finish(PkInstalled);
+        return;
+    }
+    if (cancelling && (exit == PkExitCancelled || errorCode == PkErrorTransactionCancelled)) {
+        say(QStringLiteral("The installation was cancelled: nothing was installed."));
+        finish(PkCancelled);
+        return;
+    }
+    if (errorCode == PkErrorCannotGetLock && retryAfterLock())
+        return;
+    say(QStringLiteral("PackageKit: the installation ended: ") + packageKitExitName(exit));
+    if (errorCode == PkErrorNotAuthorized) {
+        finish(PkNotAuthorised);
+        return;
+    }
+    // openSUSE's backend reports an unsigned file as an aborted
+    // installation; the file itself tells why.
+    const bool signatureError = errorCode == PkErrorGpgFailure || errorCode == PkErrorBadGpgSignature
+                                || errorCode == PkErrorMissingGpgSignature
+                                || (errorCode == PkErrorInternal && backend == QLatin1String("zypp"));
+    if (!deb && signatureError) {
+        endUnsigned();
+        return;
+    }
+    if (errorCode == PkErrorCannotGetLock)
+        say(QStringLiteral("Another program kept the package manager busy for 10 minutes: nothing was installed. "
+                           "Try again once it has finished."));
+    finish(PkFailed);
+}
+
+void PackageKitTransaction::endUnsigned()
+{
+    if (rpmSignature(path) == RpmSignature::Unsigned) {
+        say(QStringLiteral("This system's package service refuses packages that are not signed, and %1 is not "
+                           "signed.").arg(path));
+        say(terminalInstallHint());
+        finish(PkUnsigned);
+        return;
+    }
+    say(QStringLiteral("This system's package service did not accept the package's signature: the key it was "
+                       "signed with must be imported first (sudo rpm --import KEY-FILE, with the vendor's key)."));
+    say(terminalInstallHint());
+    finish(PkFailed);
+}
+
+// Another package manager holds the lock: it is waited for, for up to
+// kLockPatienceMs in all, and the installation asked for again once it has
+// gone. Each attempt is a transaction of its own, which polkit authorises
+// anew. False when the wait is over.
+bool PackageKitTransaction::retryAfterLock()
+{
+    if (!lockedSince.isValid())
+        lockedSince.start();
+    if (lockedSince.elapsed() > kLockPatienceMs || cancelling)
+        return false;
+    listen(false);
+    transaction.clear();
+    // apt names the holder: "It is held by process 1234 (unattended-upgr)".
+    const QRegularExpressionMatch holder =
+        QRegularExpression(QStringLiteral("held by process (\\d+)(?: \\(([^)]*)\\))?")).match(errorDetails);
+    lockHolder = holder.hasMatch() ? holder.captured(1).toLongLong() : 0;
+    const QString who = holder.hasMatch() && !holder.captured(2).isEmpty()
+        ? QStringLiteral(" (%1, process %2)").arg(holder.captured(2), holder.captured(1))
+        : QString();
+    say(QStringLiteral("Another program is installing or updating software%1: waiting until it has finished, "
+                       "then trying again.").arg(who));
+    lockWaitFrom = lockedSince.elapsed();
+    lockWatch.start(kLockPollMs);
+    return true;
+}
+
+void PackageKitTransaction::retryWhenLockFree()
+{
+    const qint64 waited = lockedSince.elapsed() - lockWaitFrom;
+    const bool holderGone = lockHolder > 0 && !QFileInfo::exists(QStringLiteral("/proc/%1").arg(lockHolder));
+    if (!holderGone && waited < kUnnamedHolderMs && lockedSince.elapsed() < kLockPatienceMs)
+        return;
+    lockWatch.stop();
+    createTransaction();
+}
+
+// Cancel is PackageKit's to grant: it allows it (AllowCancel) until the
+// package manager starts changing the system.
+void PackageKitTransaction::cancel(bool parentGone)
+{
+    if (finished)
+        return;
+    if (transaction.isEmpty()) {
+        // No transaction yet, or none between two attempts: an answer on its
+        // way ends the run as cancelled, and so does the wait for the lock.
+        cancelling = true;
+        if (lockWatch.isActive()) {
+            say(QStringLiteral("The installation was cancelled: nothing was installed."));
+            finish(PkCancelled);
+        }
+        return;
+    }
+    if (!allowCancel) {
+        if (parentGone) {
+            say(QStringLiteral("Setup ended while PackageKit was changing the system: the installation goes on "
+                               "without it."));
+            finish(PkFailed);
+        } else {
+            say(QStringLiteral("PackageKit is changing the system now: the installation can no longer be "
+                               "cancelled. Setup can be closed when it has finished."));
+        }
+        return;
+    }
+    if (!cancelling) {
+        cancelling = true;
+        say(QStringLiteral("Cancelling the installation: PackageKit has not changed the system yet."));
+        watch(bus.asyncCall(packageKitCall(transaction, kTransactionInterface, "Cancel"), kDaemonAnswerMs),
+              SLOT(cancelAnswered(QDBusPendingCallWatcher*)));
+    }
+    // Nobody waits for the outcome any more: it is not waited for long.
+    if (parentGone && !cancelWithoutParent) {
+        cancelWithoutParent = true;
+        QTimer::singleShot(kOrphanGraceMs, this, [this] { finish(PkCancelled); });
+    }
+}
+
+void PackageKitTransaction::cancelAnswered(QDBusPendingCallWatcher *call)
+{
+    call->deleteLater();
+    const QDBusPendingReply<> reply = *call;
+    if (reply.isError() && !finished) {
+        cancelling = false;
+        say(QStringLiteral("PackageKit did not cancel the installation: ") + inWords(reply.error()));
+    }
+}
+
+void PackageKitTransaction::onPackage(uint info, const QString &packageId, const QString &)
+{
+    report(lastPackage, packageKitInfoWords(info) + QLatin1Char(' ') + packageInWords(packageId));
+}
+
+void PackageKitTransaction::onPropertiesChanged(const QString &, const QVariantMap &changed, const QStringList &)
+{
+    if (changed.contains(QStringLiteral("AllowCancel")))
+        allowCancel = changed.value(QStringLiteral("AllowCancel")).toBool();
+    if (changed.contains(QStringLiteral("Status"))) {
+        statusCode = changed.value(QStringLiteral("Status")).toUInt();
+        report(lastStatus, packageKitStatusWords(statusCode));
+    }
+    if (changed.contains(QStringLiteral("Percentage"))) {
+        const uint percentage = changed.value(QStringLiteral("Percentage")).toUInt();
+        if (percentage < PkPercentageUnknown)
+            report(lastPercentage, QStringLiteral("%1% done").arg(percentage));
+    }
+}
