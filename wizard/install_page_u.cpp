@@ -399,7 +399,8 @@ void InstallPage::process_readData(const char *str)
     if (!outputDecoder)
         outputDecoder.reset(installTextCodec()->makeDecoder());
     QString text = outputDecoder->toUnicode(fresh, size);
-    // PackageKit's percentages move the progress bar, not the text.
+    // PackageKit's percentages move the progress bar, and its package
+    // lines show only where the package changes.
     if (road == InstallRoad::PackageKit) {
         int percentage = -1;
         text = percentages.take(text, &percentage);
@@ -444,8 +445,10 @@ void InstallPage::process_finished(int retcode, const char *str)
         const int size = int(qstrlen(str));
         const int from = keptFrom(str, size, ViewKeeps);
         QString report = decoded_text(str + from, size - from, from > 0 && str[from - 1] != '\n');
-        if (road == InstallRoad::PackageKit)
-            report = PercentageLines::without(report);
+        if (road == InstallRoad::PackageKit) {
+            int percentage = -1;
+            report = PackageKitLines().take(report + QLatin1Char('\n'), &percentage);
+        }
         pendingPieces.append({report, true, true, from > 0, retcode});
     } else {
         // The result text is not shown after success.

@@ -24,6 +24,10 @@ enum {
 QString packageKitStatusWords(uint status);
 // What happens to a package (PkInfoEnum), e.g. "installing".
 QString packageKitInfoWords(uint info);
+// The package a line "PackageKit: INFO PACKAGE" of the PackageKit mode
+// names, where INFO is packageKitInfoWords' answer; a null string for any
+// other line.
+QString packageOfLine(const QString &line);
 // PackageKit's own name of an error code (PkErrorEnum), e.g. "not-authorized".
 QString packageKitErrorName(uint code);
 // How a transaction ended (PkExitEnum), e.g. "failed".

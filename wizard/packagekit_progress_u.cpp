@@ -1,23 +1,31 @@
 #include "packagekit_progress_u.h"
+#include "packagekit_names_u.h"
 
 #include <QRegularExpression>
+#include <QStringList>
 
-static const QRegularExpression percentageLine(QStringLiteral("^PackageKit: (\\d+)% done\\n"),
-                                               QRegularExpression::MultilineOption);
-
-QString PercentageLines::take(const QString &text, int *percentage)
+QString PackageKitLines::take(const QString &text, int *percentage)
 {
-    QString lines = heldLine + text;
+    static const QRegularExpression percentageLine(QStringLiteral("^PackageKit: (\\d+)% done$"));
+    const QString lines = heldLine + text;
     const int end = lines.lastIndexOf(QLatin1Char('\n')) + 1;
     heldLine = lines.mid(end);
-    lines.truncate(end);
-    QRegularExpressionMatchIterator found = percentageLine.globalMatch(lines);
-    while (found.hasNext())
-        *percentage = found.next().captured(1).toInt();
-    return lines.remove(percentageLine);
-}
-
-QString PercentageLines::without(QString text)
-{
-    return text.remove(percentageLine);
+    QString shown;
+    for (const QString &line : lines.left(end).split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch done = percentageLine.match(line);
+        if (done.hasMatch()) {
+            *percentage = done.captured(1).toInt();
+            continue;
+        }
+        const QString package = packageOfLine(line);
+        if (!package.isNull()) {
+            if (package == lastPackage)
+                continue;
+            lastPackage = package;
+        }
+        shown += line + QLatin1Char('\n');
+    }
+    // split() gives an empty piece behind the last line end.
+    shown.chop(1);
+    return shown;
 }

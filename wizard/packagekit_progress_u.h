@@ -1,23 +1,22 @@
-// PackageKit's "N% done" lines, as the PackageKit mode prints them: the
-// install log keeps them, the install page shows them as a progress bar.
+// The PackageKit mode's lines as the install page shows them: the install
+// log keeps every line, while the page shows "N% done" as a progress bar,
+// and a package line only when it names another package than the last.
 #ifndef PACKAGEKIT_PROGRESS_U_H
 #define PACKAGEKIT_PROGRESS_U_H
 
 #include <QString>
 
-class PercentageLines
+class PackageKitLines
 {
 public:
-    // The whole lines of text that came so far, without the percentage
-    // lines; the start of a line still being written waits for its end.
+    // The whole lines of text that came so far, as the page shows them;
+    // the start of a line still being written waits for its end.
     // *percentage is the last one taken, or stays as it was.
     QString take(const QString &text, int *percentage);
 
-    // TEXT without its percentage lines.
-    static QString without(QString text);
-
 private:
     QString heldLine;
+    QString lastPackage;
 };
 
 #endif

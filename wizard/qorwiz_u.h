@@ -186,7 +186,7 @@ private:
     InstallWorker *thread_process;
     InstallTarget target;
     InstallRoad road = InstallRoad::Rpm;
-    PercentageLines percentages;
+    PackageKitLines percentages;
     bool isInitialized;
     // Bytes of the worker's progress text already in the view: each progress
     // text repeats all earlier output, and only the rest is shown.

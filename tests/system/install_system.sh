@@ -79,6 +79,17 @@ restart_bus_services() {
   await_name org.freedesktop.PolicyKit1 false && await_name org.freedesktop.PackageKit false && start_bus_services
 }
 
+# hold_dpkg_lock SECONDS: dpkg's front-end lock held by another program,
+# as apt and unattended-upgrades hold it ($lock_holder).
+hold_dpkg_lock() {
+  rm -f /tmp/dpkg-locked
+  python3 -c 'import fcntl, sys, time
+f = open("/var/lib/dpkg/lock-frontend", "w"); fcntl.lockf(f, fcntl.LOCK_EX)
+open("/tmp/dpkg-locked", "w"); time.sleep(float(sys.argv[1]))' "$1" &
+  lock_holder=$!
+  until [ -e /tmp/dpkg-locked ]; do sleep 0.1; done
+}
+
 # Everything the user runs or reads, copied into a folder of the test's own:
 # the checkout may lie below folders that other users cannot enter.
 make_user_kit() {
@@ -122,6 +133,12 @@ case $what in
     pk() { as_user QOR_TEST_KIT="$kit" "$xvfb" "$program" "userInstallsThroughPackageKit:$1" || status=1; }
     pk "deb, apt backend"
     dpkg --purge qor >/dev/null
+    # Another package manager at work: for 20 s, then for as long as the
+    # wizard waits to be cancelled.
+    hold_dpkg_lock 20 && pk "another program holds the lock"
+    dpkg --purge qor >/dev/null
+    hold_dpkg_lock 600 && as_user QOR_TEST_KIT="$kit" "$xvfb" "$program" userCancelsWhileAnotherProgramInstalls || status=1
+    kill "$lock_holder"
     rm /etc/polkit-1/rules.d/49-qor-test.rules
     restart_bus_services && pk "refused by polkit"
     ;;

@@ -3,6 +3,7 @@
 // /usr, /etc, /var and /tmp vanish afterwards); each function is started
 // by name, as root or as the throwaway user that script creates.
 #include "install_test_support.h"
+#include "qor_build_config.h"
 #include "qorwiz_u.h"
 
 #include <QAbstractButton>
@@ -105,6 +106,7 @@ private slots:
     void userInstallsThroughGpkInstallLocalFile();
     void userInstallsThroughPackageKit_data();
     void userInstallsThroughPackageKit();
+    void userCancelsWhileAnotherProgramInstalls();
 };
 
 void TestInstallSystem::rootInstallsRpmWithRpm()
@@ -211,6 +213,11 @@ void TestInstallSystem::userInstallsThroughPackageKit_data()
                                       "PackageKit: asking to install ") + deb,
                        QStringLiteral("\nPackageKit: finished, the package is installed\n\nInstallation Succesful."),
                        QStringLiteral("\nInstallation Finished")};
+    // install_system.sh holds the dpkg lock for 20 s as the row starts.
+    QTest::newRow("another program holds the lock") << deb
+        << QStringList{QStringLiteral("\nAnother program is installing or updating software (python3, process "),
+                       QStringLiteral("\nPackageKit: finished, the package is installed\n\nInstallation Succesful."),
+                       QStringLiteral("\nInstallation Finished")};
     QTest::newRow("refused by polkit") << deb
         << QStringList{QStringLiteral("\nAuthorisation was refused: installing needs an administrator's permission, "
                                       "which was not given.\nPackageKit error not-authorized (48): "),
@@ -228,11 +235,41 @@ void TestInstallSystem::userInstallsThroughPackageKit()
     const auto outcome = installThroughWizard(testTarget(packagePath, true));
     for (const QString &text : shown.mid(0, shown.size() - 1))
         QVERIFY2(outcome.second.contains(text), qPrintable(text + QStringLiteral(" not in: ") + outcome.second));
-    // PackageKit's progress came in between, whatever its words.
+    // PackageKit's progress came in between, whatever its words; its
+    // percentages went to the bar, and to the log.
     QVERIFY2(outcome.second.count(QLatin1String("\nPackageKit: ")) >= 3, qPrintable(outcome.second));
+    QVERIFY2(!outcome.second.contains(QLatin1String("% done\n")), qPrintable(outcome.second));
     QCOMPARE(debStatus() == "install ok installed", shown.last() == QLatin1String("\nInstallation Finished"));
     const QByteArray record = installLog().mid(logBefore.size());
-    QVERIFY2(record.startsWith("PackageKit: asking to install ") && record.endsWith(shown.last().toLocal8Bit()),
+    QVERIFY2(record.startsWith("PackageKit: asking to install " + packagePath.toLocal8Bit() + " (backend: apt)\n")
+             && record.endsWith(shown.last().toLocal8Bit()), record.constData());
+    QVERIFY2(!record.contains("Installation Finished") || record.contains("% done\n"), record.constData());
+}
+
+// install_system.sh holds the dpkg lock while this runs: Cancel, pressed
+// while the installation waits for it, cancels it, and the wizard ends.
+void TestInstallSystem::userCancelsWhileAnotherProgramInstalls()
+{
+    QVERIFY(getuid() != 0);
+    const QString deb = QStringLiteral("/tmp/qor-ubuntu-cancelled.deb");
+    QVERIFY(copyPackage(QOR_DEMO_DEB, deb));
+    const QByteArray logBefore = installLog();
+    qorwiz wizard;
+    qobject_cast<InstallPage *>(wizard.page(qorwiz::Page_Install))->setInstallTarget(testTarget(deb, true));
+    wizard.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard, kPatienceMs));
+    QTest::mouseClick(wizard.button(QWizard::NextButton), Qt::LeftButton);
+    QTest::mouseClick(wizard.page(qorwiz::Page_EULA)->findChild<QCheckBox *>(), Qt::LeftButton);
+    QTest::mouseClick(wizard.button(QWizard::NextButton), Qt::LeftButton);
+    QTextEdit *view = wizard.page(qorwiz::Page_Install)->findChild<QTextEdit *>();
+    QTRY_VERIFY_WITH_TIMEOUT(view->toPlainText().contains(QLatin1String("Another program is installing")), 120000);
+    QTest::mouseClick(wizard.button(QWizard::CancelButton), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!wizard.isVisible(), kPatienceMs);
+    QCOMPARE(wizard.exitStatus(), QOR_WIZARD_EXIT_CANCELLED);
+    QVERIFY(!debStatus().contains("install ok installed"));
+    const QByteArray record = installLog().mid(logBefore.size());
+    QVERIFY2(record.contains("\nThe installation was cancelled: nothing was installed.\n")
+             && record.endsWith("\nError Code:5\nApplication:PackageKit\nArguments:" + deb.toLocal8Bit()),
              record.constData());
 }
 
