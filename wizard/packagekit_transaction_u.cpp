@@ -28,7 +28,7 @@ const qint64 kLockPatienceMs = 10 * 60 * 1000;
 // Whether the lock's holder has gone is looked at this often; a holder
 // that PackageKit does not name is given this long between attempts.
 const int kLockPollMs = 1000;
-const qint64 kUnnamedHolderMs = 20000;
+const qint64 kUnnamedHolderMs = 60000;
 // The wizard gone, a cancelled transaction is given this long to end.
 const int kOrphanGraceMs = 10000;
 
