@@ -109,6 +109,37 @@ private slots:
             QVERIFY2(!exists(p), p.constData());
     }
 
+    // Frames smaller than the largest, a build option, let a wizard take more
+    // frames than the launcher keeps checksums for. As many as it takes
+    // unpack whole; one more is refused as damaged, before any is unpacked.
+    void frameCount_data()
+    {
+        QTest::addColumn<QByteArray>("frames");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<int>("status");
+        const QByteArray lines = extracted();
+        QTest::newRow("1024 frames") << QByteArray("1024") << lines + "\nInstallation Finished\n\n\n" << 0;
+        QTest::newRow("1025 frames") << QByteArray("1025")
+                                     << lines.left(lines.lastIndexOf('\n')) + damaged("ui installer") << 74;
+    }
+
+    void frameCount()
+    {
+        QFETCH(QByteArray, frames);
+        QFETCH(QByteArray, output);
+        QFETCH(int, status);
+        if (qgetenv("QOR_TEST_COMPRESSED") != "1")
+            QSKIP("the wizard is stored as it is");
+        int exitStatus;
+        QByteArray out = run(env(("QOR_LAUNCHER_" + frames + "_FRAMES").constData()), {}, {}, {"DISPLAY=:99"}, &exitStatus);
+        COMPARE_OUTPUT(out, output);
+        QCOMPARE(exitStatus, status);
+        QVERIFY2(err.isEmpty(), err.constData());
+        QCOMPARE(bytes(t + "/wizard-saw/wizard"),
+                 status == 0 ? bytes(env(("QOR_TEST_WIZARD_" + frames + "_FRAMES").constData())) : QByteArray("<missing>"));
+        for (const QByteArray &p : {packagePath, licencePath, wizardPath})
+            QVERIFY2(!exists(p), p.constData());
+    }
 };
 
 QTEST_GUILESS_MAIN(LauncherDamagedFile)
