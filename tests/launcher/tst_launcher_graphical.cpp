@@ -6,6 +6,13 @@ class LauncherGraphical : public QObject, protected LauncherFixture
 {
     Q_OBJECT
 
+    // The launcher by a relative name, as a user starts it from its folder:
+    // that name, not the file's, is the one the user knows.
+    QByteArray startedAs() const
+    {
+        return "./" + QFile::encodeName(QDir::current().relativeFilePath(QFile::decodeName(launcher)));
+    }
+
 private slots:
     void init() { setUp(); }
     void cleanup() { tearDown(); }
@@ -27,7 +34,7 @@ private slots:
         QTest::addColumn<QByteArray>("tail");
         QTest::addColumn<int>("status");
         QByteArray died = "\nApplication:" + wizardPath + "\n\n\n";
-        QByteArray inTerminal = "\nTo install without it, run \"" + launcher + " accepteula\" (or " + launcher
+        QByteArray inTerminal = "\nTo install without it, run \"" + startedAs() + " accepteula\" (or " + startedAs()
                                 + " without arguments) in a terminal.\n";
         QByteArray cannotStart = "\nThe graphical setup cannot start on this system: ";
         QTest::newRow("wizard exits 0") << QByteArray(":99") << QByteArray("0")
@@ -67,7 +74,7 @@ private slots:
 
         int exitStatus;
         QStringList e{"DISPLAY=" + QString::fromLatin1(display), "QOR_TEST_WIZARD_EXIT=" + wizardExit};
-        QByteArray out = run(launcher, {}, {}, e, &exitStatus);
+        QByteArray out = run(startedAs(), {}, {}, e, &exitStatus);
         COMPARE_OUTPUT(out, extracted() + tail);
         QCOMPARE(exitStatus, status);
         QVERIFY2(err.isEmpty(), err.constData());
@@ -79,9 +86,9 @@ private slots:
         QCOMPARE(modes.value(0), QByteArray("701"));
         for (const QByteArray &mode : modes.mid(1, 2))
             QVERIFY2((mode.toInt(nullptr, 8) & 022) == 0, mode.constData());
-        // No arguments; the launcher's own folder and display.
-        QCOMPARE(bytes(t + "/wizard-saw/started"),
-                 "args=0 cwd=" + QDir::currentPath().toLocal8Bit() + " display=" + display + "\n");
+        // No arguments; the launcher's own folder and display, and its name for the wizard's hints.
+        QCOMPARE(bytes(t + "/wizard-saw/started"), "args=0 cwd=" + QFile::encodeName(QDir::currentPath())
+                                                       + " display=" + display + " command=" + startedAs() + "\n");
         // Whatever the end, nothing is left to block the next run.
         for (const QByteArray &p : {packagePath, licencePath, wizardPath})
             QVERIFY2(!exists(p), p.constData());
