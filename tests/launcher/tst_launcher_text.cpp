@@ -1,5 +1,6 @@
 // Text mode: the licence dialogue, extract, help and the package tool, with
-// exact standard output, exit status and the files left behind.
+// exact standard output, exit status and the files left behind; and root's
+// files in /tmp as a user who is not root meets them, in either mode.
 #include "launcher_test_support.h"
 
 class LauncherTextMode : public QObject, protected LauncherFixture
