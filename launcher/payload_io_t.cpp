@@ -1,8 +1,9 @@
-// The launcher's own file: its start-up check, and reading payload bytes
-// from it. The payload bytes are read from the file rather than through its
-// mapped image: reading into one small buffer, checking it there while it is
-// in the processor's cache and writing it from there costs little more than
-// a plain copy, keeps the resident memory at the buffer's size whatever the
+// The launcher's own file: its start-up check and reading payload bytes from
+// it; and writing bytes whole, for every way a payload is written out. The
+// payload bytes are read from the file rather than through its mapped image:
+// reading into one small buffer, checking it there while it is in the
+// processor's cache and writing it from there costs little more than a plain
+// copy, keeps the resident memory at the buffer's size whatever the
 // payload's, and a file cut short shows as a short read instead of a fault.
 #include "payload_io_t.h"
 

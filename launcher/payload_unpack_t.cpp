@@ -15,8 +15,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <stdint.h>
 #include <signal.h>
+#include <stdint.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
