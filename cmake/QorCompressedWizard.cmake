@@ -37,6 +37,12 @@ endfunction()
 # frames of 2^FRAME_LOG bytes (at most QOR_WIZARD_FRAME_LOG; tests take
 # smaller ones), and GEN/wizard_unpacked.h, the record of what they unpack
 # to. The launcher that carries them depends on qor-pack-tool.
+# A launcher keeps the checksums of at most 2^31 / 2^QOR_WIZARD_FRAME_LOG
+# frames (1024): as many as the longest wizard (2 GiB, which qor-pack
+# refuses to pass) takes in the largest frames. In smaller frames a wizard
+# may take more, and the launcher refuses it as a damaged file. qor-pack
+# lets such a wizard through: only tests take smaller frames, and the test
+# of that refusal needs one.
 function(qor_compress_wizard wizard gen frame_log)
   if(frame_log GREATER QOR_WIZARD_FRAME_LOG)
     message(FATAL_ERROR "frames of 2^${frame_log} bytes are larger than a launcher unpacks (2^${QOR_WIZARD_FRAME_LOG})")

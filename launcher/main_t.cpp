@@ -1,6 +1,6 @@
 // Entry point of the launcher: graphical installation on an X11 desktop when
 // started without arguments, text mode otherwise.
-#include "payload_write_t.h"
+#include "payload_io_t.h"
 #include "qorwiz_t.h"
 #include "run_guard_t.h"
 

@@ -16,6 +16,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdint.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,7 +27,9 @@
 namespace {
 
 const size_t kMaxFrameSize = size_t{1} << QOR_WIZARD_FRAME_LOG;
-// A wizard's length is a 4-byte signed word: it has at most this many frames.
+// A wizard's length is a 4-byte signed word: in frames of the largest size it
+// has at most this many, and the frames' checksums are kept for this many
+// whatever their size.
 const uint32_t kMaxFrames = static_cast<uint32_t>((uint64_t{1} << 31) / kMaxFrameSize);
 
 // The decoder's tables and one block of input, about 230 KiB in zstd 1.5;
@@ -204,12 +207,14 @@ WriteOutcome unpack_payload_to(int fd, const Payload &p)
         return damaged();
 
     // The record is checked with the launcher's own bytes; this only keeps
-    // reading and writing within the payload, the wizard's length and the
-    // frame buffer.
+    // reading and writing within the payload, the wizard's length (which the
+    // file's length word, written_size, holds as a signed 4-byte word), the
+    // frame buffer and the frames' checksums. A build with frames smaller
+    // than the largest can record more frames than those hold.
     const Record r = {seal_field(p.unpacked + QOR_UNPACKED_SIZE), seal_field(p.unpacked + QOR_UNPACKED_CRC),
                       seal_field(p.unpacked + QOR_UNPACKED_FRAME_SIZE), seal_field(p.unpacked + QOR_UNPACKED_FRAME_COUNT),
                       p.unpacked + QOR_UNPACKED_STORED_SIZES};
-    if (r.frame_size == 0 || r.frame_size > kMaxFrameSize
+    if (r.size > INT32_MAX || r.frame_size == 0 || r.frame_size > kMaxFrameSize || r.count > kMaxFrames
         || r.count != (r.size == 0 ? 1 : (uint64_t{r.size} + r.frame_size - 1) / r.frame_size))
         return damaged();
     uint64_t stored_sum = 0;

@@ -7,7 +7,8 @@ if [ -n "${QOR_TEST_WIZARD_DIR:-}" ]; then
   cp "$pkg.license.txt" "$QOR_TEST_WIZARD_DIR/licence"
   cp "$0" "$QOR_TEST_WIZARD_DIR/wizard"
   stat -c %a "$0" "$pkg" "$pkg.license.txt" >"$QOR_TEST_WIZARD_DIR/mode"
-  printf 'args=%s cwd=%s display=%s\n' "$#" "$PWD" "${DISPLAY-unset}" >"$QOR_TEST_WIZARD_DIR/started"
+  printf 'args=%s cwd=%s display=%s command=%s\n' "$#" "$PWD" "${DISPLAY-unset}" \
+    "${QOR_INSTALLER_COMMAND-unset}" >"$QOR_TEST_WIZARD_DIR/started"
 fi
 case "${QOR_TEST_WIZARD_EXIT:-0}" in
   TERM) kill -TERM $$ ;;

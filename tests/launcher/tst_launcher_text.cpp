@@ -1,0 +1,186 @@
+// Text mode: the licence dialogue, extract, help and the package tool, with
+// exact standard output, exit status and the files left behind; and root's
+// files in /tmp as a user who is not root meets them, in either mode.
+#include "launcher_test_support.h"
+
+class LauncherTextMode : public QObject, protected LauncherFixture
+{
+    Q_OBJECT
+
+private slots:
+    void init() { setUp(); }
+    void cleanup() { tearDown(); }
+
+    void textMode_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("env");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("atDefault"); // what the default path holds afterwards
+        QTest::addColumn<bool>("atOut");           // whether %T/out.rpm holds the package
+        QTest::addColumn<bool>("installed");
+
+        const QByteArray D = packagePath, A = kAccepted, N = kNotAccepted, C = kAcceptedOnCommandLine;
+        const QByteArray P = prompt(), H = help(), X = extracting(D), out = "%T/out.rpm";
+        const QByteArray gone, stale = "stale", pkg = "package";
+        const QByteArray keptForRetry = geteuid() == 0 ? pkg : gone; // after a failed tool
+        const QStringList none, disp("DISPLAY=:99");
+        auto row = [](const char *name, const QStringList &args, const QStringList &env, const QByteArray &input,
+                      const QByteArray &output, int status, const QByteArray &atDefault, bool atOut,
+                      bool installed) {
+            QTest::newRow(name) << args << env << input << output << status << atDefault << atOut << installed;
+        };
+        row("yes", {}, none, "yes\n", X + P + A + rpmRan("0"), 0, gone, false, true);
+        row("y without line end", {}, none, "y", X + P + A + rpmRan("0"), 0, gone, false, true);
+        row("Yes", {}, none, "Yes\n", X + P + A + rpmRan("0"), 0, gone, false, true);
+        row("No", {}, none, "No\n", X + P + N, 1, gone, false, false);
+        row("blank line", {}, none, "\ny\n", X + P + N, 1, gone, false, false);
+        row("line starting with a blank", {}, none, " yes\n", X + P + N, 1, gone, false, false);
+        row("end of input", {}, none, "", X + P + N, 1, gone, false, false);
+        row("accepteula with a display", {"accepteula"}, disp, "", C + X + A + rpmRan("0"), 0, gone, false, true);
+        row("accepteula twice", {"accepteula", "accepteula"}, none, "", C + C + X + A + rpmRan("0"), 0, gone,
+            false, true);
+        row("not keywords", {"Help", "-help", "ACCEPTEULA"}, none, "y\n", X + P + A + rpmRan("0"), 0, gone, false,
+            true);
+        row("rpm exits 1", {}, {"QOR_TEST_RPM_EXIT=1"}, "y\n", X + P + A + rpmRan("256"), 1, keptForRetry, false, true);
+        row("rpm exits 2", {"accepteula"}, {"QOR_TEST_RPM_EXIT=2"}, "", C + X + A + rpmRan("512"), 2, keptForRetry,
+            false, true);
+        row("rpm killed", {"accepteula"}, {"QOR_TEST_RPM_EXIT=TERM"}, "", C + X + A + rpmRan("36608"), 143,
+            keptForRetry, false, true);
+        row("extract file", {"extract", out}, none, "", extracting(out) + A, 0, stale, true, false);
+        row("accepteula extract file", {"accepteula", "extract", out}, disp, "", C + extracting(out) + A, 0, stale,
+            true, false);
+        row("extract alone, yes", {"extract"}, none, "y\n", noFileName(D) + P + A, 0, pkg, false, false);
+        row("extract alone, no", {"extract"}, none, "n\n", noFileName(D) + P + N, 1, gone, false, false);
+        row("extract a extract", {"extract", "%T/a", "extract"}, none, "", extracting("%T/a") + noFileName(D) + A,
+            0, pkg, false, false);
+        row("extract name of 1023 characters", {"extract", "%1023"}, none, "", extracting("%1023") + A, 0, stale,
+            true, false);
+        const QByteArray tooLong = "\n ERROR : the file name after extract has 1024 characters; at most 1023 are"
+                                   " allowed. Nothing was extracted.\n";
+        row("extract name of 1024 characters", {"extract", "%1024"}, none, "", extracting("%1024") + tooLong, 36,
+            stale, false, false);
+        row("extract name of 1024 characters, then help", {"extract", "%1024", "help"}, none, "",
+            extracting("%1024") + H, 0, stale, false, false);
+        row("extract name of 1024 characters replaced", {"extract", "%1024", "extract"}, none, "",
+            extracting("%1024") + noFileName(D) + A, 0, pkg, false, false);
+        row("extract into a missing folder", {"extract", "%T/no/out.rpm"}, none, "",
+            extracting("%T/no/out.rpm") + A + "\n Failed in extracting Native installer to : %T/no/out.rpm,2", 2,
+            stale, false, false);
+        row("extract onto a folder", {"extract", "%T"}, none, "", extracting("%T") + "\n ERROR : file extraction to %T :21\n",
+            21, stale, false, false);
+        row("help", {"help"}, none, "", X + H, 0, stale, false, false);
+        row("help with a display", {"help"}, disp, "", X + H, 0, stale, false, false);
+        row("help last", {"accepteula", "extract", out, "help"}, none, "", C + extracting(out) + H, 0, stale, false,
+            false);
+        row("help first", {"help", "extract"}, none, "", noFileName(D) + H, 0, stale, false, false);
+        row("-h", {"-h"}, none, "", X + H, 0, stale, false, false);
+        row("--help with a display", {"accepteula", "--help"}, disp, "", C + X + H, 0, stale, false, false);
+    }
+
+    void textMode()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, env);
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, output);
+        QFETCH(int, status);
+        QFETCH(QByteArray, atDefault);
+        QFETCH(bool, atOut);
+        QFETCH(bool, installed);
+        for (QString &a : args)
+            a = QString::fromLatin1(expand(a.toLatin1()));
+        // What the default path holds beforehand: a link that must never be
+        // written through, to a file that reads "stale" while it is left alone.
+        put(t + "/victim", "stale");
+        QCOMPARE(::symlink(t + "/victim", packagePath), 0);
+
+        int exitStatus;
+        QByteArray got = run(launcher, args, input, env, &exitStatus);
+        COMPARE_OUTPUT(got, expand(output));
+        QCOMPARE(exitStatus, status);
+        QVERIFY2(err.isEmpty(), err.constData());
+
+        QCOMPARE(bytes(packagePath),
+                 atDefault.isEmpty() ? QByteArray("<missing>") : atDefault == "package" ? package : atDefault);
+        QCOMPARE(bytes(t + "/out.rpm"), atOut ? package : QByteArray("<missing>"));
+        QVERIFY(!exists(t + "/a"));
+        QCOMPARE(bytes(t + "/victim"), QByteArray("stale"));
+        QCOMPARE(exists(t + "/rpm-args"), installed);
+        if (installed) {
+            QCOMPARE(bytes(t + "/rpm-args"), "-ivh\n" + packagePath + "\n");
+            QCOMPARE(bytes(t + "/rpm-package"), package);
+        }
+    }
+
+    // Only the answer line is the launcher's; the package tool gets the rest.
+    void answerLeavesTheNextLineToTheTool()
+    {
+        int status;
+        run(launcher, {}, "yes please\nfor the tool\n", {}, &status);
+        QCOMPARE(status, 0);
+        QCOMPARE(bytes(t + "/rpm-stdin"), QByteArray("for the tool\n"));
+    }
+
+    void emptyLicence()
+    {
+        int status;
+        QByteArray out = run(emptyLicenceLauncher, {}, "y\n", {}, &status);
+        COMPARE_OUTPUT(out, extracting(emptyPackagePath));
+        QCOMPARE(status, 1);
+        QVERIFY(!exists(emptyPackagePath));
+        QVERIFY(!exists(t + "/rpm-args"));
+        // The wizard still gets an empty licence file.
+        out = run(emptyLicenceLauncher, {}, {}, {"DISPLAY=:99", "QOR_TEST_WIZARD_EXIT=1"}, &status);
+        QCOMPARE(status, 1);
+        QCOMPARE(bytes(t + "/wizard-saw/licence"), QByteArray(""));
+        QCOMPARE(bytes(t + "/wizard-saw/package"), package);
+        for (const char *suffix : {"", ".license.txt", "_ui_bin"})
+            ::unlink(emptyPackagePath + suffix);
+    }
+    // A user who is not root meets root's files in /tmp.
+    void otherUser_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<int>("status");
+        const QByteArray rootsFile = "\n %D belongs to user root, and this user may not replace it: have that user or"
+                                     " root remove it (rm %D), then run the installer again.\n";
+        QTest::newRow("graphical") << QStringList() << "\n Failed in extracting Native installer to : %D,13" + rootsFile
+                                   << 13;
+        QTest::newRow("text mode") << QStringList{"accepteula"}
+                                   << kAcceptedOnCommandLine + extracting("%D") + "\n ERROR : file extraction to %D :1\n"
+                                          + rootsFile
+                                   << 1;
+        QTest::newRow("extract elsewhere") << QStringList{"extract", "%T/out.rpm"}
+                                           << extracting("%T/out.rpm") + kAccepted << 0;
+    }
+
+    void otherUser()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, output);
+        QFETCH(int, status);
+        if (geteuid() != 0)
+            QSKIP("needs root to switch users");
+        for (QString &a : args)
+            a = QString::fromLatin1(expand(a.toLatin1()));
+        QCOMPARE(::chmod(t.constData(), 0777), 0);
+        const QByteArray copy = t + "/launcher";
+        QVERIFY(QFile::copy(QString::fromLatin1(launcher), QString::fromLatin1(copy)));
+        put(packagePath, "root's", 0666);
+        int exitStatus;
+        QByteArray out = run(copy, args, {}, {"DISPLAY=:99"}, &exitStatus,
+                             {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+        COMPARE_OUTPUT(out, expand(output));
+        QCOMPARE(exitStatus, status);
+        QCOMPARE(bytes(packagePath), QByteArray("root's"));
+        if (status == 0)
+            QCOMPARE(bytes(t + "/out.rpm"), package);
+    }
+};
+
+QTEST_GUILESS_MAIN(LauncherTextMode)
+#include "tst_launcher_text.moc"
