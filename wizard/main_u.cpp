@@ -4,13 +4,13 @@
 #include <cstdio>
 
 #include <QApplication>
-#include <QByteArray>
 #include <QLocale>
 
 #include "display_check_u.h"
 #include "packagekit_install_u.h"
 #include "qor_build_config.h"
 #include "qorwiz_u.h"
+#include "startup_u.h"
 
 int main(int argc, char **argv)
 {
@@ -20,11 +20,7 @@ int main(int argc, char **argv)
     if (runPackageKitInstallIfAsked(argc, argv, &packageKitStatus))
         return packageKitStatus;
 
-    Q_INIT_RESOURCE(qorwiz);
-
-    // Present and empty: the overlay scroll bars of some desktops stay off,
-    // here and in every program the wizard starts.
-    qputenv("LIBOVERLAY_SCROLLBAR", QByteArray(""));
+    prepareWizardStart();
 
     // Without a display Qt would abort with a core dump; the launcher is to
     // see an ordinary failure it can explain and offer the terminal instead.
@@ -36,12 +32,6 @@ int main(int argc, char **argv)
         return QOR_WIZARD_EXIT_NO_DISPLAY;
     }
 
-    // Before the application exists, and not through the environment, which
-    // the programs the wizard starts inherit: the window, its texts and its
-    // pictures follow the desktop's scale (Xft.dpi: 192 doubles them), and
-    // the pictures are drawn at that scale.
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QtPlatformArguments qtArguments(argc, argv);
     QApplication app(qtArguments.argc(), qtArguments.argv());
     display.release();

@@ -9,11 +9,14 @@ set(QOR_PAGES_TEST_DEFINITIONS
 qor_add_wizard_test(tst_wizard_pages
     SOURCES "${CMAKE_CURRENT_SOURCE_DIR}/tst_wizard_pages.cpp"
             "${CMAKE_CURRENT_SOURCE_DIR}/wizard_test_support.h")
-# It writes the licence file at the fixed path the wizard reads.
-set_tests_properties(tst_wizard_pages PROPERTIES RESOURCE_LOCK qor-licence-file TIMEOUT 240)
+qor_add_wizard_test(tst_licence_page
+    SOURCES "${CMAKE_CURRENT_SOURCE_DIR}/tst_licence_page.cpp"
+            "${CMAKE_CURRENT_SOURCE_DIR}/wizard_test_support.h")
+# They write the licence file at the fixed path the wizard reads.
+set_tests_properties(tst_wizard_pages tst_licence_page PROPERTIES RESOURCE_LOCK qor-licence-file TIMEOUT 240)
 # The pages on a screen at 192 dpi, with Xft.dpi: 192, as desktops scaled by 2 have it.
 add_test(NAME tst_wizard_pages_2x
-         COMMAND "${QOR_XVFB_RUN}" "$<TARGET_FILE:tst_wizard_pages>" frameAndScreenshots buttonTable)
+         COMMAND "${QOR_XVFB_RUN}" "$<TARGET_FILE:tst_wizard_pages>" frameTextsAndPictures buttonTable)
 set_tests_properties(tst_wizard_pages_2x PROPERTIES LABELS wizard RESOURCE_LOCK qor-licence-file TIMEOUT 240
                      ENVIRONMENT QOR_XVFB_DPI=192)
 
@@ -38,6 +41,6 @@ qor_add_wizard_test(tst_wizard_program
 add_dependencies(tst_wizard_program qor-wizard)
 set_tests_properties(tst_wizard_program PROPERTIES TIMEOUT 180)
 
-foreach(t tst_wizard_pages tst_version_check tst_wizard_program)
+foreach(t tst_wizard_pages tst_licence_page tst_version_check tst_wizard_program)
   target_compile_definitions(${t} PRIVATE ${QOR_PAGES_TEST_DEFINITIONS})
 endforeach()

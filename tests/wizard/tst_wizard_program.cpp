@@ -130,10 +130,18 @@ void WizardProgram::upgradeQuestion()
         QByteArray title;
         QVERIFY(xdotool({ "getwindowname", QString::fromLatin1(window) }, &title));
         QCOMPARE(title, QByteArray("Pellandor Tolmerin " QOR_VERSION " Setup"));
-        QTest::qWait(300);
-        QProcess::execute(QStringLiteral("import"),
-                          { QStringLiteral("-window"), QStringLiteral("root"),
-                            QStringLiteral(QOR_SCREENSHOT_DIR "/program-welcome-de_DE.png") });
+        // For a reviewer, the German window once it has settled: painted,
+        // and the same in two looks a moment apart.
+        QImage shown;
+        QImage before;
+        for (QDeadlineTimer deadline(kPatienceMs); !deadline.hasExpired(); QTest::qWait(200)) {
+            before = shown;
+            shown = QGuiApplication::primaryScreen()->grabWindow(window.toULongLong()).toImage();
+            if (!isBlank(shown) && shown == before)
+                break;
+        }
+        QVERIFY(shown.save(QStringLiteral(QOR_SCREENSHOT_DIR "/program-welcome-de_DE.png")));
+        QVERIFY2(!isBlank(shown) && shown == before, "the wizard's window shows no settled picture");
         QVERIFY(xdotool({ "windowfocus", "--sync", QString::fromLatin1(window) }));
         QVERIFY(xdotool({ "key", "Escape" }));
     }

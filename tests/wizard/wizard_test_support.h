@@ -1,20 +1,27 @@
-// Shared by the wizard page, version-check and program tests: stand-in
-// programs on PATH, the licence file at its fixed path, screenshots of the
-// real window, and the messages a child left behind.
+// Shared by the wizard page, licence page, version-check and program tests:
+// stand-in programs on PATH, the licence file at its fixed path, checked
+// screenshots of the real window, clicks, and the messages a child left
+// behind.
 #ifndef WIZARD_TEST_SUPPORT_H
 #define WIZARD_TEST_SUPPORT_H
 
 #include "../test_waits.h"
 #include "qor_build_config.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
+#include <QImage>
+#include <QLabel>
 #include <QPixmap>
 #include <QScreen>
+#include <QSet>
+#include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QWidget>
 
 #include <unistd.h>
@@ -176,19 +183,94 @@ private:
     QByteArray saved;
 };
 
-// Saves what the X server shows of a top-level window, for a reviewer; on
-// a screen that Qt scales by 2, "name.png" becomes "name@2x.png".
+// The scale the test's X server asks of Qt: 2 at 192 dpi (QOR_XVFB_DPI, as
+// tst_wizard_pages_2x has it), else 1.
+inline int screenScale()
+{
+    return qMax(1, qEnvironmentVariableIntValue("QOR_XVFB_DPI") / 96);
+}
+
+// Whether a picture lacks what any window of ours shows: anti-aliased text
+// and pictures give dozens of colours, an unpainted window (the screen's
+// background, black or Xvfb's two-colour weave) a few.
+inline bool isBlank(const QImage &picture)
+{
+    QSet<QRgb> colours;
+    for (int y = 0; y < picture.height() && colours.size() < 16; y += 3) {
+        for (int x = 0; x < picture.width(); x += 3)
+            colours.insert(picture.pixel(x, y));
+    }
+    return colours.size() < 16;
+}
+
+// What is wrong with the picture the X server shows of a top-level window,
+// or an empty text. It waits until the server shows what the window draws
+// (once its last paint has reached the server), then asks that the window
+// lies on the screen, that the picture is the window's size at the screen's
+// scale and is not blank, and that no widget on show is cut. The picture is
+// saved for a reviewer; on a screen that Qt scales by 2, "name.png" becomes
+// "name@2x.png".
+inline QString screenshotProblem(QWidget *window, const QString &name)
+{
+    QScreen *screen = window->screen();
+    const auto text = [](const QSize &size) { return QStringLiteral("%1x%2").arg(size.width()).arg(size.height()); };
+    // The server keeps no picture of what lies off the screen.
+    if (!screen->geometry().contains(window->geometry()))
+        return QStringLiteral("the window %1 at %2,%3 is not on the screen")
+            .arg(text(window->size())).arg(window->x()).arg(window->y());
+    QImage shown;
+    QImage drawn;
+    for (QDeadlineTimer deadline(kPatienceMs); !deadline.hasExpired(); QTest::qWait(50)) {
+        shown = screen->grabWindow(window->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        drawn = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        if (!shown.isNull() && shown == drawn)
+            break;
+    }
+    QDir().mkpath(QStringLiteral(QOR_SCREENSHOT_DIR));
+    QString file = QStringLiteral(QOR_SCREENSHOT_DIR "/") + name;
+    if (screenScale() > 1)
+        file.insert(file.lastIndexOf(QLatin1Char('.')), QStringLiteral("@%1x").arg(screenScale()));
+    if (!shown.save(file))
+        return QStringLiteral("cannot save ") + file;
+
+    if (shown.size() != window->size() * screenScale())
+        return QStringLiteral("%1 has %2 pixels, not the %3 of a window of %4 at scale %5")
+            .arg(file, text(shown.size()), text(window->size() * screenScale()), text(window->size()))
+            .arg(screenScale());
+    if (shown != drawn)
+        return file + QStringLiteral(" is not what the window draws");
+    if (isBlank(shown))
+        return file + QStringLiteral(" is blank");
+    // Nothing cut: each widget on show has at least the room it asks for, a
+    // word-wrapped label the height its text takes at its width.
+    QStringList cut;
+    QList<QWidget *> widgets = window->findChildren<QWidget *>();
+    widgets << window;
+    for (const QWidget *widget : qAsConst(widgets)) {
+        QSize least = widget->minimumSizeHint();
+        const QLabel *label = qobject_cast<const QLabel *>(widget);
+        const QAbstractButton *button = qobject_cast<const QAbstractButton *>(widget);
+        if (label && label->wordWrap())
+            least.setHeight(label->heightForWidth(label->width()));
+        if (widget->isVisible() && (widget->width() < least.width() || widget->height() < least.height()))
+            cut << QStringLiteral("%1 \"%2\" has %3 pixels of the %4 it needs")
+                       .arg(QLatin1String(widget->metaObject()->className()),
+                            label ? label->text() : button ? button->text() : widget->objectName(),
+                            text(widget->size()), text(least));
+    }
+    return cut.join(QStringLiteral("; "));
+}
+
 inline bool saveScreenshot(QWidget *window, const QString &name)
 {
-    QDir().mkpath(QStringLiteral(QOR_SCREENSHOT_DIR));
-    QScreen *screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return false;
-    const QPixmap shot = screen->grabWindow(window->winId());
-    QString file = name;
-    if (window->devicePixelRatioF() > 1)
-        file.insert(file.lastIndexOf(QLatin1Char('.')), QStringLiteral("@%1x").arg(window->devicePixelRatioF()));
-    return !shot.isNull() && shot.save(QStringLiteral(QOR_SCREENSHOT_DIR) + QLatin1Char('/') + file);
+    return screenshotProblem(window, name).isEmpty();
+}
+
+// Clicks near the left edge: inside a check box's indicator, inside any
+// button.
+inline void click(QAbstractButton *button)
+{
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, QPoint(6, button->height() / 2));
 }
 
 #endif
