@@ -103,7 +103,7 @@ void InstallPage::initializePage()
             QString noPackageKit;
             // Today's desktops often have neither, but their package service
             // installs in their place.
-            if (toolsPresent || packageKitAvailable(&noPackageKit)) {
+            if (toolsPresent || packageKitAvailableInBackground(&noPackageKit)) {
                 if (toolsPresent)
                     process_readData(installTextCodec()->fromUnicode(errString).constData());
                 else

@@ -3,6 +3,8 @@
 // is installed (QOR_WIZARD_EXIT_* in qor_build_config.h).
 #include <cstdio>
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QLocale>
 
@@ -40,5 +42,10 @@ int main(int argc, char **argv)
     qorwiz wizard(0);
     wizard.show();
     const int loopResult = app.exec();
-    return loopResult != 0 ? loopResult : wizard.exitStatus();
+    const int status = loopResult != 0 ? loopResult : wizard.exitStatus();
+    if (busCheckLeftWaiting()) {
+        fflush(stdout);
+        _exit(status);
+    }
+    return status;
 }

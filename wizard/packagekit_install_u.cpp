@@ -5,16 +5,20 @@
 #include "qor_build_config.h"
 
 #include <csignal>
+#include <cstdio>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QStringList>
+#include <QThread>
 #include <QTimer>
 
 const char kPackageKitInstallArgument[] = "--install-with-packagekit";
@@ -22,6 +26,10 @@ const char kPackageKitDebArgument[] = "--deb";
 const char kPackageKitRpmArgument[] = "--rpm";
 
 namespace {
+
+// How long the system bus may take to accept a connection and answer.
+const int kBusSetupMs = 30000;
+bool leftWaiting = false;
 
 // SIGTERM, SIGINT and SIGHUP reach the event loop through this pipe: the
 // wizard's Cancel, or the wizard gone.
@@ -97,6 +105,10 @@ bool runPackageKitInstallIfAsked(int argc, char **argv, int *status)
     QTimer::singleShot(0, &transaction, [&transaction] { transaction.start(); });
     app.exec();
     *status = transaction.status();
+    if (busCheckLeftWaiting()) {
+        fflush(stdout);
+        _exit(*status);
+    }
     return true;
 }
 
@@ -131,6 +143,37 @@ bool packageKitAvailable(QString *why)
         return true;
     *why = QStringLiteral("PackageKit (org.freedesktop.PackageKit) is neither running nor installed");
     return false;
+}
+
+bool packageKitAvailableInBackground(QString *why)
+{
+    // Shared with the thread, which may outlive this call.
+    struct Answer {
+        bool available = false;
+        QString reason;
+    };
+    const auto answer = std::make_shared<Answer>();
+    QThread *asking = QThread::create([answer] { answer->available = packageKitAvailable(&answer->reason); });
+    QEventLoop loop;
+    QObject::connect(asking, SIGNAL(finished()), &loop, SLOT(quit()));
+    QTimer::singleShot(kBusSetupMs, &loop, SLOT(quit()));
+    asking->start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!asking->isFinished()) {
+        // A bus that takes the connection but never answers keeps the thread
+        // for ever; it is left to itself, and the check fails.
+        *why = QStringLiteral("the system bus did not answer within %1 s").arg(kBusSetupMs / 1000);
+        leftWaiting = true;
+        return false;
+    }
+    delete asking;
+    *why = answer->reason;
+    return answer->available;
+}
+
+bool busCheckLeftWaiting()
+{
+    return leftWaiting;
 }
 
 // Quoted for the shell where it needs to be, as a user would type it.

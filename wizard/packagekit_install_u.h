@@ -39,6 +39,14 @@ bool runPackageKitInstallIfAsked(int argc, char **argv, int *status);
 // bus, or the bus can start it. Asks the bus only, within a few seconds;
 // when false, *why says in words what is missing.
 bool packageKitAvailable(QString *why);
+// The same asked on a thread of its own, while this thread's windows go on
+// repainting (user input waits): a bus that does not answer, even to the
+// connection, freezes no window.
+bool packageKitAvailableInBackground(QString *why);
+// True once such a check has been left waiting on a bus that never
+// answered: the program must then end with _exit(), since Qt's D-Bus
+// clean-up at exit would wait for that thread for ever.
+bool busCheckLeftWaiting();
 
 // The way to install that needs nothing of the desktop, for failure texts:
 // the installer run as root, named as the user started it (the launcher

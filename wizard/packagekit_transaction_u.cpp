@@ -65,8 +65,9 @@ QString userLocale()
 
 } // namespace
 
+// The system bus is connected to only once it has answered.
 PackageKitTransaction::PackageKitTransaction(const QString &path, bool deb, QObject *parent)
-    : QObject(parent), bus(QDBusConnection::systemBus()), path(path), deb(deb)
+    : QObject(parent), bus(QStringLiteral("not yet connected")), path(path), deb(deb)
 {
     connect(&pinger, SIGNAL(timeout()), this, SLOT(ping()));
     connect(&lockWatch, SIGNAL(timeout()), this, SLOT(retryWhenLockFree()));
@@ -127,13 +128,14 @@ void PackageKitTransaction::failWith(const QString &what, const QDBusError &erro
 void PackageKitTransaction::start()
 {
     QString why;
-    if (!packageKitAvailable(&why)) {
+    if (!packageKitAvailableInBackground(&why)) {
         say(QStringLiteral("Neither %1 nor PackageKit is available on this system: %2.")
                 .arg(desktopToolsMissing(deb), why));
         say(terminalInstallHint());
         finish(PkUnavailable);
         return;
     }
+    bus = QDBusConnection::systemBus();
     // Gone while the installation runs: a failure with that reason, never
     // a wait for a result that cannot come.
     QDBusServiceWatcher *watcher = new QDBusServiceWatcher(QLatin1String(kPackageKitService), bus,
