@@ -162,7 +162,7 @@ private:
 
     void timerEvent(QTimerEvent *event) override;
     void appendParagraph(const QString &text);
-    void queueOutput(const QString &text);
+    void queueOutput(const QString &text, bool dropped);
     void feedView(int limit);
     void feedPieces(QTextCursor &end, int limit);
     void showOutcome(int retcode);
