@@ -7,6 +7,7 @@
 #include "text_handover_u.h"
 
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 
 #include <QCoreApplication>
@@ -15,6 +16,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTextCodec>
+#include <QVector>
 
 #include <unistd.h>
 
@@ -91,13 +93,31 @@ InstallWorker::~InstallWorker()
 // untouched until every queued slot that receives it has returned: the
 // permit comes back only through a call queued behind those slots, and
 // output is not changed without it.
-void InstallWorker::handOut(QByteArray &output, QByteArray &unsent)
+void InstallWorker::handOut(const QByteArray &output)
 {
-    output.append(unsent);
-    unsent.clear();
     publish_text(output.constData());
     emit dataRead(output.constData());
     QMetaObject::invokeMethod(this, "returnTextPermit", Qt::QueuedConnection);
+}
+
+// Moves the next size bytes of what the process object holds of its read
+// channel straight to the end of output, up to a NUL byte among them: the
+// texts handed on are NUL-terminated. No copy of the piece is made on the
+// way, however large it is.
+static void take_piece(QProcess &process, QByteArray &output, qint64 size)
+{
+    const int at = output.size();
+    output.resize(at + int(size));
+    const qint64 got = qMax<qint64>(0, process.read(output.data() + at, size));
+    const void *nul = memchr(output.constData() + at, '\0', size_t(got));
+    output.resize(nul ? int(static_cast<const char *>(nul) - output.constData()) : at + int(got));
+}
+
+static void take_pieces(QProcess &process, QByteArray &output, QVector<qint64> &sizes)
+{
+    for (const qint64 size : sizes)
+        take_piece(process, output, size);
+    sizes.clear();
 }
 
 void InstallWorker::returnTextPermit()
@@ -170,13 +190,17 @@ void InstallWorker::run()
         return;
     }
 
-    // Output is taken up to a NUL byte in each piece: the texts handed on
-    // are NUL-terminated. Pieces that come faster than the page can show
-    // them are gathered in unsent and handed on together, at most once per
-    // ProgressInterval; the tool is never held up while the page reads. So
-    // output is copied once however many progress texts carry it.
+    // Output is taken up to a NUL byte in each piece that a wait reads: the
+    // texts handed on are NUL-terminated. Pieces that come faster than the
+    // page can show them wait in the process object, which goes on reading
+    // the pipe at every wait (the tool is never held up while the page
+    // reads), and are handed on together, at most once per
+    // ProgressInterval, moved from there straight into output once the
+    // worker holds the permit. So each byte is held once, and copied once
+    // however many progress texts carry it.
     QByteArray output;
-    QByteArray unsent;
+    QVector<qint64> unsent; // the sizes of the pieces waiting in process
+    qint64 buffered = 0;
     QElapsedTimer sinceProgress;
     bool handedOut = false;
     for (;;) {
@@ -186,13 +210,19 @@ void InstallWorker::run()
             // Due, but the page still reads the last text: look again soon.
             wait = left > 0 ? int(left) : PermitPoll;
         }
-        if (process.waitForReadyRead(wait))
-            unsent.append(process.readAllStandardOutput().constData());
-        else if (wait < 0 || process.state() != QProcess::Running)
+        if (process.waitForReadyRead(wait)) {
+            const qint64 now = process.bytesAvailable();
+            if (now > buffered)
+                unsent.append(now - buffered);
+            buffered = now;
+        } else if (wait < 0 || process.state() != QProcess::Running) {
             break;
+        }
         const bool due = !handedOut || sinceProgress.hasExpired(ProgressInterval);
         if (!unsent.isEmpty() && due && textPermits->tryAcquire()) {
-            handOut(output, unsent);
+            take_pieces(process, output, unsent);
+            buffered = process.bytesAvailable();
+            handOut(output);
             sinceProgress.start();
             handedOut = true;
         }
@@ -201,12 +231,14 @@ void InstallWorker::run()
     // worker's again from here on.
     textPermits->acquire();
     if (!unsent.isEmpty()) {
-        handOut(output, unsent);
+        take_pieces(process, output, unsent);
+        handOut(output);
         textPermits->acquire();
     }
     process.waitForFinished(-1);
-    output.append(process.readAllStandardOutput().constData());
-    output.append(process.readAllStandardError().constData());
+    take_piece(process, output, process.bytesAvailable());
+    process.setReadChannel(QProcess::StandardError);
+    take_piece(process, output, process.bytesAvailable());
 
     const int exitCode = process.exitCode();
     if (exitCode == 0) {

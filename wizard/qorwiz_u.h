@@ -222,7 +222,7 @@ protected:
     void run() override;
 
 private:
-    void handOut(QByteArray &output, QByteArray &unsent);
+    void handOut(const QByteArray &output);
     // Gives a text's permit back; called on the GUI thread, queued behind
     // the receivers' slots. Invoked by name, so that the call carries no
     // data across the threads.
