@@ -92,33 +92,77 @@ InstallWorker::~InstallWorker()
 // Runs on the worker's thread, which holds the permit. The text stays
 // untouched until every queued slot that receives it has returned: the
 // permit comes back only through a call queued behind those slots, and
-// output is not changed without it.
-void InstallWorker::handOut(const QByteArray &output)
+// the text is not changed without it (RunOutput).
+void InstallWorker::handOut(const char *text)
 {
-    publish_text(output.constData());
-    emit dataRead(output.constData());
+    publish_text(text);
+    emit dataRead(text);
     QMetaObject::invokeMethod(this, "returnTextPermit", Qt::QueuedConnection);
 }
 
-// Moves the next size bytes of what the process object holds of its read
-// channel straight to the end of output, up to a NUL byte among them: the
-// texts handed on are NUL-terminated. No copy of the piece is made on the
-// way, however large it is.
-static void take_piece(QProcess &process, QByteArray &output, qint64 size)
+// The run's output, which progress texts point into. While a text is lent
+// to the page (its permit is out), its bytes and their place stay as they
+// are; output read meanwhile still goes into the room that the buffer has
+// behind the text's terminating NUL, which nothing reads, and joins the
+// text once the permit is back. Only output that does not fit there waits
+// in the process object. So a flood is held once, not twice, however slow
+// the page is to give the permit back.
+class RunOutput
 {
-    const int at = output.size();
-    output.resize(at + int(size));
-    const qint64 got = qMax<qint64>(0, process.read(output.data() + at, size));
-    const void *nul = memchr(output.constData() + at, '\0', size_t(got));
-    output.resize(nul ? int(static_cast<const char *>(nul) - output.constData()) : at + int(got));
-}
+public:
+    // Moves a piece of size bytes that the process object holds of its read
+    // channel here, straight from its buffer, up to a NUL byte among them:
+    // the texts handed on are NUL-terminated. While lent, only into the room
+    // behind the text: false when the piece does not fit there, and stays.
+    bool take(QProcess &process, qint64 size)
+    {
+        const int at = bytes.size();
+        char *to;
+        if (lent) {
+            if (size > bytes.capacity() - at - behind)
+                return false;
+            to = bytes.data() + at + 1 + behind;
+        } else {
+            bytes.resize(at + int(size));
+            to = bytes.data() + at;
+        }
+        const qint64 got = qMax<qint64>(0, process.read(to, size));
+        const void *nul = memchr(to, '\0', size_t(got));
+        const int kept = nul ? int(static_cast<const char *>(nul) - to) : int(got);
+        if (lent)
+            behind += kept;
+        else
+            bytes.resize(at + kept);
+        return true;
+    }
+    // The text, lent to the page from here on...
+    const char *lend()
+    {
+        lent = true;
+        lentSize = bytes.size();
+        return bytes.constData();
+    }
+    // ...until its permit is back: what was taken meanwhile joins it.
+    void giveBack()
+    {
+        char *data = bytes.data();
+        memmove(data + lentSize, data + lentSize + 1, size_t(behind));
+        bytes.resize(lentSize + behind);
+        behind = 0;
+        lent = false;
+    }
+    bool isLent() const { return lent; }
+    // Whether output was taken since the last text was lent.
+    bool hasNews() const { return bytes.size() + behind > lentSize; }
+    // All output, once no text is lent any more.
+    QByteArray &all() { return bytes; }
 
-static void take_pieces(QProcess &process, QByteArray &output, QVector<qint64> &sizes)
-{
-    for (const qint64 size : sizes)
-        take_piece(process, output, size);
-    sizes.clear();
-}
+private:
+    QByteArray bytes;
+    bool lent = false;
+    int lentSize = 0;
+    int behind = 0; // bytes taken behind the lent text's NUL
+};
 
 void InstallWorker::returnTextPermit()
 {
@@ -190,22 +234,23 @@ void InstallWorker::run()
         return;
     }
 
-    // Output is taken up to a NUL byte in each piece that a wait reads: the
-    // texts handed on are NUL-terminated. Pieces that come faster than the
-    // page can show them wait in the process object, which goes on reading
-    // the pipe at every wait (the tool is never held up while the page
-    // reads), and are handed on together, at most once per
-    // ProgressInterval, moved from there straight into output once the
-    // worker holds the permit. So each byte is held once, and copied once
-    // however many progress texts carry it.
-    QByteArray output;
-    QVector<qint64> unsent; // the sizes of the pieces waiting in process
+    // Output is taken up to a NUL byte in each piece that a wait reads.
+    // Pieces that come faster than the page can show them are gathered
+    // and handed on together, at most once per ProgressInterval; the
+    // process object goes on reading the pipe at every wait, so the tool is
+    // never held up while the page reads. A byte is copied from the process
+    // object into output once (and moved one place on if it came while a
+    // text was lent), however many progress texts carry it.
+    RunOutput runOutput;
+    QVector<qint64> unsent; // the sizes of the pieces still in process
     qint64 buffered = 0;
     QElapsedTimer sinceProgress;
     bool handedOut = false;
+    // The permit is the worker's whenever no text is lent.
+    textPermits->acquire();
     for (;;) {
         int wait = -1;
-        if (!unsent.isEmpty()) {
+        if (!unsent.isEmpty() || runOutput.hasNews()) {
             const qint64 left = handedOut ? ProgressInterval - sinceProgress.elapsed() : 0;
             // Due, but the page still reads the last text: look again soon.
             wait = left > 0 ? int(left) : PermitPoll;
@@ -214,31 +259,39 @@ void InstallWorker::run()
             const qint64 now = process.bytesAvailable();
             if (now > buffered)
                 unsent.append(now - buffered);
-            buffered = now;
         } else if (wait < 0 || process.state() != QProcess::Running) {
             break;
         }
+        if (runOutput.isLent() && textPermits->tryAcquire())
+            runOutput.giveBack();
+        while (!unsent.isEmpty() && runOutput.take(process, unsent.first()))
+            unsent.removeFirst();
+        buffered = process.bytesAvailable();
         const bool due = !handedOut || sinceProgress.hasExpired(ProgressInterval);
-        if (!unsent.isEmpty() && due && textPermits->tryAcquire()) {
-            take_pieces(process, output, unsent);
-            buffered = process.bytesAvailable();
-            handOut(output);
+        if (!runOutput.isLent() && runOutput.hasNews() && due) {
+            handOut(runOutput.lend());
             sinceProgress.start();
             handedOut = true;
         }
     }
     // Everything read while the tool ran is shown; and output is the
     // worker's again from here on.
-    textPermits->acquire();
-    if (!unsent.isEmpty()) {
-        take_pieces(process, output, unsent);
-        handOut(output);
+    if (runOutput.isLent()) {
         textPermits->acquire();
+        runOutput.giveBack();
+    }
+    for (const qint64 size : unsent)
+        runOutput.take(process, size);
+    if (runOutput.hasNews()) {
+        handOut(runOutput.lend());
+        textPermits->acquire();
+        runOutput.giveBack();
     }
     process.waitForFinished(-1);
-    take_piece(process, output, process.bytesAvailable());
+    runOutput.take(process, process.bytesAvailable());
     process.setReadChannel(QProcess::StandardError);
-    take_piece(process, output, process.bytesAvailable());
+    runOutput.take(process, process.bytesAvailable());
+    QByteArray &output = runOutput.all();
 
     const int exitCode = process.exitCode();
     if (exitCode == 0) {

@@ -222,7 +222,7 @@ protected:
     void run() override;
 
 private:
-    void handOut(const QByteArray &output);
+    void handOut(const char *text);
     // Gives a text's permit back; called on the GUI thread, queued behind
     // the receivers' slots. Invoked by name, so that the call carries no
     // data across the threads.
@@ -233,9 +233,9 @@ private:
     QStringList arguments;
 
     // A progress text crosses to the GUI thread as a bare pointer into the
-    // run's output, so the worker changes that output only while it holds
-    // the one permit, which a queued call gives back after the receivers'
-    // queued slots. Progress texts follow at least ProgressInterval ms
+    // run's output, so the worker changes that text, up to its NUL, only
+    // while it holds the one permit, which a queued call gives back after
+    // the receivers' queued slots. Progress texts follow at least ProgressInterval ms
     // apart, gathering the pieces read meanwhile.
     enum { ProgressInterval = 50, PermitPoll = 10 };
     std::unique_ptr<TextPermits> textPermits;
