@@ -6,13 +6,13 @@
 #include "qor_build_config.h"
 #include "text_handover_u.h"
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTextCodec>
@@ -164,6 +164,39 @@ private:
     int behind = 0; // bytes taken behind the lent text's NUL
 };
 
+// Appends record to the install log open as fd (path), and closes it. A
+// record that cannot be written whole (the disk is full, say) is taken out
+// again: the log holds whole records only, and the run is one that wrote
+// none. False then, with *problem saying why.
+static bool append_record(int fd, const QByteArray &record, const QByteArray &path, QString *problem)
+{
+    const off_t start = ::lseek(fd, 0, SEEK_END);
+    const char *at = record.constData();
+    qint64 left = record.size();
+    int error = 0;
+    while (left > 0) {
+        const ssize_t written = ::write(fd, at, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            error = written < 0 ? errno : EIO;
+            break;
+        }
+        at += written;
+        left -= written;
+    }
+    if (left == 0) {
+        ::close(fd);
+        return true;
+    }
+    *problem = QStringLiteral("cannot write %1: %2")
+                   .arg(QString::fromLocal8Bit(path), QString::fromLocal8Bit(strerror(error)));
+    if (start < 0 || ::ftruncate(fd, start) != 0)
+        *problem += QStringLiteral(" (the start of this run's record stays in it)");
+    ::close(fd);
+    return false;
+}
+
 void InstallWorker::returnTextPermit()
 {
     textPermits->release();
@@ -307,18 +340,10 @@ void InstallWorker::run()
 
     // HOME is taken byte for byte, as the system does: a folder name that
     // is not valid in the locale's encoding would not survive a QString.
-    const int log_fd = openInstallLog(qgetenv("HOME"), &logProblemText);
-    QFile log;
-    if (log_fd >= 0 && log.open(log_fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
-        log.write(output);
-        log.close();
-    } else {
-        if (log_fd >= 0) {
-            ::close(log_fd);
-            logProblemText = log.errorString();
-        }
+    const QByteArray home = qgetenv("HOME");
+    const int log_fd = openInstallLog(home, &logProblemText);
+    if (log_fd < 0 || !append_record(log_fd, output, installLogPath(home), &logProblemText))
         output.append("\nCannot create log file");
-    }
 
     resultText = output;
     publish_text(resultText.constData());
