@@ -155,7 +155,7 @@ if [ "${1:-}" = --inside ]; then
     echo "|---|---|---|---|"
     for row in "de_DE.ISO-8859-1:\\374:0xFC" "de_DE.UTF-8:\\303\\274:0xC3 0xBC"; do
       IFS=: read -r locale bytes hex <<<"$row"
-      printf "Entpacken von qor (3.1.1) ${bytes}ber ...\n" >"$work/output-text"
+      printf "Entpacken von qor (3.1.1) %bber ...\n" "$bytes" >"$work/output-text"
       one_run "$work/output-text" "" view "$locale" >/dev/null
       shown=$(head -n 1 "$work/run/view")
       right=no
