@@ -210,18 +210,23 @@ static int keptFrom(const Char *text, int size, int keep)
     return cut;
 }
 
+// Bytes ahead of a text were cut off, maybe within a character, whose rest
+// reads as replacement characters: those go too.
+static void drop_cut_character(QString &text)
+{
+    int start = 0;
+    while (start < text.size() && text.at(start) == QChar(QChar::ReplacementCharacter))
+        ++start;
+    text.remove(0, start);
+}
+
 // A text that is whole, not a piece of a longer one: the wizard's own, or
-// a report's end. cutAhead: bytes ahead of it were cut off, maybe within a
-// character, whose rest reads as replacement characters and is dropped.
+// a report's end. cutAhead: bytes ahead of it were cut off.
 static QString decoded_text(const char *bytes, int size, bool cutAhead)
 {
     QString text = installTextCodec()->toUnicode(bytes, size);
-    if (cutAhead) {
-        int start = 0;
-        while (start < text.size() && text.at(start) == QChar(QChar::ReplacementCharacter))
-            ++start;
-        text.remove(0, start);
-    }
+    if (cutAhead)
+        drop_cut_character(text);
     return text;
 }
 
@@ -237,12 +242,13 @@ static int piece_size(const QString &text, int limit)
 }
 
 // New output waits in pendingOutput and goes into the view a chunk at a
-// time. Only the end that the view would keep waits; when more arrives,
-// what the view shows of the output goes too, so that no gap is seen.
-void InstallPage::queueOutput(const QString &text)
+// time. Only the end that the view would keep waits; when more arrives, or
+// output ahead of text was dropped (dropped), what the view shows of the
+// output goes too, so that no gap is seen.
+void InstallPage::queueOutput(const QString &text, bool dropped)
 {
     const int from = keptFrom(text.constData(), text.size(), ViewKeeps);
-    if (from > 0) {
+    if (from > 0 || dropped) {
         outputDropped = true;
         pendingOutput.clear();
     }
@@ -391,26 +397,26 @@ void InstallPage::process_readData(const char *str)
     }
 
     // Each progress text of the worker repeats all earlier output and adds
-    // to it: only the rest is new, and only that is read. A character may
-    // begin at the end of one text and end in the next.
+    // to it: only the rest is new. A character may begin at the end of one
+    // text and end in the next. Of a piece longer than the view keeps (a
+    // flood may bring megabytes at once) only that end is read, from a line
+    // start where there is one; the rest is dropped unread, as the view
+    // would drop it, and a character begun ahead of the cut with it.
     const char *fresh = str + workerTextShown;
     const int size = int(qstrlen(fresh));
     workerTextShown += size;
-    if (!outputDecoder)
+    const int from = keptFrom(fresh, size, ViewKeeps);
+    if (from > 0 || !outputDecoder)
         outputDecoder.reset(installTextCodec()->makeDecoder());
-    QString text = outputDecoder->toUnicode(fresh, size);
+    QString text = outputDecoder->toUnicode(fresh + from, size - from);
+    if (from > 0 && fresh[from - 1] != '\n')
+        drop_cut_character(text);
     // PackageKit's percentages move the progress bar, and its package
     // lines show only where the package changes.
-    if (road == InstallRoad::PackageKit) {
-        int percentage = -1;
-        text = percentages.take(text, &percentage);
-        if (percentage >= 0) {
-            progressBar->setValue(percentage);
-            progressBar->setVisible(true);
-        }
-    }
-    if (!text.isEmpty())
-        queueOutput(text);
+    if (road == InstallRoad::PackageKit)
+        text = percentages.take(text, progressBar);
+    if (!text.isEmpty() || from > 0)
+        queueOutput(text, from > 0);
 }
 
 // The report goes into the view behind the output still waiting, a chunk
@@ -445,10 +451,8 @@ void InstallPage::process_finished(int retcode, const char *str)
         const int size = int(qstrlen(str));
         const int from = keptFrom(str, size, ViewKeeps);
         QString report = decoded_text(str + from, size - from, from > 0 && str[from - 1] != '\n');
-        if (road == InstallRoad::PackageKit) {
-            int percentage = -1;
-            report = PackageKitLines().take(report + QLatin1Char('\n'), &percentage);
-        }
+        if (road == InstallRoad::PackageKit)
+            report = PackageKitLines().take(report + QLatin1Char('\n'), nullptr);
         pendingPieces.append({report, true, true, from > 0, retcode});
     } else {
         // The result text is not shown after success.

@@ -5,14 +5,16 @@
 #include "text_codec_u.h"
 #include "text_handover_u.h"
 
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QTextCodec>
+#include <QVector>
 
 #include <csignal>
 
@@ -90,14 +92,109 @@ InstallWorker::~InstallWorker()
 // Runs on the worker's thread, which holds the permit. The text stays
 // untouched until every queued slot that receives it has returned: the
 // permit comes back only through a call queued behind those slots, and
-// output is not changed without it.
-void InstallWorker::handOut(QByteArray &output, QByteArray &unsent)
+// the text is not changed without it (RunOutput).
+void InstallWorker::handOut(const char *text)
 {
-    output.append(unsent);
-    unsent.clear();
-    publish_text(output.constData());
-    emit dataRead(output.constData());
+    publish_text(text);
+    emit dataRead(text);
     QMetaObject::invokeMethod(this, "returnTextPermit", Qt::QueuedConnection);
+}
+
+// The run's output, which progress texts point into. While a text is lent
+// to the page (its permit is out), its bytes and their place stay as they
+// are; output read meanwhile still goes into the room that the buffer has
+// behind the text's terminating NUL, which nothing reads, and joins the
+// text once the permit is back. Only output that does not fit there waits
+// in the process object. So a flood is held once, not twice, however slow
+// the page is to give the permit back.
+class RunOutput
+{
+public:
+    // Moves a piece of size bytes that the process object holds of its read
+    // channel here, straight from its buffer, up to a NUL byte among them:
+    // the texts handed on are NUL-terminated. While lent, only into the room
+    // behind the text: false when the piece does not fit there, and stays.
+    bool take(QProcess &process, qint64 size)
+    {
+        const int at = bytes.size();
+        char *to;
+        if (lent) {
+            if (size > bytes.capacity() - at - behind)
+                return false;
+            to = bytes.data() + at + 1 + behind;
+        } else {
+            bytes.resize(at + int(size));
+            to = bytes.data() + at;
+        }
+        const qint64 got = qMax<qint64>(0, process.read(to, size));
+        const void *nul = memchr(to, '\0', size_t(got));
+        const int kept = nul ? int(static_cast<const char *>(nul) - to) : int(got);
+        if (lent)
+            behind += kept;
+        else
+            bytes.resize(at + kept);
+        return true;
+    }
+    // The text, lent to the page from here on...
+    const char *lend()
+    {
+        lent = true;
+        lentSize = bytes.size();
+        return bytes.constData();
+    }
+    // ...until its permit is back: what was taken meanwhile joins it.
+    void giveBack()
+    {
+        char *data = bytes.data();
+        memmove(data + lentSize, data + lentSize + 1, size_t(behind));
+        bytes.resize(lentSize + behind);
+        behind = 0;
+        lent = false;
+    }
+    bool isLent() const { return lent; }
+    // Whether output was taken since the last text was lent.
+    bool hasNews() const { return bytes.size() + behind > lentSize; }
+    // All output, once no text is lent any more.
+    QByteArray &all() { return bytes; }
+
+private:
+    QByteArray bytes;
+    bool lent = false;
+    int lentSize = 0;
+    int behind = 0; // bytes taken behind the lent text's NUL
+};
+
+// Appends record to the install log open as fd (path), and closes it. A
+// record that cannot be written whole (the disk is full, say) is taken out
+// again: the log holds whole records only, and the run is one that wrote
+// none. False then, with *problem saying why.
+static bool append_record(int fd, const QByteArray &record, const QByteArray &path, QString *problem)
+{
+    const off_t start = ::lseek(fd, 0, SEEK_END);
+    const char *at = record.constData();
+    qint64 left = record.size();
+    int error = 0;
+    while (left > 0) {
+        const ssize_t written = ::write(fd, at, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            error = written < 0 ? errno : EIO;
+            break;
+        }
+        at += written;
+        left -= written;
+    }
+    if (left == 0) {
+        ::close(fd);
+        return true;
+    }
+    *problem = QStringLiteral("cannot write %1: %2")
+                   .arg(QString::fromLocal8Bit(path), QString::fromLocal8Bit(strerror(error)));
+    if (start < 0 || ::ftruncate(fd, start) != 0)
+        *problem += QStringLiteral(" (the start of this run's record stays in it)");
+    ::close(fd);
+    return false;
 }
 
 void InstallWorker::returnTextPermit()
@@ -152,29 +249,42 @@ void InstallWorker::run()
         cancellablePid = process.processId();
     }
 
-    // Output is taken up to a NUL byte in each piece: the texts handed on
-    // are NUL-terminated. Pieces that come faster than the page can show
-    // them are gathered in unsent and handed on together, at most once per
-    // ProgressInterval; the tool is never held up while the page reads. So
-    // output is copied once however many progress texts carry it.
-    QByteArray output;
-    QByteArray unsent;
+    // Output is taken up to a NUL byte in each piece that a wait reads.
+    // Pieces that come faster than the page can show them are gathered
+    // and handed on together, at most once per ProgressInterval; the
+    // process object goes on reading the pipe at every wait, so the tool is
+    // never held up while the page reads. A byte is copied from the process
+    // object into output once (and moved one place on if it came while a
+    // text was lent), however many progress texts carry it.
+    RunOutput runOutput;
+    QVector<qint64> unsent; // the sizes of the pieces still in process
+    qint64 buffered = 0;
     QElapsedTimer sinceProgress;
     bool handedOut = false;
+    // The permit is the worker's whenever no text is lent.
+    textPermits->acquire();
     for (;;) {
         int wait = -1;
-        if (!unsent.isEmpty()) {
+        if (!unsent.isEmpty() || runOutput.hasNews()) {
             const qint64 left = handedOut ? ProgressInterval - sinceProgress.elapsed() : 0;
             // Due, but the page still reads the last text: look again soon.
             wait = left > 0 ? int(left) : PermitPoll;
         }
-        if (process.waitForReadyRead(wait))
-            unsent.append(process.readAllStandardOutput().constData());
-        else if (wait < 0 || process.state() != QProcess::Running)
+        if (process.waitForReadyRead(wait)) {
+            const qint64 now = process.bytesAvailable();
+            if (now > buffered)
+                unsent.append(now - buffered);
+        } else if (wait < 0 || process.state() != QProcess::Running) {
             break;
+        }
+        if (runOutput.isLent() && textPermits->tryAcquire())
+            runOutput.giveBack();
+        while (!unsent.isEmpty() && runOutput.take(process, unsent.first()))
+            unsent.removeFirst();
+        buffered = process.bytesAvailable();
         const bool due = !handedOut || sinceProgress.hasExpired(ProgressInterval);
-        if (!unsent.isEmpty() && due && textPermits->tryAcquire()) {
-            handOut(output, unsent);
+        if (!runOutput.isLent() && runOutput.hasNews() && due) {
+            handOut(runOutput.lend());
             sinceProgress.start();
             handedOut = true;
         }
@@ -185,14 +295,22 @@ void InstallWorker::run()
     }
     // Everything read while the tool ran is shown; and output is the
     // worker's again from here on.
-    textPermits->acquire();
-    if (!unsent.isEmpty()) {
-        handOut(output, unsent);
+    if (runOutput.isLent()) {
         textPermits->acquire();
+        runOutput.giveBack();
+    }
+    for (const qint64 size : unsent)
+        runOutput.take(process, size);
+    if (runOutput.hasNews()) {
+        handOut(runOutput.lend());
+        textPermits->acquire();
+        runOutput.giveBack();
     }
     process.waitForFinished(-1);
-    output.append(process.readAllStandardOutput().constData());
-    output.append(process.readAllStandardError().constData());
+    runOutput.take(process, process.bytesAvailable());
+    process.setReadChannel(QProcess::StandardError);
+    runOutput.take(process, process.bytesAvailable());
+    QByteArray &output = runOutput.all();
 
     const int exitCode = process.exitCode();
     if (exitCode == 0) {
@@ -208,18 +326,10 @@ void InstallWorker::run()
 
     // HOME is taken byte for byte, as the system does: a folder name that
     // is not valid in the locale's encoding would not survive a QString.
-    const int log_fd = openInstallLog(qgetenv("HOME"), &logProblemText);
-    QFile log;
-    if (log_fd >= 0 && log.open(log_fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
-        log.write(output);
-        log.close();
-    } else {
-        if (log_fd >= 0) {
-            ::close(log_fd);
-            logProblemText = log.errorString();
-        }
+    const QByteArray home = qgetenv("HOME");
+    const int log_fd = openInstallLog(home, &logProblemText);
+    if (log_fd < 0 || !append_record(log_fd, output, installLogPath(home), &logProblemText))
         output.append("\nCannot create log file");
-    }
 
     resultText = output;
     publish_text(resultText.constData());

@@ -1,10 +1,11 @@
 #include "packagekit_progress_u.h"
 #include "packagekit_names_u.h"
 
+#include <QProgressBar>
 #include <QRegularExpression>
 #include <QStringList>
 
-QString PackageKitLines::take(const QString &text, int *percentage)
+QString PackageKitLines::take(const QString &text, QProgressBar *bar)
 {
     static const QRegularExpression percentageLine(QStringLiteral("^PackageKit: (\\d+)% done$"));
     const QString lines = heldLine + text;
@@ -14,7 +15,10 @@ QString PackageKitLines::take(const QString &text, int *percentage)
     for (const QString &line : lines.left(end).split(QLatin1Char('\n'))) {
         const QRegularExpressionMatch done = percentageLine.match(line);
         if (done.hasMatch()) {
-            *percentage = done.captured(1).toInt();
+            if (bar) {
+                bar->setValue(done.captured(1).toInt());
+                bar->setVisible(true);
+            }
             continue;
         }
         const QString package = packageOfLine(line);

@@ -6,13 +6,15 @@
 
 #include <QString>
 
+class QProgressBar;
+
 class PackageKitLines
 {
 public:
     // The whole lines of text that came so far, as the page shows them;
-    // the start of a line still being written waits for its end.
-    // *percentage is the last one taken, or stays as it was.
-    QString take(const QString &text, int *percentage);
+    // the start of a line still being written waits for its end. The last
+    // percentage among them shows on bar, unless it is null.
+    QString take(const QString &text, QProgressBar *bar);
 
 private:
     QString heldLine;

@@ -169,7 +169,7 @@ private:
 
     void timerEvent(QTimerEvent *event) override;
     void appendParagraph(const QString &text);
-    void queueOutput(const QString &text);
+    void queueOutput(const QString &text, bool dropped);
     void feedView(int limit);
     void feedPieces(QTextCursor &end, int limit);
     void showOutcome(int retcode);
@@ -244,7 +244,7 @@ protected:
     void run() override;
 
 private:
-    void handOut(QByteArray &output, QByteArray &unsent);
+    void handOut(const char *text);
     // Gives a text's permit back; called on the GUI thread, queued behind
     // the receivers' slots. Invoked by name, so that the call carries no
     // data across the threads.
@@ -261,9 +261,9 @@ private:
     qint64 cancellablePid = 0;
 
     // A progress text crosses to the GUI thread as a bare pointer into the
-    // run's output, so the worker changes that output only while it holds
-    // the one permit, which a queued call gives back after the receivers'
-    // queued slots. Progress texts follow at least ProgressInterval ms
+    // run's output, so the worker changes that text, up to its NUL, only
+    // while it holds the one permit, which a queued call gives back after
+    // the receivers' queued slots. Progress texts follow at least ProgressInterval ms
     // apart, gathering the pieces read meanwhile.
     enum { ProgressInterval = 50, PermitPoll = 10 };
     std::unique_ptr<TextPermits> textPermits;

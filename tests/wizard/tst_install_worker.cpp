@@ -7,7 +7,9 @@
 #include <QCoreApplication>
 #include <QtTest>
 
+#include <csignal>
 #include <cstdio>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 // Receives the worker's texts the way the install page does: queued to the
@@ -256,13 +258,16 @@ void TestInstallWorker::logFailureKeepsExitCode_data()
     QTest::addColumn<QString>("home");
     QTest::addColumn<QByteArray>("mode");
     QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("fileSizeLimit"); // bytes a file may grow to (RLIMIT_FSIZE); 0: no limit
 
     // Placeholders: %T is the test's folder. Root may write anywhere, so the
-    // failures come from paths that cannot be folders at all.
-    QTest::newRow("HOME is a file, success") << QStringLiteral("%T/plainfile") << QByteArray("silent") << 0;
-    QTest::newRow("HOME is a file, failure") << QStringLiteral("%T/plainfile") << QByteArray("fail") << 1;
-    QTest::newRow("HOME missing") << QStringLiteral("%T/no/such/home") << QByteArray("silent") << 0;
-    QTest::newRow(".qor is a file") << QStringLiteral("%T/dotqorfile") << QByteArray("silent") << 0;
+    // failures come from paths that cannot be folders at all, or from a
+    // limit on the size of files that stands for a full disk.
+    QTest::newRow("HOME is a file, success") << QStringLiteral("%T/plainfile") << QByteArray("silent") << 0 << 0;
+    QTest::newRow("HOME is a file, failure") << QStringLiteral("%T/plainfile") << QByteArray("fail") << 1 << 0;
+    QTest::newRow("HOME missing") << QStringLiteral("%T/no/such/home") << QByteArray("silent") << 0 << 0;
+    QTest::newRow(".qor is a file") << QStringLiteral("%T/dotqorfile") << QByteArray("silent") << 0 << 0;
+    QTest::newRow("log full within the record") << QStringLiteral("%T/home") << QByteArray("fail") << 1 << 100;
 }
 
 void TestInstallWorker::logFailureKeepsExitCode()
@@ -270,16 +275,39 @@ void TestInstallWorker::logFailureKeepsExitCode()
     QFETCH(QString, home);
     QFETCH(QByteArray, mode);
     QFETCH(int, exitCode);
+    QFETCH(int, fileSizeLimit);
 
     ToolSandbox tools;
     home.replace(QStringLiteral("%T"), tools.path());
     QFile(tools.path() + QStringLiteral("/plainfile")).open(QIODevice::WriteOnly);
     QDir().mkpath(tools.path() + QStringLiteral("/dotqorfile"));
     QFile(tools.path() + QStringLiteral("/dotqorfile/.qor")).open(QIODevice::WriteOnly);
+    const QString log = home + QStringLiteral("/.qor/install.log");
+    const QByteArray earlier = fileSizeLimit ? QByteArray("earlier record") : QByteArray("<missing>");
+    if (fileSizeLimit) {
+        QVERIFY(QDir().mkpath(home + QStringLiteral("/.qor")));
+        QFile old(log);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write(earlier) == earlier.size());
+    }
     qputenv("HOME", QFile::encodeName(home));
     qputenv("QOR_TOOL_MODE", mode);
     Receiver rx;
-    RUN_WORKER(rx);
+    {
+        // A write past the limit fails with EFBIG, as on a full disk with
+        // ENOSPC, once SIGXFSZ no longer ends the process.
+        struct rlimit unlimited;
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+        struct rlimit limited = unlimited;
+        if (fileSizeLimit) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            limited.rlim_cur = rlim_t(fileSizeLimit);
+        }
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limited) == 0);
+        runWorker(rx);
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &unlimited) == 0);
+        if (QTest::currentTestFailed())
+            return;
+    }
 
     QCOMPARE(rx.codes.first(), exitCode);
     const QByteArray record = exitCode == 0 ? QByteArray("\nInstallation Finished")
@@ -287,6 +315,8 @@ void TestInstallWorker::logFailureKeepsExitCode()
     QCOMPARE(rx.results.first(), record + "\nCannot create log file");
     QCOMPARE(ToolSandbox::readFile(tools.path() + QStringLiteral("/plainfile")), QByteArray());
     QVERIFY(!QFile::exists(tools.path() + QStringLiteral("/no")));
+    // Nothing of this run is left in a log that it could not write whole.
+    QCOMPARE(ToolSandbox::readFile(log), earlier);
 }
 
 // Without HOME the log goes to /.qor. Only a user who cannot write to / can
