@@ -1,0 +1,136 @@
+// The release wizard asks the user's system only for what every X11 desktop
+// since RHEL 8 has: no Qt, no C++ runtime, each NEEDED entry on the list
+// below, and no glibc symbol version newer than 2.28. It opens its window on
+// today's desktops, and its release build outlives today's qtbase source.
+#include "../table_steps.h"
+#include "../test_waits.h"
+
+#include <unistd.h>
+
+namespace {
+const QString kWizard = QOR_RELEASE_WIZARD, kSrc = QOR_SOURCE_DIR;
+constexpr int kBuildMs = 1200000;
+}
+
+class SelfContained : public QObject
+{
+    Q_OBJECT
+
+public:
+    static QString skipReason()
+    {
+        return QFile::exists(kWizard) || !geteuid() ? QString()
+            : kWizard + " is built as root only (cmake --preset release && cmake --build --preset release)";
+    }
+
+private:
+    // The wizard under an Xvfb of its own at dpi, with vars: what
+    // self_contained.sh left (its window's size, empty where none showed).
+    struct Shown { QByteArray size, status, out; };
+    static Shown show(const QStringList &vars, int dpi, const QString &shot = QString())
+    {
+        QTemporaryDir r;
+        const auto ran = run_step(QOR_XVFB_RUN, QStringList{"env"} + vars + QStringList{kSrc + "/tests/release/self_contained.sh",
+                                  kWizard, shot, r.path()}, 300000, {"QOR_XVFB_DPI=" + (dpi == 96 ? "" : QString::number(dpi))});
+        return {fact(r.path() + "/size").trimmed(), fact(r.path() + "/status").trimmed(), fact(r.path() + "/out") + ran.second};
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFile::exists(kWizard), qPrintable(kWizard + " does not exist: build it with cmake --preset release && "
+                                                               "cmake --build --preset release"));
+        QDir().mkpath(QOR_SCREENSHOTS);
+    }
+
+    // Row: what objdump shows with an option, a line that must be there
+    // (it was read), and lines that must not: NEEDED libraries that are not
+    // on every desktop, versions of glibc newer than 2.28, and those of a C++
+    // runtime, which would fail where the system's is older.
+    void asksOnlyForWhatEveryDesktopHas_data()
+    {
+        for (const char *column : {"option", "read", "forbidden"})
+            QTest::addColumn<QString>(column);
+        const QString everywhere = "libc.so.6 libm.so.6 libpthread.so.0 libdl.so.2 librt.so.1 ld-linux-x86-64.so.2 "
+            "libX11.so.6 libX11-xcb.so.1 libxcb.so.1 libxcb-randr.so.0 libxcb-render.so.0 libxcb-shape.so.0 libxcb-shm.so.0 "
+            "libxcb-sync.so.1 libxcb-xfixes.so.0 libxcb-xkb.so.1 libxkbcommon.so.0 libxkbcommon-x11.so.0 libfontconfig.so.1 "
+            "libfreetype.so.6 libdbus-1.so.3";
+        QTest::newRow("NEEDED") << "-p" << R"(^\s*NEEDED\s)"
+                                << R"(^\s*NEEDED\s+(?!()" + QRegularExpression::escape(everywhere).replace("\\ ", "|") + R"()\s*$))";
+        QTest::newRow("glibc newer than 2.28") << "-T" << "GLIBC_2[.]" << R"(GLIBC_(2\.(29|[3-9][0-9])|[3-9]))";
+        QTest::newRow("the system's C++ runtime") << "-T" << "GLIBC_2[.]" << "GLIBCXX_|CXXABI_|GCC_[0-9]";
+    }
+    void asksOnlyForWhatEveryDesktopHas()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, read);
+        QFETCH(QString, forbidden);
+        const QString dump = run_step("objdump", {option, kWizard}, kPatienceMs).second;
+        QVERIFY2(dump.contains(QRegularExpression(read, QRegularExpression::MultilineOption)), qPrintable("nothing read:\n" + dump));
+        QStringList seen;
+        for (const QString &line : dump.split('\n'))
+            if (line.contains(QRegularExpression(forbidden)))
+                seen << line.simplified().section(' ', -2);
+        QVERIFY2(seen.isEmpty(), qPrintable("asks for " + seen.join(", ")));
+    }
+
+    // Row: the variables under an Xvfb, its dpi, the exit status (3: the
+    // window was closed), and the window: a Wayland desktop whose Xwayland
+    // serves DISPLAY, one with no X display, and a scale of 2, where the
+    // window is twice its size at 96 dpi.
+    void opensOnTodaysDesktops_data()
+    {
+        QTest::addColumn<QStringList>("vars");
+        QTest::addColumn<int>("dpi");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("window");
+        QTest::newRow("Xwayland") << QStringList{"QT_QPA_PLATFORM=wayland"} << 96 << 3 << "opens";
+        QTest::newRow("Wayland alone") << QStringList{"DISPLAY=", "QT_QPA_PLATFORM=wayland", "WAYLAND_DISPLAY=wayland-0"} << 96 << 1 << "none";
+        QTest::newRow("X11") << QStringList() << 96 << 3 << "opens";
+        QTest::newRow("X11 at a scale of 2") << QStringList() << 192 << 3 << "twice";
+    }
+    void opensOnTodaysDesktops()
+    {
+        QFETCH(QStringList, vars);
+        QFETCH(int, dpi);
+        QFETCH(int, status);
+        QFETCH(QString, window);
+        const Shown seen = show(vars, dpi, window == "twice" ? QOR_SCREENSHOTS "/release-welcome@2x.png" : "");
+        const QByteArray report = "window " + seen.size + ", status " + seen.status + ", output:\n" + seen.out;
+        QVERIFY2(seen.status == QByteArray::number(status), report);
+        QVERIFY2(window == "none" ? seen.size.isEmpty() && seen.out.contains("cannot open the X display") : !seen.size.isEmpty(), report);
+        if (window == "twice") {
+            const QList<QByteArray> size = seen.size.split('x'), single = show(vars, 96).size.split('x');
+            QVERIFY2(single.size() == 2 && size.size() == 2, report);
+            for (int i : {0, 1})
+                QVERIFY2(size[i].toDouble() > 1.8 * single[i].toDouble() && size[i].toDouble() < 2.2 * single[i].toDouble(),
+                         "at 192 dpi " + seen.size + ", at 96 dpi " + single.join('x'));
+        }
+    }
+
+    // A release built where the pinned qtbase source is gone from Debian's
+    // archive takes the one it serves, and says so.
+    void buildsWhenItsQtSourceIsGone()
+    {
+        QTemporaryDir b;
+        const QString gone = "5.15.8+dfsg-11+deb12u1";
+        auto built = run_step(QOR_CMAKE, {"-S", kSrc, "-B", b.path(), "-DQOR_SELF_CONTAINED_WIZARD=ON", "-DBUILD_TESTING=OFF"},
+                              kBuildMs, {"QOR_QT_SOURCE_VERSION=" + gone});
+        const QByteArray configured = built.second;
+        if (built.first == 0)
+            built = run_step(QOR_CMAKE, {"--build", b.path()}, kBuildMs, {"QOR_QT_SOURCE_VERSION=" + gone});
+        QVERIFY2(built.first == 0 && QFileInfo(b.path() + "/qor-setup").isExecutable(), built.second.right(3000));
+        QVERIFY2((configured + built.second).contains(("names qtbase-opensource-src " + gone + ", which Debian's archive no longer serves").toUtf8()),
+                 configured + built.second.right(3000));
+    }
+    // Offline, the static Qt built for the source Debian serves.
+    void buildsOffline()
+    {
+        const auto built = run_step("unshare", {"--net", kSrc + "/tools/build-static-qt.sh"}, kBuildMs);
+        QVERIFY2(built.first == 0, built.second);
+        qInfo("%s", built.second.constData());
+    }
+};
+
+QOR_TABLE_MAIN(SelfContained)
+#include "tst_self_contained.moc"
