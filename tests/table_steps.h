@@ -10,14 +10,13 @@
 
 // One program run as a step; env adds NAME=VALUE to this process's own.
 struct Step {
-    explicit Step(const QString &program, const QStringList &args, const QStringList &env = {}, const QString &dir = {})
+    explicit Step(const QString &program, const QStringList &args, const QStringList &env = {})
     {
         QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
         for (const QString &v : env)
             e.insert(v.section('=', 0, 0), v.section('=', 1));
         p.setProcessEnvironment(e);
         p.setProcessChannelMode(QProcess::MergedChannels);
-        p.setWorkingDirectory(dir);
         p.start(program, args);
     }
     // Until a line of its output starts with prefix, it ends, or boundMs pass.

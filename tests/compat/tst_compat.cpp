@@ -30,7 +30,6 @@ const QMap<QString, QString> kRoots{
     {"bookworm-stock", "bookworm amd64 " + kStock}};
 // Debian 12's PackageKit runs its dummy backend, which takes an RPM.
 const QMap<QString, QString> kBackends{{"bookworm-stock", "dummy"}};
-const QByteArray kVersion = "3.1.1.1912102";
 
 bool hasLine(const QByteArray &text, const QByteArray &line) { return ('\n' + text + '\n').contains('\n' + line + '\n'); }
 bool hasLineStart(const QByteArray &text, const QByteArray &start) { return ('\n' + text).contains('\n' + start); }
@@ -137,52 +136,37 @@ private slots:
                                               + words, kRowMs, env);
         QVERIFY2(ran.first == 0 && !fact(r + "/status").isNull(), qPrintable("the row did not run:\n" + ran.second));
 
-        const QByteArray out = fact(r + "/out"), log = fact(r + "/install.log");
-        const bool noFiles = !hasLineStart(fact(r + "/tmp"), "qor-");
+        const QByteArray out = fact(r + "/out"), log = fact(r + "/install.log"), rpmQ = fact(r + "/rpm-q").trimmed(),
+                         dpkg = fact(r + "/dpkg-query"), tmp = fact(r + "/tmp"), cli = fact(r + "/qor-cli").trimmed();
+        const bool noFiles = !hasLineStart(tmp, "qor-"), version = cli.split('\n').last() == "3.1.1.1912102";
         const auto ends = [&out](const char *line) { return out.endsWith('\n' + QByteArray(line) + "\n\n\n"); };
         const bool failed = ends("Installation failed: the product was not installed; the setup window showed why.") && noFiles;
-        const bool version = fact(r + "/qor-cli").trimmed().split('\n').last() == kVersion;
-        QStringList missed;
-        const auto need = [&missed](bool ok, const QString &what) { if (!ok) missed << what; };
-        need(fact(r + "/status").trimmed() == QByteArray::number(row.status), QString("exit status %1").arg(row.status));
-        need(fact(r + "/prerequisites-refused").isNull(), "no refusal by the prerequisite check: " + fact(r + "/prerequisites-refused"));
-        if (outcome.startsWith("says ")) {
-            const QByteArray says = outcome.mid(5).toUtf8();
-            need(out.contains(says) || (log.contains(says) && failed), "said on the terminal, or in the log of a failed run");
-        } else if (outcome == "extracted") {
-            need(!fact(r + "/qor.rpm").isNull() && fact(r + "/qor.rpm") == fact(QOR_DEMO_RPM), "/root/qor.rpm is the demo RPM");
-        } else if (outcome == "installed") {
-            need(fact(r + "/rpm-q").trimmed() == "0", "rpm -q qor finds it");
-            need(version && ends("Installation Finished"), "qor-cli -v says " + kVersion + ", the last line Installation Finished");
-            need(mode == "text" || (log.contains("Installation Finished") && noFiles), "the log says Installation Finished, no /tmp/qor-*");
-        } else if (outcome.startsWith("installed-deb")) {
-            need(fact(r + "/dpkg-query") == "install ok installed", "dpkg-query says install ok installed");
-            need(version && noFiles, "qor-cli -v says " + kVersion + ", no /tmp/qor-* left");
-            need(ends("Installation Finished") && log.contains("Installation Finished"), "the output and the log say Installation Finished");
+        const bool finished = ends("Installation Finished") && log.contains("Installation Finished") && noFiles;
+        const bool deb = dpkg == "install ok installed" && version && ends("Installation Finished") && noFiles;
+        const bool askedPackageKit = hasLineStart(log, "PackageKit: asking to install /tmp/qor-");
+        const QByteArray says = outcome.mid(5).toUtf8();
+        const QMap<QString, bool> seen{
+            {"says", out.contains(says) || (log.contains(says) && failed)},
+            {"extracted", !fact(r + "/qor.rpm").isNull() && fact(r + "/qor.rpm") == fact(QOR_DEMO_RPM)},
+            {"installed", rpmQ == "0" && version && (mode == "text" ? ends("Installation Finished") : finished)},
+            {"installed-deb", deb && finished},
             // PackageKit's own progress between our first and last lines, whatever it says.
-            need(!outcome.endsWith("PackageKit") || (('\n' + log).count("\nPackageKit: ") >= 4 &&
-                 hasLineStart(log, "PackageKit: asking to install /tmp/qor-") &&
-                 hasLine(log, "PackageKit: finished, the package is installed")), "PackageKit's lines in the log");
-            need(!outcome.endsWith("apt-get") ||
-                 out.contains("gdebi-core is not installed: installing with /usr/bin/apt-get install /tmp/qor-"), "it says it runs apt-get");
-        } else if (outcome == "refused") { // the page shows what the log holds of the run, then the outcome
-            need(fact(r + "/dpkg-query").isEmpty(), "dpkg knows no qor");
-            need(hasLineStart(log, "Authorisation was refused") && hasLine(log, "Application:PackageKit"), "the log says refused by PackageKit");
-            need(failed, "the last line says Installation failed, no /tmp/qor-*");
-        } else if (outcome.startsWith("finished")) {
-            need(hasLineStart(log, "PackageKit: asking to install /tmp/qor-") && log.contains("Installation Finished"), "the log says PackageKit installed");
-            need(ends("Installation Finished") && noFiles, "the last line says Installation Finished, no /tmp/qor-*");
-        } else if (outcome.startsWith("hints")) { // the packages named are those the desktop roots install by these names
-            need(out.contains("install libxcb1, libx11-xcb1, libxkbcommon-x11-0, libfontconfig1, libfreetype6 and libdbus-1-3."), "the packages to install");
-            need(out.contains("Do you accept the above License Agreement Terms?[Yes/No]:"), "the licence's question");
-        } else if (outcome == "cancelled") {
-            need(fact(r + "/rpm-q").trimmed() != "0", "rpm -q qor finds none");
-            need(ends("Installation cancelled: nothing was installed.") && noFiles, "the last line says cancelled, no /tmp/qor-*");
-        } else {
-            QFAIL("no verdict for this outcome");
-        }
-        QVERIFY2(missed.isEmpty(), qPrintable("missed: " + missed.join("; ") + "\nexit status " + fact(r + "/status") + "output:\n" + out
-                                              + "standard error:\n" + fact(r + "/err") + "install log:\n" + log + "\n" + ran.second));
+            {"installed-deb through PackageKit", finished && deb && ('\n' + log).count("\nPackageKit: ") >= 4 && askedPackageKit
+                                                     && hasLine(log, "PackageKit: finished, the package is installed")},
+            {"installed-deb with apt-get", deb && out.contains("gdebi-core is not installed: installing with /usr/bin/apt-get install /tmp/qor-")},
+            // The page shows what the log holds of the run, then the outcome.
+            {"refused", dpkg.isEmpty() && hasLineStart(log, "Authorisation was refused") && hasLine(log, "Application:PackageKit") && failed},
+            {"finished through PackageKit", askedPackageKit && finished},
+            // The packages named are those the desktop roots install by these names.
+            {"hints, then the licence", out.contains("install libxcb1, libx11-xcb1, libxkbcommon-x11-0, libfontconfig1, libfreetype6 and libdbus-1-3.")
+                                            && out.contains("Do you accept the above License Agreement Terms?[Yes/No]:")},
+            {"cancelled", rpmQ != "0" && ends("Installation cancelled: nothing was installed.") && noFiles}};
+        const QByteArray facts = "exit status " + fact(r + "/status") + "rpm -q qor: status " + rpmQ + "; dpkg-query: " + dpkg
+            + "; qor-cli -v: " + cli + "\n/tmp: " + tmp + "prerequisite check refused: " + fact(r + "/prerequisites-refused")
+            + "\noutput:\n" + out + "standard error:\n" + fact(r + "/err") + "install log:\n" + log + '\n' + ran.second;
+        QVERIFY2(fact(r + "/status").trimmed() == QByteArray::number(row.status), "another exit status; " + facts);
+        QVERIFY2(fact(r + "/prerequisites-refused").isNull(), "the prerequisite check refused; " + facts);
+        QVERIFY2(seen.value(outcome.startsWith("says ") ? "says" : outcome), qPrintable("not " + outcome + "; " + facts));
     }
 };
 

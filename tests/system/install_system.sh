@@ -101,7 +101,7 @@ case $what in
     cp "$3" /tmp/qor-pk.rpm && cp "$4" /tmp/qor-ubuntu-pk.deb && chmod a+r /tmp/qor-*pk.*
     QOR_STEPS="$here/install_system.sh" QOR_WIZARD="$kit/$(basename "$2")" "$1" || status=1
     ;;
-  as-user) as_user "$@" || status=$? ;; # the table's steps
+  as-user) cd /tmp && as_user "$@" || status=$? ;; # the table's steps
   restart-bus) restart_bus_services || status=1 ;;
   prereq)
     make_prereq_debs

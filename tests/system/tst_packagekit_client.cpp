@@ -46,7 +46,7 @@ private slots:
         QStringList args{"as-user"};
         if (!bus.isEmpty())
             args << bus;
-        Step client(steps, args << wizard << "--install-with-packagekit" << path, {}, "/tmp");
+        Step client(steps, args << wizard << "--install-with-packagekit" << path);
         if (!action.isEmpty()) {
             // Frozen while it works, so the row does not depend on how fast it is.
             client.awaitLine("PackageKit: loading the cache", kPatienceMs);
