@@ -55,7 +55,7 @@ private slots:
             "libxcb-sync.so.1 libxcb-xfixes.so.0 libxcb-xkb.so.1 libxkbcommon.so.0 libxkbcommon-x11.so.0 libfontconfig.so.1 "
             "libfreetype.so.6 libdbus-1.so.3";
         QTest::newRow("NEEDED") << "-p" << R"(^\s*NEEDED\s)"
-                                << R"(^\s*NEEDED\s+(?!()" + QRegularExpression::escape(everywhere).replace("\\ ", "|") + R"()\s*$))";
+                                << R"(^\s*NEEDED\s+(?!()" + QRegularExpression::escape(everywhere).replace("\\ ", "|") + R"()\s*$)\S)";
         QTest::newRow("glibc newer than 2.28") << "-T" << "GLIBC_2[.]" << R"(GLIBC_(2\.(29|[3-9][0-9])|[3-9]))";
         QTest::newRow("the system's C++ runtime") << "-T" << "GLIBC_2[.]" << "GLIBCXX_|CXXABI_|GCC_[0-9]";
     }
