@@ -132,8 +132,11 @@ private slots:
         const QString launcher = row.build == "x86_64" ? QOR_LAUNCHER : kWork + '/' + row.build + "/qor-setup", r = kWork + "/row";
         QDir(r).removeRecursively();
         QDir().mkpath(r);
+        QElapsedTimer took;
+        took.start();
         const auto ran = run_step(kSteps, QStringList{"row", rootDirs[root], launcher, QOR_XVFB_RUN, r, mode, kBackends.value(root)}
                                               + words, kRowMs, env);
+        qInfo("the run took %lld s", took.elapsed() / 1000);
         QVERIFY2(ran.first == 0 && !fact(r + "/status").isNull(), qPrintable("the row did not run:\n" + ran.second));
 
         const QByteArray out = fact(r + "/out"), log = fact(r + "/install.log"), rpmQ = fact(r + "/rpm-q").trimmed(),

@@ -30,7 +30,9 @@ start_bus_services() {
   await_name org.freedesktop.PackageKit true
 }
 in_bus_root() {
-  if [ -z "$1" ]; then shift; "$@"; else chroot "$1" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"; fi
+  bus_in=$1
+  shift
+  if [ -z "$bus_in" ]; then "$@"; else chroot "$bus_in" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"; fi
 }
 
 # restart_bus_services: both daemons anew (of this system); polkitd reads
