@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # bus_services.sh: sourced by the tests and the bench that install as a user
 # who is not root. A system bus must already run (sandbox.sh starts one);
 # DBUS_SYSTEM_BUS_ADDRESS names it where it is not this system's default.
