@@ -9,7 +9,19 @@
 
 namespace {
 const QString kWizard = QOR_RELEASE_WIZARD, kSrc = QOR_SOURCE_DIR;
+const QString kHowToBuild = "cmake --preset release && cmake --build --preset release";
 constexpr int kBuildMs = 1200000;
+
+// The wizard under an Xvfb of its own at dpi, with vars (NAME=VALUE): its
+// window's size (WxH, empty where none showed), exit status and output.
+QList<QByteArray> show(const QStringList &vars, int dpi, const QString &shot = QString())
+{
+    QTemporaryDir r;
+    const QStringList step{kSrc + "/tests/release/self_contained.sh", kWizard, shot, r.path()};
+    const auto ran = run_step(QOR_XVFB_RUN, QStringList{"env"} + vars + step, 300000,
+                              {"QOR_XVFB_DPI=" + (dpi == 96 ? "" : QString::number(dpi))});
+    return {fact(r.path() + "/size").trimmed(), fact(r.path() + "/status").trimmed(), fact(r.path() + "/out") + ran.second};
+}
 }
 
 class SelfContained : public QObject
@@ -17,28 +29,12 @@ class SelfContained : public QObject
     Q_OBJECT
 
 public:
-    static QString skipReason()
-    {
-        return QFile::exists(kWizard) || !geteuid() ? QString()
-            : kWizard + " is built as root only (cmake --preset release && cmake --build --preset release)";
-    }
-
-private:
-    // The wizard under an Xvfb of its own at dpi, with vars: what
-    // self_contained.sh left (its window's size, empty where none showed).
-    struct Shown { QByteArray size, status, out; };
-    static Shown show(const QStringList &vars, int dpi, const QString &shot = QString())
-    {
-        QTemporaryDir r;
-        const auto ran = run_step(QOR_XVFB_RUN, QStringList{"env"} + vars + QStringList{kSrc + "/tests/release/self_contained.sh",
-                                  kWizard, shot, r.path()}, 300000, {"QOR_XVFB_DPI=" + (dpi == 96 ? "" : QString::number(dpi))});
-        return {fact(r.path() + "/size").trimmed(), fact(r.path() + "/status").trimmed(), fact(r.path() + "/out") + ran.second};
-    }
+    static QString skipReason() { return QFile::exists(kWizard) || !geteuid() ? "" : kWizard + " is built as root only (" + kHowToBuild + ")"; }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY2(QFile::exists(kWizard), qPrintable(kWizard + " does not exist: build it with cmake --preset release && cmake --build --preset release"));
+        QVERIFY2(QFile::exists(kWizard), qPrintable(kWizard + " does not exist: build it with " + kHowToBuild));
         QDir().mkpath(QOR_SCREENSHOTS);
     }
 
@@ -66,10 +62,7 @@ private slots:
         QFETCH(QString, forbidden);
         const QString dump = run_step("objdump", {option, kWizard}, kPatienceMs).second;
         QVERIFY2(dump.contains(QRegularExpression(read, QRegularExpression::MultilineOption)), qPrintable("nothing read:\n" + dump));
-        QStringList seen;
-        for (const QString &line : dump.split('\n'))
-            if (line.contains(QRegularExpression(forbidden)))
-                seen << line.simplified().section(' ', -2);
+        const QStringList seen = dump.split('\n').filter(QRegularExpression(forbidden)).replaceInStrings(QRegularExpression(" {2,}"), " ");
         QVERIFY2(seen.isEmpty(), qPrintable("asks for " + seen.join(", ")));
     }
 
@@ -94,17 +87,14 @@ private slots:
         QFETCH(int, dpi);
         QFETCH(QByteArray, status);
         QFETCH(QString, window);
-        const Shown seen = show(vars, dpi, window == "twice" ? QOR_SCREENSHOTS "/release-welcome@2x.png" : "");
-        const QByteArray report = "window " + seen.size + ", status " + seen.status + ", output:\n" + seen.out;
-        QVERIFY2(seen.status == status, report);
-        QVERIFY2(window == "none" ? seen.size.isEmpty() && seen.out.contains("cannot open the X display") : !seen.size.isEmpty(), report);
-        if (window == "twice") {
-            const QList<QByteArray> size = seen.size.split('x'), single = show(vars, 96).size.split('x');
-            QVERIFY2(single.size() == 2 && size.size() == 2, report);
-            for (int i : {0, 1})
-                QVERIFY2(size[i].toDouble() > 1.8 * single[i].toDouble() && size[i].toDouble() < 2.2 * single[i].toDouble(),
-                         "at 192 dpi " + seen.size + ", at 96 dpi " + single.join('x'));
-        }
+        const QList<QByteArray> seen = show(vars, dpi, window == "twice" ? QOR_SCREENSHOTS "/release-welcome@2x.png" : "");
+        const QByteArray size = seen[0], report = "window " + size + ", status " + seen[1] + ", output:\n" + seen[2];
+        QVERIFY2(seen[1] == status, report);
+        QVERIFY2(window == "none" ? size.isEmpty() && seen[2].contains("cannot open the X display") : !size.isEmpty(), report);
+        const QList<QByteArray> twice = size.split('x'), once = window == "twice" ? show(vars, 96)[0].split('x') : twice;
+        for (int i = 0; window == "twice" && i < 2; ++i)
+            QVERIFY2(once.size() == 2 && twice.size() == 2 && twice[i].toDouble() > 1.8 * once[i].toDouble() && twice[i].toDouble() < 2.2 * once[i].toDouble(),
+                     "at 192 dpi " + size + ", at 96 dpi " + once.join('x'));
     }
 
     // A release built where the pinned qtbase source is gone from Debian's
