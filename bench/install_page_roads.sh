@@ -14,17 +14,9 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 if [ "${1:-}" = --inside ]; then
   kit=$2 runs=$3
   useradd -M -d /tmp/bench-home -s /bin/sh qorbench && mkdir -p /tmp/bench-home && chown qorbench /tmp/bench-home
-  mkdir -p /etc/polkit-1/rules.d
-  echo 'polkit.addRule(function(action, subject) {
-    if (subject.user == "qorbench" && (action.id == "org.freedesktop.policykit.exec"
-        || action.id.indexOf("org.freedesktop.packagekit.") == 0)) return polkit.Result.YES; });' \
-    >/etc/polkit-1/rules.d/49-qor-bench.rules
-  /usr/lib/polkit-1/polkitd --no-debug >/dev/null 2>&1 &
-  /usr/libexec/packagekitd >/dev/null 2>&1 &
-  for name in org.freedesktop.PolicyKit1 org.freedesktop.PackageKit; do
-    until gdbus call --system --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-      --method org.freedesktop.DBus.NameHasOwner "$name" 2>/dev/null | grep -q true; do sleep 0.1; done
-  done
+  . "$here/tests/system/bus_services.sh"
+  write_polkit_rule qorbench /etc/polkit-1/rules.d/49-qor-bench.rules
+  start_bus_services ""
   for _ in $(seq "$runs"); do
     for road in gdebi packagekit; do
       [ $road = packagekit ] && mv /usr/bin/pkexec /usr/bin/pkexec.away

@@ -3,7 +3,7 @@
 # system it then needs only the C library and the libraries every X11 desktop
 # has: libX11, libX11-xcb, libxcb and its core extensions, xkbcommon(-x11),
 # fontconfig, freetype and libdbus-1, with glibc symbols of 2.28 or older.
-# tests/release/self_contained.sh checks the result.
+# tests/release/tst_self_contained.cpp checks the result.
 
 # The xcb-util libraries only Qt's xcb platform uses are missing on many
 # desktops: linked from their static archives.

@@ -2,11 +2,12 @@
 # tools (rpm, dpkg, pkexec with gdebi, PackageKit, dpkg-query), each group
 # inside sandbox.sh, driven by install_system.sh.
 
-foreach(name tst_install_system tst_install_prereq)
+foreach(name tst_install_system tst_install_prereq tst_packagekit_client)
   add_executable(${name} "${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp")
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   target_link_libraries(${name} PRIVATE qorwiz_core Qt5::Test)
 endforeach()
+add_dependencies(tst_packagekit_client qor-demo-packages)
 target_include_directories(tst_install_system PRIVATE "${PROJECT_SOURCE_DIR}/tests/wizard")
 target_compile_definitions(tst_install_system PRIVATE
     QOR_DEMO_RPM="${QOR_DEMO_RPM}" QOR_DEMO_DEB="${QOR_DEMO_DEB}"
@@ -30,7 +31,8 @@ if(NOT QOR_NATIVE_PACKAGE AND NOT QOR_PACKAGE_IS_DEB)
   # The wizard's PackageKit mode against the real daemon: refused paths, a
   # daemon that goes or hangs mid-transaction (a minute's wait), no bus.
   add_test(NAME install-system-packagekit
-      COMMAND "${QOR_SANDBOX}" "${run}" packagekit "$<TARGET_FILE:qor-wizard>" "${QOR_DEMO_RPM}" "${QOR_DEMO_DEB}")
+      COMMAND "${QOR_SANDBOX}" "${run}" packagekit "$<TARGET_FILE:tst_packagekit_client>" "$<TARGET_FILE:qor-wizard>"
+              "${QOR_DEMO_RPM}" "${QOR_DEMO_DEB}")
   set_tests_properties(install-system-packagekit PROPERTIES ENVIRONMENT "QOR_SANDBOX_DBUS=1")
   set(install_system_tests install-system-root install-system-user install-system-packagekit)
 endif()

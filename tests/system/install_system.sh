@@ -5,7 +5,8 @@
 # the desktop installer and PackageKit, as a throwaway user; the worker tests
 # as that user), packagekit (the wizard's PackageKit client as a process of
 # its own), prereq (the prerequisite check against the real dpkg-query)
-# or prereq-page (the install page's dialogue, without pkexec, as that user).
+# or prereq-page (the install page's dialogue, without pkexec, as that user);
+# as-user COMMAND... and restart-bus are steps of those groups' tables.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 xvfb="$here/../run-under-xvfb.sh"
@@ -13,6 +14,7 @@ what=$1
 shift
 user=qorinst
 debs=/tmp/qor-prereq-debs
+. "$here/bus_services.sh"
 
 # Stand-ins for the packages the check asks for: "pkexec", "gdebi-core" and
 # their other names "policykit-1" (gone since Debian 13) and "gdebi" (the GTK
@@ -43,40 +45,7 @@ make_user() {
   mkdir -p "/tmp/$user-home"
   chown "$user" "/tmp/$user-home"
   chmod 0700 "/tmp/$user-home"
-  mkdir -p /etc/polkit-1/rules.d
-  cat >/etc/polkit-1/rules.d/49-qor-test.rules <<RULE
-polkit.addRule(function(action, subject) {
-    if (subject.user == "$user" && (action.id == "org.freedesktop.policykit.exec"
-                                    || action.id.indexOf("org.freedesktop.packagekit.") == 0))
-        return polkit.Result.YES;
-});
-RULE
-}
-
-# polkitd and packagekitd would start on first use, within the 25-second
-# bounds of D-Bus activation and of pkexec's and pkcon's requests. Started
-# here, and waited for with room for a cold start on a loaded machine, they
-# cannot make an installation fail by being slow to come up.
-start_bus_services() {
-  /usr/lib/polkit-1/polkitd --no-debug >/dev/null 2>&1 &
-  /usr/libexec/packagekitd >/dev/null 2>&1 &
-  await_name org.freedesktop.PolicyKit1 true && await_name org.freedesktop.PackageKit true
-}
-
-# await_name NAME true|false: until NAME has an owner on the bus, or none.
-await_name() {
-  end=$(($(date +%s) + 120))
-  until [ "$(gdbus call --system --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-      --method org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null)" = "($2,)" ]; do
-    [ "$(date +%s)" -lt "$end" ] || { echo "install_system.sh: $1 owned is not $2" >&2; return 1; }
-    sleep 0.1
-  done
-}
-
-# Both daemons anew: polkitd reads its rules again.
-restart_bus_services() {
-  pkill -x polkitd; pkill -x packagekitd
-  await_name org.freedesktop.PolicyKit1 false && await_name org.freedesktop.PackageKit false && start_bus_services
+  write_polkit_rule "$user" /etc/polkit-1/rules.d/49-qor-test.rules
 }
 
 # hold_dpkg_lock SECONDS: dpkg's front-end lock held by another program,
@@ -119,7 +88,7 @@ case $what in
     make_user
     install -m 0755 "$here/install_gpk_install_local_file.sh" /usr/local/bin/gpk-install-local-file
     make_user_kit "$@"
-    start_bus_services
+    start_bus_services ""
     xvfb=$kit/run-under-xvfb.sh program=$kit/$(basename "$1") worker_tests=$kit/$(basename "$2")
     as_user QOR_TEST_KIT="$kit" "$xvfb" "$program" userInstallsUbuntuDebThroughPkexecGdebi || status=1
     dpkg --purge qor >/dev/null
@@ -142,13 +111,15 @@ case $what in
     rm /etc/polkit-1/rules.d/49-qor-test.rules
     restart_bus_services && pk "refused by polkit"
     ;;
-  packagekit) # WIZARD DEMO_RPM DEMO_DEB: the wizard's PackageKit client's own cases
+  packagekit) # TABLE WIZARD DEMO_RPM DEMO_DEB: the wizard's PackageKit mode, tst_packagekit_client's rows
     make_user
-    make_user_kit "$@"
-    start_bus_services
-    wizard=$kit/$(basename "$1") demo_rpm=$2 demo_deb=$3
-    . "$here/packagekit_client.sh"
+    make_user_kit "$2"
+    start_bus_services ""
+    cp "$3" /tmp/qor-pk.rpm && cp "$4" /tmp/qor-ubuntu-pk.deb && chmod a+r /tmp/qor-*pk.*
+    QOR_STEPS="$here/install_system.sh" QOR_WIZARD="$kit/$(basename "$2")" "$1" || status=1
     ;;
+  as-user) cd /tmp && as_user "$@" || status=$? ;; # the table's steps
+  restart-bus) restart_bus_services || status=1 ;;
   prereq)
     make_prereq_debs
     QOR_PREREQ_DEBS=$debs "$@" || status=1
