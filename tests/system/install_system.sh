@@ -115,7 +115,8 @@ case $what in
     make_user
     make_user_kit "$2"
     start_bus_services ""
-    cp "$3" /tmp/qor-pk.rpm && cp "$4" /tmp/qor-ubuntu-pk.deb && chmod a+r /tmp/qor-*pk.*
+    cp "$3" /tmp/qor-pk.rpm && cp "$4" /tmp/qor-ubuntu-pk.deb && chmod a+r /tmp/qor-*pk.* &&
+      install -m 0600 "$4" /tmp/qor-unreadable.deb
     QOR_STEPS="$here/install_system.sh" QOR_WIZARD="$kit/$(basename "$2")" "$1" || status=1
     ;;
   as-user) cd /tmp && as_user "$@" || status=$? ;; # the table's steps
