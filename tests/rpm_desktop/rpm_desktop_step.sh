@@ -1,0 +1,136 @@
+#!/bin/bash
+# rpm_desktop_step.sh [--display XVFB_RUN] [--key KEY] [--stalled-repo] ROOT RESULT BACKEND COMMAND...
+# One row of tst_rpm_desktop: a throwaway overlay over ROOT (made by
+# tools/build-packagekit-backends.sh) in mount, PID and network namespaces
+# of its own, with a system bus, polkitd and `packagekitd --backend=BACKEND`,
+# a user "qor" who is not root and whom a polkit rule grants PackageKit's
+# actions; then one command as that user. COMMAND is one of
+#   setup LAUNCHER KEYS...           the launcher without arguments, KEYS
+#                                    typed into its wizard
+#   packagekit WIZARD PACKAGE [kill] the wizard's PackageKit mode on a copy of
+#                                    PACKAGE; with kill, packagekitd is killed
+#                                    once the transaction runs
+# --display XVFB_RUN: under an Xvfb of the row's own (run-under-xvfb.sh),
+# inside the row's network namespace, so its sockets are nobody else's.
+# --key KEY: rpm --import KEY into the root's database first.
+# --stalled-repo: an enabled repository whose index never arrives (a FIFO
+# that no one writes), so the dnf backend's transaction stays in its first
+# step.
+# Facts go into the folder RESULT, one file each: backend (BackendName as
+# the daemon reports it), status, out (the command's output), install.log,
+# rpm-version (empty when qor is not installed), tmp-left (qor files left in
+# /tmp), and the daemons' own output for a reader.
+set -u
+self=$(readlink -f "$0")
+if [ "${1:-}" != --inside ]; then
+  xvfb_run=
+  [ "${1:-}" = --display ] && { xvfb_run=$2; shift 2; }
+  exec unshare --mount --propagation private --pid --net --fork --mount-proc $xvfb_run "$self" --inside "$@"
+fi
+shift
+key= stalled=
+while :; do
+  case ${1:-} in
+  --key) key=$2; shift 2 ;;
+  --stalled-repo) stalled=yes; shift ;;
+  *) break ;;
+  esac
+done
+root=$1 result=$2 backend=$3 command=$4
+shift 4
+mkdir -p "$result" || exit 1
+fail() { echo "rpm_desktop_step: $*" >&2; exit 1; }
+
+r=$(mktemp -d)
+mount -t tmpfs row "$r" && mkdir "$r/up" "$r/wk" "$r/root" && r=$r/root &&
+  mount -t overlay overlay -o "lowerdir=$root,upperdir=$r/../up,workdir=$r/../wk" "$r" &&
+  mount --rbind /dev "$r/dev" && mount -t proc proc "$r/proc" || fail "no overlay over $root"
+if [ -n "${DISPLAY:-}" ]; then
+  mkdir -p "$r/tmp/.X11-unix" && mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix" || fail "no X socket"
+fi
+in_root() { chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
+as_user() {
+  chroot --userspec=qor:qor "$r" /usr/bin/env -i HOME=/home/qor PATH=/usr/bin:/bin LANG=C.UTF-8 \
+    ${DISPLAY:+DISPLAY=$DISPLAY} "$@"
+}
+
+in_root useradd -m qor || fail "no user"
+mkdir -p "$r/etc/polkit-1/rules.d" "$r/run/dbus"
+echo 'polkit.addRule(function(action, subject) {
+  if (subject.user == "qor" && action.id.indexOf("org.freedesktop.packagekit.") == 0) return polkit.Result.YES; });' \
+  >"$r/etc/polkit-1/rules.d/49-qor-rpm-desktop.rules"
+if [ -n "$key" ]; then
+  cp "$key" "$r/root/signer.asc" && in_root rpm --import /root/signer.asc || fail "rpm --import $key failed"
+fi
+if [ -n "$stalled" ]; then
+  mkdir -p "$r/srv/stalled/repodata" "$r/etc/yum.repos.d" && mkfifo "$r/srv/stalled/repodata/repomd.xml" &&
+    printf '[stalled]\nname=stalled\nbaseurl=file:///srv/stalled\nenabled=1\ngpgcheck=0\n' \
+      >"$r/etc/yum.repos.d/stalled.repo" || fail "no stalled repository"
+fi
+
+in_root dbus-daemon --system --fork --nopidfile || fail "no system bus"
+in_root /usr/lib/polkit-1/polkitd --no-debug >"$result/polkitd.log" 2>&1 &
+in_root /usr/libexec/packagekitd --backend="$backend" --disable-timer >"$result/packagekitd.log" 2>&1 &
+daemon=$!
+# Room for a cold start on a loaded machine.
+for name in org.freedesktop.PolicyKit1 org.freedesktop.PackageKit; do
+  for _ in $(seq 600); do
+    in_root dbus-send --system --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+      string:$name 2>/dev/null | grep -q true && break
+    sleep 0.2
+  done
+done
+in_root dbus-send --system --print-reply=literal --dest=org.freedesktop.PackageKit /org/freedesktop/PackageKit \
+  org.freedesktop.DBus.Properties.Get string:org.freedesktop.PackageKit string:BackendName 2>&1 |
+  awk '{ print $NF }' >"$result/backend"
+
+home=$r/home/qor
+case $command in
+setup)
+  launcher=$1
+  shift
+  install -m 0755 "$launcher" "$home/qor-setup" && in_root chown qor:qor /home/qor/qor-setup || fail "no launcher"
+  as_user sh -c 'cd && exec ./qor-setup' </dev/null >"$result/out" 2>&1 &
+  pid=$!
+  w=$(timeout 300 xdotool search --sync --onlyvisible --name '^Pellandor Tolmerin .* Setup$' | head -n 1)
+  [ -n "$w" ] && xdotool windowfocus --sync "$w" key --delay 500 "$@"
+  # Finish is the default button after a success, Cancel's key is Escape.
+  for _ in $(seq 900); do
+    [ -n "$w" ] && kill -0 $pid 2>/dev/null || break
+    grep -q 'Installation Finished' "$home/.qor/install.log" 2>/dev/null && xdotool windowfocus "$w" key Return 2>/dev/null
+    grep -q '^Error Code:' "$home/.qor/install.log" 2>/dev/null && xdotool windowfocus "$w" key Escape 2>/dev/null
+    sleep 1
+  done
+  kill $pid 2>/dev/null
+  wait $pid
+  echo $? >"$result/status"
+  ;;
+packagekit)
+  wizard=$1 package=$2 action=${3:-}
+  path=/tmp/qor-pk-$(basename "$package")
+  install -m 0755 "$wizard" "$home/qor-wizard" && in_root chown qor:qor /home/qor/qor-wizard && install -m 0644 "$package" "$r$path" || fail "no wizard"
+  as_user timeout 900 /home/qor/qor-wizard --install-with-packagekit "$path" >"$result/out" 2>&1 &
+  pid=$!
+  if [ "$action" = kill ]; then
+    # Killed once it has said what it is doing after the request.
+    for _ in $(seq 1200); do
+      [ "$(grep -c '^PackageKit: ' "$result/out")" -ge 2 ] && break
+      kill -0 $pid 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL $daemon
+  fi
+  wait $pid
+  echo $? >"$result/status"
+  rm -f "$r$path"
+  ;;
+*) fail "unknown command $command" ;;
+esac
+
+in_root rpm -q --qf '%{VERSION}\n' qor >"$result/rpm-version" 2>/dev/null || : >"$result/rpm-version"
+cp "$home/.qor/install.log" "$result/install.log" 2>/dev/null || : >"$result/install.log"
+ls -A "$r/tmp" | grep '^qor' >"$result/tmp-left"
+# The daemon may have things to say about the transaction: stop it first.
+kill $daemon 2>/dev/null
+cp "$r/var/log/pk_backend_zypp" "$result/" 2>/dev/null
+exit 0
