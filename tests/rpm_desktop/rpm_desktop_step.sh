@@ -19,7 +19,8 @@
 # Facts go into the folder RESULT, one file each: backend (BackendName as
 # the daemon reports it), status, out (the command's output), install.log,
 # rpm-version (empty when qor is not installed), tmp-left (qor files left in
-# /tmp), and the daemons' own output for a reader.
+# /tmp), the daemons' own output for a reader, and for setup the times at
+# which the install page was entered and the log held the result.
 set -u
 self=$(readlink -f "$0")
 if [ "${1:-}" != --inside ]; then
@@ -93,13 +94,25 @@ setup)
   as_user sh -c 'cd && exec ./qor-setup' </dev/null >"$result/out" 2>&1 &
   pid=$!
   w=$(timeout 300 xdotool search --sync --onlyvisible --name '^Pellandor Tolmerin .* Setup$' | head -n 1)
-  [ -n "$w" ] && xdotool windowfocus --sync "$w" key --delay 500 "$@"
+  # The last key enters the install page: the time it is sent goes into
+  # "entered", the time the install log first holds the result into "ended"
+  # (milliseconds), for bench/install_page_rpm_backends.sh.
+  last=${!#}
+  if [ -n "$w" ]; then
+    xdotool windowfocus --sync "$w" key --delay 500 "${@:1:$#-1}" && sleep 0.5 &&
+      xdotool windowfocus --sync "$w" && date +%s%3N >"$result/entered" && xdotool key "$last"
+  fi
   # Finish is the default button after a success, Cancel's key is Escape.
-  for _ in $(seq 900); do
+  log=$home/.qor/install.log
+  for _ in $(seq 9000); do
     [ -n "$w" ] && kill -0 $pid 2>/dev/null || break
-    grep -q 'Installation Finished' "$home/.qor/install.log" 2>/dev/null && xdotool windowfocus "$w" key Return 2>/dev/null
-    grep -q '^Error Code:' "$home/.qor/install.log" 2>/dev/null && xdotool windowfocus "$w" key Escape 2>/dev/null
-    sleep 1
+    if grep -q -e 'Installation Finished' -e '^Error Code:' "$log" 2>/dev/null; then
+      [ -e "$result/ended" ] || date +%s%3N >"$result/ended"
+      if grep -q 'Installation Finished' "$log"; then key=Return; else key=Escape; fi
+      xdotool windowfocus "$w" key $key 2>/dev/null
+      sleep 1
+    fi
+    sleep 0.1
   done
   kill $pid 2>/dev/null
   wait $pid
