@@ -70,8 +70,10 @@ if [ -n "$stalled" ]; then
 fi
 
 in_root dbus-daemon --system --fork --nopidfile || fail "no system bus"
-in_root /usr/lib/polkit-1/polkitd --no-debug >"$result/polkitd.log" 2>&1 &
-in_root /usr/libexec/packagekitd --backend="$backend" --disable-timer >"$result/packagekitd.log" 2>&1 &
+# Started by chroot itself, so that $! is the daemon.
+chroot "$r" /usr/lib/polkit-1/polkitd --no-debug >"$result/polkitd.log" 2>&1 &
+chroot "$r" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /usr/libexec/packagekitd --backend="$backend" \
+  --disable-timer >"$result/packagekitd.log" 2>&1 &
 daemon=$!
 # Room for a cold start on a loaded machine.
 for name in org.freedesktop.PolicyKit1 org.freedesktop.PackageKit; do
@@ -125,9 +127,10 @@ packagekit)
   as_user timeout 900 /home/qor/qor-wizard --install-with-packagekit "$path" >"$result/out" 2>&1 &
   pid=$!
   if [ "$action" = kill ]; then
-    # Killed once it has said what it is doing after the request.
+    # Killed while the backend loads its repositories (with --stalled-repo,
+    # for as long as it takes).
     for _ in $(seq 1200); do
-      [ "$(grep -c '^PackageKit: ' "$result/out")" -ge 2 ] && break
+      grep -q '^PackageKit: loading the cache' "$result/out" && break
       kill -0 $pid 2>/dev/null || break
       sleep 0.1
     done

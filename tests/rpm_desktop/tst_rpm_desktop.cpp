@@ -286,10 +286,10 @@ void RpmDesktop::packageKitMode_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("line");
 
-    QTest::newRow("another architecture") << "s390x" << "" << 1
-                                          << "^PackageKit error ([a-z-]+) \\((\\d+)\\): .+$";
+    // The dnf backend reports both as a transaction it cannot solve.
+    QTest::newRow("another architecture") << "s390x" << "" << 1 << "^PackageKit error package-conflicts \\(36\\): .+";
     QTest::newRow("unprovided dependency") << "unprovided dependency" << "" << 1
-                                           << "^PackageKit error ([a-z-]+) \\((\\d+)\\): .+$";
+                                           << "^PackageKit error package-conflicts \\(36\\): .+";
     // Killed while it waits for a repository's index.
     QTest::newRow("daemon killed") << "demo" << "kill" << 3
                                    << "^PackageKit stopped before the installation ended: the package may not be "
@@ -327,6 +327,9 @@ int main(int argc, char **argv)
         puts("tst_rpm_desktop: needs root for namespaces and the backends' root; skipped");
         return 77;
     }
+    // A row may take minutes; the whole test is bounded by ctest.
+    if (qEnvironmentVariableIsEmpty("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number(kRootMs));
     QCoreApplication app(argc, argv);
     RpmDesktop test;
     return QTest::qExec(&test, argc, argv);
