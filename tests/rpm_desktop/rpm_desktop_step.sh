@@ -26,7 +26,12 @@ self=$(readlink -f "$0")
 if [ "${1:-}" != --inside ]; then
   xvfb_run=
   [ "${1:-}" = --display ] && { xvfb_run=$2; shift 2; }
-  exec unshare --mount --propagation private --pid --net --fork --mount-proc $xvfb_run "$self" --inside "$@"
+  # The overlay's mount point, which outlives the namespace, is removed after it.
+  scratch=$(mktemp -d /tmp/qor-rpm-desktop.XXXXXX) || exit 1
+  TMPDIR=$scratch unshare --mount --propagation private --pid --net --fork --mount-proc $xvfb_run "$self" --inside "$@"
+  status=$?
+  rm -rf "$scratch"
+  exit $status
 fi
 shift
 key= stalled=
@@ -43,6 +48,7 @@ mkdir -p "$result" || exit 1
 fail() { echo "rpm_desktop_step: $*" >&2; exit 1; }
 
 r=$(mktemp -d)
+unset TMPDIR
 mount -t tmpfs row "$r" && mkdir "$r/up" "$r/wk" "$r/root" && r=$r/root &&
   mount -t overlay overlay -o "lowerdir=$root,upperdir=$r/../up,workdir=$r/../wk" "$r" &&
   mount --rbind /dev "$r/dev" && mount -t proc proc "$r/proc" || fail "no overlay over $root"
