@@ -1,5 +1,5 @@
 #!/bin/bash
-# rpm_desktop_step.sh [--display XVFB_RUN] [--key KEY] [--stalled-repo] ROOT RESULT BACKEND COMMAND...
+# rpm_desktop_step.sh [--display XVFB_RUN] [--key KEY] [--slow-repo SECONDS] ROOT RESULT BACKEND COMMAND...
 # One row of tst_rpm_desktop: a throwaway overlay over ROOT (made by
 # tools/build-packagekit-backends.sh) in mount, PID and network namespaces
 # of its own, with a system bus, polkitd and `packagekitd --backend=BACKEND`,
@@ -13,9 +13,10 @@
 # --display XVFB_RUN: under an Xvfb of the row's own (run-under-xvfb.sh),
 # inside the row's network namespace, so its sockets are nobody else's.
 # --key KEY: rpm --import KEY into the root's database first.
-# --stalled-repo: an enabled repository whose index never arrives (a FIFO
-# that no one writes), so the dnf backend's transaction stays in its first
-# step.
+# --slow-repo SECONDS: an enabled repository whose index (a FIFO) answers
+# nothing for SECONDS, then ends empty, as a mirror that stalls and then
+# fails; the dnf backend may skip it. With "never" it stays silent, and the
+# dnf backend's transaction stays in its first step.
 # Facts go into the folder RESULT, one file each: backend (BackendName as
 # the daemon reports it), status, out (the command's output), install.log,
 # rpm-version (empty when qor is not installed), tmp-left (qor files left in
@@ -34,11 +35,11 @@ if [ "${1:-}" != --inside ]; then
   exit $status
 fi
 shift
-key= stalled=
+key= slow=
 while :; do
   case ${1:-} in
   --key) key=$2; shift 2 ;;
-  --stalled-repo) stalled=yes; shift ;;
+  --slow-repo) slow=$2; shift 2 ;;
   *) break ;;
   esac
 done
@@ -69,10 +70,13 @@ echo 'polkit.addRule(function(action, subject) {
 if [ -n "$key" ]; then
   cp "$key" "$r/root/signer.asc" && in_root rpm --import /root/signer.asc || fail "rpm --import $key failed"
 fi
-if [ -n "$stalled" ]; then
-  mkdir -p "$r/srv/stalled/repodata" "$r/etc/yum.repos.d" && mkfifo "$r/srv/stalled/repodata/repomd.xml" &&
-    printf '[stalled]\nname=stalled\nbaseurl=file:///srv/stalled\nenabled=1\ngpgcheck=0\n' \
-      >"$r/etc/yum.repos.d/stalled.repo" || fail "no stalled repository"
+if [ -n "$slow" ]; then
+  index=$r/srv/slow/repodata/repomd.xml
+  mkdir -p "${index%/*}" "$r/etc/yum.repos.d" && mkfifo "$index" &&
+    printf '[slow]\nname=slow\nbaseurl=file:///srv/slow\nenabled=1\ngpgcheck=0\nskip_if_unavailable=1\n' \
+      >"$r/etc/yum.repos.d/slow.repo" || fail "no slow repository"
+  # Each reader that opens it then reads an empty file, however often it tries.
+  [ "$slow" = never ] || (sleep "$slow"; while :; do : >"$index"; done) &
 fi
 
 in_root dbus-daemon --system --fork --nopidfile || fail "no system bus"
@@ -133,8 +137,8 @@ packagekit)
   as_user timeout 900 /home/qor/qor-wizard --install-with-packagekit "$path" >"$result/out" 2>&1 &
   pid=$!
   if [ "$action" = kill ]; then
-    # Killed while the backend loads its repositories (with --stalled-repo,
-    # for as long as it takes).
+    # Killed while the backend loads its repositories (with --slow-repo
+    # never, for as long as it takes).
     for _ in $(seq 1200); do
       grep -q '^PackageKit: loading the cache' "$result/out" && break
       kill -0 $pid 2>/dev/null || break
