@@ -35,7 +35,7 @@ if [ "${1:-}" != --inside ]; then
   exit $status
 fi
 shift
-key= slow=
+key='' slow=''
 while :; do
   case ${1:-} in
   --key) key=$2; shift 2 ;;
@@ -155,7 +155,7 @@ esac
 
 in_root rpm -q --qf '%{VERSION}\n' qor >"$result/rpm-version" 2>/dev/null || : >"$result/rpm-version"
 cp "$home/.qor/install.log" "$result/install.log" 2>/dev/null || : >"$result/install.log"
-ls -A "$r/tmp" | grep '^qor' >"$result/tmp-left"
+find "$r/tmp" -mindepth 1 -maxdepth 1 -name 'qor*' -printf '%f\n' >"$result/tmp-left"
 # The daemon may have things to say about the transaction: stop it first.
 kill $daemon 2>/dev/null
 cp "$r/var/log/pk_backend_zypp" "$result/" 2>/dev/null
