@@ -1,0 +1,162 @@
+#!/bin/bash
+# rpm_desktop_step.sh [--display XVFB_RUN] [--key KEY] [--slow-repo SECONDS] ROOT RESULT BACKEND COMMAND...
+# One row of tst_rpm_desktop: a throwaway overlay over ROOT (made by
+# tools/build-packagekit-backends.sh) in mount, PID and network namespaces
+# of its own, with a system bus, polkitd and `packagekitd --backend=BACKEND`,
+# a user "qor" who is not root and whom a polkit rule grants PackageKit's
+# actions; then one command as that user. COMMAND is one of
+#   setup LAUNCHER KEYS...           the launcher without arguments, KEYS
+#                                    typed into its wizard
+#   packagekit WIZARD PACKAGE [kill] the wizard's PackageKit mode on a copy of
+#                                    PACKAGE; with kill, packagekitd is killed
+#                                    once the transaction runs
+# --display XVFB_RUN: under an Xvfb of the row's own (run-under-xvfb.sh),
+# inside the row's network namespace, so its sockets are nobody else's.
+# --key KEY: rpm --import KEY into the root's database first.
+# --slow-repo SECONDS: an enabled repository whose index (a FIFO) answers
+# nothing for SECONDS, then ends empty, as a mirror that stalls and then
+# fails; the dnf backend may skip it. With "never" it stays silent, and the
+# dnf backend's transaction stays in its first step.
+# Facts go into the folder RESULT, one file each: backend (BackendName as
+# the daemon reports it), status, out (the command's output), install.log,
+# rpm-version (empty when qor is not installed), tmp-left (qor files left in
+# /tmp), the daemons' own output for a reader, and for setup the times at
+# which the install page was entered and the log held the result.
+set -u
+self=$(readlink -f "$0")
+if [ "${1:-}" != --inside ]; then
+  xvfb_run=
+  [ "${1:-}" = --display ] && { xvfb_run=$2; shift 2; }
+  # The overlay's mount point, which outlives the namespace, is removed after it.
+  scratch=$(mktemp -d /tmp/qor-rpm-desktop.XXXXXX) || exit 1
+  TMPDIR=$scratch unshare --mount --propagation private --pid --net --fork --mount-proc $xvfb_run "$self" --inside "$@"
+  status=$?
+  rm -rf "$scratch"
+  exit $status
+fi
+shift
+key='' slow=''
+while :; do
+  case ${1:-} in
+  --key) key=$2; shift 2 ;;
+  --slow-repo) slow=$2; shift 2 ;;
+  *) break ;;
+  esac
+done
+root=$1 result=$2 backend=$3 command=$4
+shift 4
+mkdir -p "$result" || exit 1
+fail() { echo "rpm_desktop_step: $*" >&2; exit 1; }
+
+r=$(mktemp -d)
+unset TMPDIR
+mount -t tmpfs row "$r" && mkdir "$r/up" "$r/wk" "$r/root" && r=$r/root &&
+  mount -t overlay overlay -o "lowerdir=$root,upperdir=$r/../up,workdir=$r/../wk" "$r" &&
+  mount --rbind /dev "$r/dev" && mount -t proc proc "$r/proc" || fail "no overlay over $root"
+if [ -n "${DISPLAY:-}" ]; then
+  mkdir -p "$r/tmp/.X11-unix" && mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix" || fail "no X socket"
+fi
+in_root() { chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"; }
+as_user() {
+  chroot --userspec=qor:qor "$r" /usr/bin/env -i HOME=/home/qor PATH=/usr/bin:/bin LANG=C.UTF-8 \
+    ${DISPLAY:+DISPLAY=$DISPLAY} "$@"
+}
+
+in_root useradd -m qor || fail "no user"
+mkdir -p "$r/etc/polkit-1/rules.d" "$r/run/dbus"
+echo 'polkit.addRule(function(action, subject) {
+  if (subject.user == "qor" && action.id.indexOf("org.freedesktop.packagekit.") == 0) return polkit.Result.YES; });' \
+  >"$r/etc/polkit-1/rules.d/49-qor-rpm-desktop.rules"
+if [ -n "$key" ]; then
+  cp "$key" "$r/root/signer.asc" && in_root rpm --import /root/signer.asc || fail "rpm --import $key failed"
+fi
+if [ -n "$slow" ]; then
+  index=$r/srv/slow/repodata/repomd.xml
+  mkdir -p "${index%/*}" "$r/etc/yum.repos.d" && mkfifo "$index" &&
+    printf '[slow]\nname=slow\nbaseurl=file:///srv/slow\nenabled=1\ngpgcheck=0\nskip_if_unavailable=1\n' \
+      >"$r/etc/yum.repos.d/slow.repo" || fail "no slow repository"
+  # Each reader that opens it then reads an empty file, however often it tries.
+  [ "$slow" = never ] || (sleep "$slow"; while :; do : >"$index"; done) &
+fi
+
+in_root dbus-daemon --system --fork --nopidfile || fail "no system bus"
+# Started by chroot itself, so that $! is the daemon.
+chroot "$r" /usr/lib/polkit-1/polkitd --no-debug >"$result/polkitd.log" 2>&1 &
+chroot "$r" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /usr/libexec/packagekitd --backend="$backend" \
+  --disable-timer >"$result/packagekitd.log" 2>&1 &
+daemon=$!
+# Room for a cold start on a loaded machine.
+for name in org.freedesktop.PolicyKit1 org.freedesktop.PackageKit; do
+  for _ in $(seq 600); do
+    in_root dbus-send --system --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+      string:$name 2>/dev/null | grep -q true && break
+    sleep 0.2
+  done
+done
+in_root dbus-send --system --print-reply=literal --dest=org.freedesktop.PackageKit /org/freedesktop/PackageKit \
+  org.freedesktop.DBus.Properties.Get string:org.freedesktop.PackageKit string:BackendName 2>&1 |
+  awk '{ print $NF }' >"$result/backend"
+
+home=$r/home/qor
+case $command in
+setup)
+  launcher=$1
+  shift
+  install -m 0755 "$launcher" "$home/qor-setup" && in_root chown qor:qor /home/qor/qor-setup || fail "no launcher"
+  as_user sh -c 'cd && exec ./qor-setup' </dev/null >"$result/out" 2>&1 &
+  pid=$!
+  w=$(timeout 300 xdotool search --sync --onlyvisible --name '^Pellandor Tolmerin .* Setup$' | head -n 1)
+  # The last key enters the install page: the time it is sent goes into
+  # "entered", the time the install log first holds the result into "ended"
+  # (milliseconds), for bench/install_page_rpm_backends.sh.
+  last=${!#}
+  if [ -n "$w" ]; then
+    xdotool windowfocus --sync "$w" key --delay 500 "${@:1:$#-1}" && sleep 0.5 &&
+      xdotool windowfocus --sync "$w" && date +%s%3N >"$result/entered" && xdotool key "$last"
+  fi
+  # Finish is the default button after a success, Cancel's key is Escape.
+  log=$home/.qor/install.log
+  for _ in $(seq 9000); do
+    [ -n "$w" ] && kill -0 $pid 2>/dev/null || break
+    if grep -q -e 'Installation Finished' -e '^Error Code:' "$log" 2>/dev/null; then
+      [ -e "$result/ended" ] || date +%s%3N >"$result/ended"
+      if grep -q 'Installation Finished' "$log"; then key=Return; else key=Escape; fi
+      xdotool windowfocus "$w" key $key 2>/dev/null
+      sleep 1
+    fi
+    sleep 0.1
+  done
+  kill $pid 2>/dev/null
+  wait $pid
+  echo $? >"$result/status"
+  ;;
+packagekit)
+  wizard=$1 package=$2 action=${3:-}
+  path=/tmp/qor-pk-$(basename "$package")
+  install -m 0755 "$wizard" "$home/qor-wizard" && in_root chown qor:qor /home/qor/qor-wizard && install -m 0644 "$package" "$r$path" || fail "no wizard"
+  as_user timeout 900 /home/qor/qor-wizard --install-with-packagekit "$path" >"$result/out" 2>&1 &
+  pid=$!
+  if [ "$action" = kill ]; then
+    # Killed while the backend loads its repositories (with --slow-repo
+    # never, for as long as it takes).
+    for _ in $(seq 1200); do
+      grep -q '^PackageKit: loading the cache' "$result/out" && break
+      kill -0 $pid 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL $daemon
+  fi
+  wait $pid
+  echo $? >"$result/status"
+  rm -f "$r$path"
+  ;;
+*) fail "unknown command $command" ;;
+esac
+
+in_root rpm -q --qf '%{VERSION}\n' qor >"$result/rpm-version" 2>/dev/null || : >"$result/rpm-version"
+cp "$home/.qor/install.log" "$result/install.log" 2>/dev/null || : >"$result/install.log"
+find "$r/tmp" -mindepth 1 -maxdepth 1 -name 'qor*' -printf '%f\n' >"$result/tmp-left"
+# The daemon may have things to say about the transaction: stop it first.
+kill $daemon 2>/dev/null
+cp "$r/var/log/pk_backend_zypp" "$result/" 2>/dev/null
+exit 0
