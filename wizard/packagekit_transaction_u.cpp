@@ -29,6 +29,8 @@ const qint64 kLockPatienceMs = 10 * 60 * 1000;
 // that PackageKit does not name is given this long between attempts.
 const int kLockPollMs = 1000;
 const qint64 kUnnamedHolderMs = 60000;
+// PackageKit drops a transaction that is not authorised within 300 s.
+const qint64 kAuthorisationLimitMs = 290000;
 // The wizard gone, a cancelled transaction is given this long to end.
 const int kOrphanGraceMs = 10000;
 
@@ -321,8 +323,7 @@ void PackageKitTransaction::onDestroy()
     if (finished || installPending)
         return;
     if (statusCode == PkStatusWaitingForAuth) {
-        say(QStringLiteral("PackageKit stopped waiting for an administrator's password (it waits 5 minutes): "
-                           "nothing was installed. Start the installation again to try once more."));
+        sayAuthorisationTimedOut();
         finish(PkNotAuthorised);
         return;
     }
@@ -358,6 +359,8 @@ void PackageKitTransaction::onFinished(uint exit, uint)
         return;
     say(QStringLiteral("PackageKit: the installation ended: ") + packageKitExitName(exit));
     if (errorCode == PkErrorNotAuthorized) {
+        if (waitingForAuth.isValid() && waitingForAuth.hasExpired(kAuthorisationLimitMs))
+            sayAuthorisationTimedOut();
         finish(PkNotAuthorised);
         return;
     }
@@ -374,6 +377,12 @@ void PackageKitTransaction::onFinished(uint exit, uint)
         say(QStringLiteral("Another program kept the package manager busy for 10 minutes: nothing was installed. "
                            "Try again once it has finished."));
     finish(PkFailed);
+}
+
+void PackageKitTransaction::sayAuthorisationTimedOut()
+{
+    say(QStringLiteral("PackageKit stopped waiting for an administrator's password (it waits 5 minutes): "
+                       "nothing was installed. Start the installer again to try once more."));
 }
 
 void PackageKitTransaction::endUnsigned()
@@ -488,6 +497,10 @@ void PackageKitTransaction::onPropertiesChanged(const QString &, const QVariantM
         allowCancel = changed.value(QStringLiteral("AllowCancel")).toBool();
     if (changed.contains(QStringLiteral("Status"))) {
         statusCode = changed.value(QStringLiteral("Status")).toUInt();
+        if (statusCode != PkStatusWaitingForAuth)
+            waitingForAuth.invalidate();
+        else if (!waitingForAuth.isValid())
+            waitingForAuth.start();
         report(lastStatus, packageKitStatusWords(statusCode));
     }
     if (changed.contains(QStringLiteral("Percentage"))) {

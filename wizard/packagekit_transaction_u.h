@@ -56,6 +56,7 @@ private:
     void failWith(const QString &what, const QDBusError &error);
     bool retryAfterLock();
     void endUnsigned();
+    void sayAuthorisationTimedOut();
     void finish(int status);
     QDBusPendingCallWatcher *watch(const QDBusPendingCall &call, const char *slot);
 
@@ -72,6 +73,7 @@ private:
     QTimer pinger;
     QTimer lockWatch;
     QElapsedTimer lockedSince;
+    QElapsedTimer waitingForAuth;
     qint64 lockWaitFrom = 0;
     qint64 lockHolder = 0;
     bool pingPending = false;
