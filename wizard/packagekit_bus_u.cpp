@@ -40,6 +40,16 @@ QString inWords(const QDBusError &error)
     return QStringLiteral("%1 (%2)").arg(error.message(), error.name());
 }
 
+QString userLocale()
+{
+    for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const QByteArray value = qgetenv(name);
+        if (!value.isEmpty())
+            return QString::fromLocal8Bit(value);
+    }
+    return QString();
+}
+
 void say(const QString &line)
 {
     const QByteArray bytes = installTextCodec()->fromUnicode(line) + '\n';

@@ -33,6 +33,10 @@ QDBusMessage callAndWait(QDBusConnection &bus, const QDBusMessage &call, int tim
 // An error in words, with its D-Bus name.
 QString inWords(const QDBusError &error);
 
+// The locale the user reads in, for PackageKit's own messages; empty when
+// the environment names none.
+QString userLocale();
+
 // Prints one line at once, in the encoding the install page reads.
 void say(const QString &line);
 

@@ -2,6 +2,7 @@
 #include "packagekit_names_u.h"
 
 #include <QByteArray>
+#include <QStringList>
 
 namespace {
 
@@ -77,6 +78,17 @@ QString packageOfLine(const QString &line)
             return line.mid(words.size());
     }
     return QString();
+}
+
+QString packageKitPackageWords(const QString &packageId)
+{
+    const QStringList parts = packageId.split(QLatin1Char(';'));
+    QString words = parts.value(0);
+    if (!parts.value(1).isEmpty())
+        words += QLatin1Char(' ') + parts.value(1);
+    if (!parts.value(2).isEmpty())
+        words += QStringLiteral(" (%1)").arg(parts.value(2));
+    return words;
 }
 
 QString packageKitErrorName(uint code)

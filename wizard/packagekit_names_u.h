@@ -28,6 +28,9 @@ QString packageKitInfoWords(uint info);
 // names, where INFO is packageKitInfoWords' answer; a null string for any
 // other line.
 QString packageOfLine(const QString &line);
+// A package ID ("name;version;architecture;data") in words:
+// "name version (architecture)".
+QString packageKitPackageWords(const QString &packageId);
 // PackageKit's own name of an error code (PkErrorEnum), e.g. "not-authorized".
 QString packageKitErrorName(uint code);
 // How a transaction ended (PkExitEnum), e.g. "failed".

@@ -34,35 +34,12 @@ const qint64 kAuthorisationLimitMs = 290000;
 // The wizard gone, a cancelled transaction is given this long to end.
 const int kOrphanGraceMs = 10000;
 
-// A package ID is "name;version;architecture;data".
-QString packageInWords(const QString &packageId)
-{
-    const QStringList parts = packageId.split(QLatin1Char(';'));
-    QString words = parts.value(0);
-    if (!parts.value(1).isEmpty())
-        words += QLatin1Char(' ') + parts.value(1);
-    if (!parts.value(2).isEmpty())
-        words += QStringLiteral(" (%1)").arg(parts.value(2));
-    return words;
-}
-
 // The installer programs that this kind of package takes where they exist.
 QString desktopToolsMissing(bool deb)
 {
     return deb ? QStringLiteral("pkexec with gdebi")
                : QStringLiteral("gpk-install-local-file (gnome-packagekit's installer, which its "
                                 "recent releases no longer include)");
-}
-
-// The locale the user reads in, for PackageKit's own messages.
-QString userLocale()
-{
-    for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const QByteArray value = qgetenv(name);
-        if (!value.isEmpty())
-            return QString::fromLocal8Bit(value);
-    }
-    return QString();
 }
 
 } // namespace
@@ -488,7 +465,7 @@ void PackageKitTransaction::cancelAnswered(QDBusPendingCallWatcher *call)
 
 void PackageKitTransaction::onPackage(uint info, const QString &packageId, const QString &)
 {
-    report(lastPackage, packageKitInfoWords(info) + QLatin1Char(' ') + packageInWords(packageId));
+    report(lastPackage, packageKitInfoWords(info) + QLatin1Char(' ') + packageKitPackageWords(packageId));
 }
 
 void PackageKitTransaction::onPropertiesChanged(const QString &, const QVariantMap &changed, const QStringList &)
