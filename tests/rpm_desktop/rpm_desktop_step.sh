@@ -4,7 +4,8 @@
 # tools/build-packagekit-backends.sh) in mount, PID and network namespaces
 # of its own, with a system bus, polkitd and `packagekitd --backend=BACKEND`,
 # a user "qor" who is not root and whom a polkit rule grants PackageKit's
-# actions; then one command as that user. COMMAND is one of
+# actions (and pkexec's, which the root does not have: the launcher's road
+# is PackageKit's); then one command as that user. COMMAND is one of
 #   setup LAUNCHER KEYS...           the launcher without arguments, KEYS
 #                                    typed into its wizard
 #   packagekit WIZARD PACKAGE [kill] the wizard's PackageKit mode on a copy of

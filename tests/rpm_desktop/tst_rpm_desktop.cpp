@@ -104,7 +104,7 @@ private slots:
         inputs["signed"] = build + "/qor-setup";
     }
 
-    void installs_data()
+    void installsOrSaysWhy_data()
     {
         QTest::addColumn<Row>("row");
         const QStringList installed{"^PackageKit: finished, the package is installed$"};
@@ -128,7 +128,7 @@ private slots:
         // so the wait goes on, with the backend's state on the page.
         QTest::newRow("stalling repository") << Row{"dnf", "packagekit", "demo", "75", false, 0, {"^PackageKit: loading the cache$.*" + installed.first()}};
     }
-    void installs()
+    void installsOrSaysWhy()
     {
         QFETCH(Row, row);
         const QString result = work.filePath(QString("row-%1").arg(QTest::currentDataTag()).replace(' ', '-'));
