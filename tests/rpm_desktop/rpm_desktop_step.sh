@@ -4,7 +4,8 @@
 # tools/build-packagekit-backends.sh) in mount, PID and network namespaces
 # of its own, with a system bus, polkitd and `packagekitd --backend=BACKEND`,
 # a user "qor" who is not root and whom a polkit rule grants PackageKit's
-# actions; then one command as that user. COMMAND is one of
+# actions (and pkexec's, which the root does not have: the launcher's road
+# is PackageKit's); then one command as that user. COMMAND is one of
 #   setup LAUNCHER KEYS...           the launcher without arguments, KEYS
 #                                    typed into its wizard
 #   packagekit WIZARD PACKAGE [kill] the wizard's PackageKit mode on a copy of
@@ -20,10 +21,11 @@
 # Facts go into the folder RESULT, one file each: backend (BackendName as
 # the daemon reports it), status, out (the command's output), install.log,
 # rpm-version (empty when qor is not installed), tmp-left (qor files left in
-# /tmp), the daemons' own output for a reader, and for setup the times at
+# /tmp), the zypp backend's log for a reader, and for setup the times at
 # which the install page was entered and the log held the result.
 set -u
 self=$(readlink -f "$0")
+. "$(dirname "$self")/../system/bus_services.sh"
 if [ "${1:-}" != --inside ]; then
   xvfb_run=
   [ "${1:-}" = --display ] && { xvfb_run=$2; shift 2; }
@@ -63,10 +65,7 @@ as_user() {
 }
 
 in_root useradd -m qor || fail "no user"
-mkdir -p "$r/etc/polkit-1/rules.d" "$r/run/dbus"
-echo 'polkit.addRule(function(action, subject) {
-  if (subject.user == "qor" && action.id.indexOf("org.freedesktop.packagekit.") == 0) return polkit.Result.YES; });' \
-  >"$r/etc/polkit-1/rules.d/49-qor-rpm-desktop.rules"
+write_polkit_rule qor "$r/etc/polkit-1/rules.d/49-qor-rpm-desktop.rules" || fail "no polkit rule"
 if [ -n "$key" ]; then
   cp "$key" "$r/root/signer.asc" && in_root rpm --import /root/signer.asc || fail "rpm --import $key failed"
 fi
@@ -79,20 +78,9 @@ if [ -n "$slow" ]; then
   [ "$slow" = never ] || (sleep "$slow"; while :; do : >"$index"; done) &
 fi
 
-in_root dbus-daemon --system --fork --nopidfile || fail "no system bus"
-# Started by chroot itself, so that $! is the daemon.
-chroot "$r" /usr/lib/polkit-1/polkitd --no-debug >"$result/polkitd.log" 2>&1 &
-chroot "$r" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /usr/libexec/packagekitd --backend="$backend" \
-  --disable-timer >"$result/packagekitd.log" 2>&1 &
-daemon=$!
-# Room for a cold start on a loaded machine.
-for name in org.freedesktop.PolicyKit1 org.freedesktop.PackageKit; do
-  for _ in $(seq 600); do
-    in_root dbus-send --system --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
-      string:$name 2>/dev/null | grep -q true && break
-    sleep 0.2
-  done
-done
+mkdir -p "$r/run/dbus" && in_root dbus-daemon --system --fork --nopidfile || fail "no system bus"
+export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$r/run/dbus/system_bus_socket
+start_bus_services "$r" --backend="$backend" --disable-timer || fail "no polkitd or packagekitd"
 in_root dbus-send --system --print-reply=literal --dest=org.freedesktop.PackageKit /org/freedesktop/PackageKit \
   org.freedesktop.DBus.Properties.Get string:org.freedesktop.PackageKit string:BackendName 2>&1 |
   awk '{ print $NF }' >"$result/backend"
@@ -134,7 +122,7 @@ packagekit)
   wizard=$1 package=$2 action=${3:-}
   path=/tmp/qor-pk-$(basename "$package")
   install -m 0755 "$wizard" "$home/qor-wizard" && in_root chown qor:qor /home/qor/qor-wizard && install -m 0644 "$package" "$r$path" || fail "no wizard"
-  as_user timeout 900 /home/qor/qor-wizard --install-with-packagekit "$path" >"$result/out" 2>&1 &
+  as_user timeout 900 /home/qor/qor-wizard --install-with-packagekit --rpm "$path" >"$result/out" 2>&1 &
   pid=$!
   if [ "$action" = kill ]; then
     # Killed while the backend loads its repositories (with --slow-repo
@@ -144,7 +132,8 @@ packagekit)
       kill -0 $pid 2>/dev/null || break
       sleep 0.1
     done
-    kill -KILL $daemon
+    # The row's own PID namespace: its daemon is the only one.
+    pkill -KILL -x packagekitd
   fi
   wait $pid
   echo $? >"$result/status"
@@ -157,6 +146,6 @@ in_root rpm -q --qf '%{VERSION}\n' qor >"$result/rpm-version" 2>/dev/null || : >
 cp "$home/.qor/install.log" "$result/install.log" 2>/dev/null || : >"$result/install.log"
 find "$r/tmp" -mindepth 1 -maxdepth 1 -name 'qor*' -printf '%f\n' >"$result/tmp-left"
 # The daemon may have things to say about the transaction: stop it first.
-kill $daemon 2>/dev/null
+pkill -x packagekitd && await_name org.freedesktop.PackageKit false
 cp "$r/var/log/pk_backend_zypp" "$result/" 2>/dev/null
 exit 0
