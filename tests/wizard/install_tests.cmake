@@ -37,7 +37,8 @@ set(locales "${CMAKE_CURRENT_BINARY_DIR}/locales")
 add_custom_command(OUTPUT "${locales}/ru_RU.UTF-8/LC_CTYPE"
     COMMAND "${CMAKE_COMMAND}" -E make_directory "${locales}"
     COMMAND localedef -i de_DE -f UTF-8 "${locales}/de_DE.UTF-8"
-    COMMAND localedef -i ru_RU -f UTF-8 "${locales}/ru_RU.UTF-8" VERBATIM)
+    COMMAND localedef -i ru_RU -f UTF-8 "${locales}/ru_RU.UTF-8"
+    COMMAND localedef -i de_DE -f ISO-8859-1 "${locales}/de_DE.ISO-8859-1" VERBATIM)
 add_custom_target(qor-test-locales DEPENDS "${locales}/ru_RU.UTF-8/LC_CTYPE")
 add_dependencies(tst_install_page qor-test-locales)
 set_property(TEST tst_install_page PROPERTY ENVIRONMENT "LOCPATH=${locales};LC_ALL=;LANG=de_DE.UTF-8;LC_MESSAGES=ru_RU.UTF-8")

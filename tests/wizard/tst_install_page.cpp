@@ -3,6 +3,7 @@
 // Ubuntu prerequisite dialogue with the real dpkg-query.
 #include "install_test_support.h"
 #include "qorwiz_u.h"
+#include "text_codec_u.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTextEdit>
+#include <QTextCodec>
 #include <QTimer>
 #include <QtTest>
 
@@ -91,6 +93,8 @@ private slots:
     void keepsTheEndOfLongOutput();
     void retryThreeTimesThenAbort();
     void wizardGoesWhileToolRuns();
+    void readsTheLocalesEncoding_data();
+    void readsTheLocalesEncoding();
 };
 
 void TestInstallPage::showsInstallation_data()
@@ -364,4 +368,26 @@ void TestInstallPage::wizardGoesWhileToolRuns()
 }
 
 QTEST_MAIN(TestInstallPage)
+// The tools write in the encoding the C library's locale names, whatever
+// Qt itself makes of the locale (Debian's Qt, built with ICU, says UTF-8).
+void TestInstallPage::readsTheLocalesEncoding_data()
+{
+    QTest::addColumn<QByteArray>("locale");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("Latin-1") << QByteArray("de_DE.ISO-8859-1") << QByteArray("Gr\xf6\xdfe caf\xe9");
+    QTest::newRow("UTF-8") << QByteArray("de_DE.UTF-8") << QByteArray("Gr\xc3\xb6\xc3\x9f" "e caf\xc3\xa9");
+    QTest::newRow("C: read as UTF-8") << QByteArray("C") << QByteArray("Gr\xc3\xb6\xc3\x9f" "e caf\xc3\xa9");
+}
+
+void TestInstallPage::readsTheLocalesEncoding()
+{
+    QFETCH(QByteArray, locale);
+    QFETCH(QByteArray, bytes);
+    const QByteArray before = setlocale(LC_CTYPE, nullptr);
+    QVERIFY2(setlocale(LC_CTYPE, locale.constData()), locale.constData());
+    const QString text = installTextCodec()->toUnicode(bytes);
+    setlocale(LC_CTYPE, before.constData());
+    QCOMPARE(text, QStringLiteral("Gr\u00f6\u00dfe caf\u00e9"));
+}
+
 #include "tst_install_page.moc"
