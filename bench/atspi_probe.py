@@ -94,7 +94,10 @@ def main():
     if header is not None:
         # Every read a call that the program answers, as for the view.
         app.set_cache_mask(Atspi.Cache.NONE)
-        label = find_label(app, header)
+        while label is None and time.time() < deadline:
+            label = find_label(app, header)
+            if label is None:
+                time.sleep(0.1)
         if label is None:
             sys.exit("atspi_probe: no label %s showing in %s" % (header, app_name))
     # Listens as a screen reader does, so that the program's bridge sends
