@@ -374,7 +374,7 @@ void TestInstallPage::readsTheLocalesEncoding_data()
 {
     QTest::addColumn<QByteArray>("locale");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("Latin-1") << QByteArray("de_DE.ISO-8859-1") << QByteArray("Gr\xf6\xdfe caf\xe9");
+    QTest::newRow("Latin-1") << QByteArray("de_DE.ISO-8859-1") << QByteArray("Gr\xf6\xdf" "e caf\xe9");
     QTest::newRow("UTF-8") << QByteArray("de_DE.UTF-8") << QByteArray("Gr\xc3\xb6\xc3\x9f" "e caf\xc3\xa9");
     QTest::newRow("C: read as UTF-8") << QByteArray("C") << QByteArray("Gr\xc3\xb6\xc3\x9f" "e caf\xc3\xa9");
 }
