@@ -97,6 +97,8 @@ cancel)
   [ -n "$d" ] && xdotool windowfocus --sync "$w" key Escape
   for _ in $(seq 60); do [ -z "$(dialog)" ] && break; sleep 1; done
   fact "dialog after cancel" "$([ -n "$(dialog)" ] && echo open || echo gone)"
+  # Or else the row would last until PackageKit drops the transaction.
+  [ -n "$(dialog)" ] && xdotool windowfocus --sync "$(dialog)" key Escape
   ;;
 kill)
   # The wizard is the parent of its PackageKit client, which asked for the dialog.
