@@ -26,9 +26,14 @@ if [ "${1:-}" != --inside ]; then
   session=qa$$ slice=user.slice/user-1000.slice
   for h in systemd unified; do mkdir -p "/sys/fs/cgroup/$h/$slice/session-$session.scope" || exit 1; done
   mkdir -p "$facts" && rm -f "$facts"/* || exit 1
-  unshare --mount --propagation private --pid --net --fork --mount-proc \
-    "$xvfb_run" "$0" --inside "$row" "$rootdir" "$launcher" "$facts" "$session" "$slice"
+  # Stopped (a test's time is up): the namespace ends with unshare's child.
+  unshare --mount --propagation private --pid --net --fork --mount-proc --kill-child \
+    "$xvfb_run" "$0" --inside "$row" "$rootdir" "$launcher" "$facts" "$session" "$slice" &
+  child=$!
+  trap 'kill $child' TERM INT HUP
+  wait $child
   rc=$?
+  wait $child
   # The namespace's processes have ended with its first one.
   for h in systemd unified; do
     for _ in $(seq 50); do rmdir "/sys/fs/cgroup/$h/$slice/session-$session.scope" 2>/dev/null && break; sleep 0.1; done

@@ -15,6 +15,7 @@
 
 namespace {
 
+constexpr int kCleanUpMs = 60000;
 const QString kPackagePath = QStringLiteral("/tmp/qor-3.1.1.1912102.ubuntu.amd64.deb");
 
 QString readText(const QString &path)
@@ -129,7 +130,12 @@ private slots:
         run.start(QStringLiteral(QOR_AGENT_DIR "/agent_row.sh"),
                   {step, rootDir, launcher, QStringLiteral(QOR_XVFB_RUN), factsDir.path()});
         // The lock row may wait out PackageKit's retries; the script bounds every wait.
-        QVERIFY(run.waitForFinished(30 * 60 * 1000));
+        if (!run.waitForFinished(30 * 60 * 1000)) {
+            // The row's namespace, session and overlay are cleared up on SIGTERM.
+            run.terminate();
+            run.waitForFinished(kCleanUpMs);
+            QFAIL("the row did not end in 30 minutes");
+        }
         const QString dir = factsDir.path() + QLatin1Char('/');
         const QString factText = readText(dir + QLatin1String("facts"));
         const QString output = readText(dir + QLatin1String("out"));
