@@ -11,8 +11,8 @@
 #   dismiss   the dialog is dismissed (Escape)
 #   cancel    the wizard is cancelled (Escape: its Cancel) while the dialog is open
 #   kill      the wizard is killed (SIGKILL) while the dialog is open
-#   lock      another root process holds dpkg's lock for 40 s from the moment
-#             the password is typed; every dialog gets the password
+#   lock:N    another root process holds dpkg's lock for N seconds from the
+#             moment the password is typed; every dialog gets the password
 # It leaves facts in FACTS_DIR for the test to judge: facts ("key: value"
 # lines), out (the launcher's output) and log (the install log).
 set -u
@@ -122,10 +122,11 @@ kill)
   ps -eo pid,ppid,stat,args >"$facts/processes after"
   fact "transactions left" "$(echo "$list" | grep -q '^method return' && echo "$transactions" || echo "no answer: $list")"
   ;;
-lock)
+lock:*)
   # Another root process, as unattended-upgrades, visible to apt by its PID.
   /usr/bin/python3 -c 'import fcntl, sys, time
-f = open(sys.argv[1], "w"); fcntl.lockf(f, fcntl.LOCK_EX); time.sleep(40)' "$r/var/lib/dpkg/lock-frontend" &
+f = open(sys.argv[1], "w"); fcntl.lockf(f, fcntl.LOCK_EX); time.sleep(float(sys.argv[2]))' \
+    "$r/var/lib/dpkg/lock-frontend" "${row#lock:}" &
   sleep 1
   [ -n "$d" ] && type_password "$d"
   # Each attempt is authorised anew.
