@@ -405,9 +405,12 @@ bool PackageKitTransaction::retryAfterLock()
 
 void PackageKitTransaction::retryWhenLockFree()
 {
+    // Every attempt costs the user a password: a holder that PackageKit
+    // named is waited out, and only an unnamed one is tried again on a timer.
     const qint64 waited = lockedSince.elapsed() - lockWaitFrom;
-    const bool holderGone = lockHolder > 0 && !QFileInfo::exists(QStringLiteral("/proc/%1").arg(lockHolder));
-    if (!holderGone && waited < kUnnamedHolderMs && lockedSince.elapsed() < kLockPatienceMs)
+    const bool due = lockHolder > 0 ? !QFileInfo::exists(QStringLiteral("/proc/%1").arg(lockHolder))
+                                    : waited >= kUnnamedHolderMs;
+    if (!due && lockedSince.elapsed() < kLockPatienceMs)
         return;
     lockWatch.stop();
     createTransaction();

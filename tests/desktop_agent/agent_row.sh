@@ -1,0 +1,157 @@
+#!/bin/bash
+# agent_row.sh ROW ROOTDIR LAUNCHER XVFB_RUN FACTS_DIR
+# One row of the desktop-agent test: the Ubuntu release installer started by
+# a user who is not root, in a throwaway overlay over ROOTDIR (prepare.sh),
+# with real polkitd and packagekitd and a real graphical polkit agent
+# (lxpolkit) in a logind session written by hand, as
+# polkit reads one without logind: the session's files under /run/systemd and
+# the session's cgroup scope. The wizard is driven from the keyboard and the
+# agent's password dialog with xdotool, on an Xvfb of the row's own. ROW:
+#   password  the password is typed into the dialog
+#   dismiss   the dialog is dismissed (Escape)
+#   cancel    the wizard is cancelled (Escape: its Cancel) while the dialog is open
+#   kill      the wizard is killed (SIGKILL) while the dialog is open
+#   lock:N    another root process holds dpkg's lock for N seconds from the
+#             moment the password is typed; every dialog gets the password
+# It leaves facts in FACTS_DIR for the test to judge: facts ("key: value"
+# lines), out (the launcher's output) and log (the install log).
+set -u
+password=Agent-row-1
+
+if [ "${1:-}" != --inside ]; then
+  row=$1 rootdir=$2 launcher=$3 xvfb_run=$4 facts=$5
+  [ "$(id -u)" -eq 0 ] || { echo "agent_row.sh: needs root for namespaces and cgroups; skipped"; exit 77; }
+  # Each row is a session of its own: other rows and other tests on the
+  # machine make theirs in the same cgroup hierarchies.
+  session=qa$$ slice=user.slice/user-1000.slice
+  for h in systemd unified; do mkdir -p "/sys/fs/cgroup/$h/$slice/session-$session.scope" || exit 1; done
+  mkdir -p "$facts" && rm -f "$facts"/* || exit 1
+  # Stopped (a test's time is up): the namespace ends with unshare's child.
+  unshare --mount --propagation private --pid --net --fork --mount-proc --kill-child \
+    "$xvfb_run" "$0" --inside "$row" "$rootdir" "$launcher" "$facts" "$session" "$slice" &
+  child=$!
+  trap 'kill $child' TERM INT HUP
+  wait $child
+  rc=$?
+  wait $child
+  # The namespace's processes have ended with its first one.
+  for h in systemd unified; do
+    for _ in $(seq 50); do rmdir "/sys/fs/cgroup/$h/$slice/session-$session.scope" 2>/dev/null && break; sleep 0.1; done
+    rmdir "/sys/fs/cgroup/$h/$slice" "/sys/fs/cgroup/$h/user.slice" 2>/dev/null
+  done
+  exit $rc
+fi
+
+row=$2 rootdir=$3 launcher=$4 facts=$5 session=$6 slice=$7
+fact() { printf '%s: %s\n' "$1" "$2" >>"$facts/facts"; }
+r=$(mktemp -d)
+mount -t tmpfs row "$r" && mkdir "$r/up" "$r/wk" "$r/root" && r=$r/root &&
+  mount -t overlay overlay -o "lowerdir=$rootdir,upperdir=$r/../up,workdir=$r/../wk" "$r" &&
+  mount --rbind /dev "$r/dev" && mount -t proc proc "$r/proc" && mount --rbind /sys "$r/sys" &&
+  mkdir -p "$r/tmp/.X11-unix" "$r/run/dbus" && mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix" || exit 1
+in_root() { chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"; }
+as_user() { chroot --userspec=qor:qor "$r" /usr/bin/env -i HOME=/home/qor PATH=/usr/bin:/bin DISPLAY="$DISPLAY" "$@"; }
+
+# Debian's polkit rules make the group sudo the administrators: the agent
+# asks for the user's own password.
+in_root useradd -m -G sudo qor && echo "qor:$password" | in_root chpasswd &&
+  install -m 0755 -o 1000 -g 1000 "$launcher" "$r/home/qor/qor-setup" || exit 1
+[ "$(in_root id -u qor)" = 1000 ] || { echo "the user is not 1000, as the slice says"; exit 1; }
+in_root dbus-daemon --system --fork --nopidfile
+in_root /usr/lib/polkit-1/polkitd --no-debug >/dev/null 2>&1 &
+in_root /usr/libexec/packagekitd >"$facts/packagekitd" 2>&1 &
+for name in org.freedesktop.PolicyKit1 org.freedesktop.PackageKit; do
+  for _ in $(seq 600); do
+    in_root dbus-send --system --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
+      string:$name 2>/dev/null | grep -q true && break
+    sleep 0.2
+  done
+done
+
+# The session, as logind would have written it; this shell and all it starts
+# from here on (the agent, the installer, xdotool) are in its scope.
+mkdir -p "$r/run/systemd/sessions" "$r/run/systemd/users" "$r/run/systemd/seats" &&
+  printf '%s\n' UID=1000 USER=qor ACTIVE=1 STATE=active REMOTE=0 TYPE=x11 CLASS=user SEAT=seat0 \
+    "DISPLAY=$DISPLAY" >"$r/run/systemd/sessions/$session" &&
+  printf '%s\n' STATE=active "SESSIONS=$session" "DISPLAY=$session" >"$r/run/systemd/users/1000" &&
+  printf '%s\n' "ACTIVE=$session" ACTIVE_UID=1000 "SESSIONS=$session" >"$r/run/systemd/seats/seat0" || exit 1
+for h in systemd unified; do echo $$ >"/sys/fs/cgroup/$h/$slice/session-$session.scope/cgroup.procs" || exit 1; done
+as_user lxpolkit >"$facts/lxpolkit" 2>&1 &
+
+log=$r/home/qor/.qor/install.log
+as_user sh -c 'cd /home/qor && exec ./qor-setup' </dev/null >"$facts/out" 2>"$facts/err" &
+pid=$!
+# Generous: a cold start on a loaded two-core machine.
+w=$(timeout 300 xdotool search --sync --onlyvisible --name '^Pellandor Tolmerin .* Setup$' | head -n 1)
+[ -n "$w" ] && xdotool windowfocus --sync "$w" key --delay 500 Return Tab space Return
+dialog() { xdotool search --onlyvisible --name '^Authentication' 2>/dev/null | head -n 1; }
+wait_dialog() {
+  local d
+  for _ in $(seq 300); do d=$(dialog) && [ -n "$d" ] && { echo "$d"; return 0; }; sleep 1; done
+  return 1
+}
+type_password() { xdotool windowfocus --sync "$1" type --delay 100 "$password" && xdotool key Return; }
+
+dialogs=0 d=$(wait_dialog) && dialogs=1
+fact dialog "${d:+shown}"
+case $row in
+password) [ -n "$d" ] && type_password "$d" ;;
+dismiss) [ -n "$d" ] && xdotool windowfocus --sync "$d" key Escape ;;
+cancel)
+  # Escape is the wizard's Cancel: both reject the dialog.
+  [ -n "$d" ] && xdotool windowfocus --sync "$w" key Escape
+  for _ in $(seq 60); do [ -z "$(dialog)" ] && break; sleep 1; done
+  fact "dialog after cancel" "$([ -n "$(dialog)" ] && echo open || echo gone)"
+  # Or else the row would last until PackageKit drops the transaction.
+  [ -n "$(dialog)" ] && xdotool windowfocus --sync "$(dialog)" key Escape
+  ;;
+kill)
+  # The wizard is the parent of its PackageKit client, which asked for the dialog.
+  wizard=$(ps -o ppid= -p "$(pgrep -f -- --install-with-packagekit | head -n 1)" | tr -d ' ')
+  [ -n "$d" ] && [ -n "$wizard" ] && kill -KILL "$wizard"
+  # PackageKit's answer to the cancellation may take its time.
+  for _ in $(seq 120); do
+    clients=$(pgrep -fc -- --install-with-packagekit)
+    list=$(in_root dbus-send --system --print-reply --dest=org.freedesktop.PackageKit /org/freedesktop/PackageKit \
+      org.freedesktop.PackageKit.GetTransactionList 2>&1)
+    transactions=$(echo "$list" | grep -c 'object path')
+    [ "$clients" = 0 ] && [ "$transactions" = 0 ] && echo "$list" | grep -q '^method return' && break
+    sleep 1
+  done
+  fact "clients left" "$clients"
+  ps -eo pid,ppid,stat,args >"$facts/processes after"
+  fact "transactions left" "$(echo "$list" | grep -q '^method return' && echo "$transactions" || echo "no answer: $list")"
+  ;;
+lock:*)
+  # Another root process, as unattended-upgrades, visible to apt by its PID.
+  /usr/bin/python3 -c 'import fcntl, sys, time
+f = open(sys.argv[1], "w"); fcntl.lockf(f, fcntl.LOCK_EX); time.sleep(float(sys.argv[2]))' \
+    "$r/var/lib/dpkg/lock-frontend" "${row#lock:}" &
+  sleep 1
+  [ -n "$d" ] && type_password "$d"
+  # Each attempt is authorised anew.
+  for _ in $(seq 900); do
+    kill -0 $pid 2>/dev/null || break
+    grep -q 'Installation Finished\|^Error Code:' "$log" 2>/dev/null && break
+    if [ -n "$(dialog)" ] && [ "$(dialog)" != "$d" ]; then
+      d=$(dialog) dialogs=$((dialogs + 1))
+      type_password "$d"
+    fi
+    sleep 1
+  done
+  ;;
+esac
+fact dialogs $dialogs
+for _ in $(seq 900); do
+  [ -n "$w" ] && kill -0 $pid 2>/dev/null || break
+  grep -q 'Installation Finished' "$log" 2>/dev/null && xdotool windowfocus "$w" key Return 2>/dev/null
+  grep -q '^Error Code:' "$log" 2>/dev/null && xdotool windowfocus "$w" key Escape 2>/dev/null
+  sleep 1
+done
+kill $pid 2>/dev/null
+wait $pid
+fact status $?
+fact installed "$(in_root dpkg-query -W -f='${Status}' qor 2>/dev/null)"
+fact "package files left" "$(ls "$r/tmp" | grep -c '^qor-')"
+cp "$log" "$facts/log" 2>/dev/null
+exit 0

@@ -1,0 +1,34 @@
+#!/bin/bash
+# prepare.sh SOURCE_DIR WORK_DIR CMAKE DEMO_DEB: prints the Debian 13 root
+# that the agent rows run in, then the Ubuntu release installer they start
+# (built into WORK_DIR with DEMO_DEB as its package; its static Qt is made
+# once per machine). The root is made by mmdebstrap once per machine and
+# package list and cached in $QOR_DESKTOP_AGENT_CACHE (default
+# /var/cache/qor-desktop-agent). It holds a stock desktop's installing set
+# (PackageKit, polkit, the MIME database by which PackageKit tells what a file
+# is), a graphical polkit agent, and the X11 libraries and fonts that the
+# compat test's desktop roots have.
+set -u
+src=$1 work=$2 cmake=$3 demo_deb=$4
+cache=${QOR_DESKTOP_AGENT_CACHE:-/var/cache/qor-desktop-agent}
+mirror=${QOR_COMPAT_MIRROR:-$("$src/tools/debian-mirror.sh")}
+[ -n "$mirror" ] || { echo "this machine's apt configuration names no Debian mirror: name one in QOR_COMPAT_MIRROR" >&2; exit 1; }
+desktop=$(sed -n 's/^desktop+\{0,1\}=,\{0,1\}//p' "$src/tests/compat/compat.sh" | paste -sd ,)
+packages=dbus,dbus-daemon,dbus-bin,polkitd,packagekit,passwd,shared-mime-info,lxpolkit,$desktop
+dir=$cache/trixie-agent-$(printf '%s %s' "$packages" "$mirror" | md5sum | cut -c 1-8)
+mkdir -p "$cache" "$work" || exit 1
+(
+  flock 9
+  [ -e "$dir/done" ] && exit 0
+  rm -rf "$dir" && mkdir -p "$dir" || exit 1
+  echo "note: making the Debian 13 agent root in $dir, once" >&2
+  unshare --mount --propagation private mmdebstrap --mode=root --variant=minbase --architectures=amd64 \
+    --include="$packages" trixie "$dir/root" "$mirror" >"$dir/mmdebstrap.log" 2>&1 \
+    || { echo "mmdebstrap failed:" >&2; tail -n 20 "$dir/mmdebstrap.log" >&2; exit 1; }
+  touch "$dir/done"
+) 9>"$cache/lock" || exit 1
+{ cd "$src" && "$cmake" --preset release -B "$work/ubuntu" -DQOR_PACKAGE_FILE_NAME=qor-3.1.1.1912102.ubuntu.amd64.deb \
+    -DQOR_NATIVE_PACKAGE="$demo_deb" && "$cmake" --build "$work/ubuntu" --target qor-setup -j2; } >"$work/ubuntu.log" 2>&1 \
+  || { echo "the Ubuntu release build failed:" >&2; tail -n 20 "$work/ubuntu.log" >&2; exit 1; }
+echo "$dir/root"
+echo "$work/ubuntu/qor-setup"
