@@ -36,9 +36,7 @@ work=$(mktemp -d /var/tmp/qor-bench-rpm-backends.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 # What a stock Debian 13 desktop has for installing, as the compat table's
 # trixie-stock root holds it.
-desktop=libx11-6,libx11-xcb1,libxcb1,libxcb-randr0,libxcb-render0,libxcb-shape0,libxcb-shm0,libxcb-sync1
-desktop+=,libxcb-xfixes0,libxcb-xkb1,libxkbcommon0,libxkbcommon-x11-0,libxext6,libxrender1,libxi6
-desktop+=,libfontconfig1,libfreetype6,libdbus-1-3,fonts-dejavu-core
+desktop=$(sed '/^#/d' "$here/tests/desktop_packages.txt")
 unshare --mount --propagation private mmdebstrap --mode=root --variant=minbase \
   --include="dbus,dbus-daemon,dbus-bin,polkitd,packagekit,passwd,shared-mime-info,$desktop" \
   trixie "$work/apt-root" "$("$here/tools/debian-mirror.sh")" >"$work/mmdebstrap.log" 2>&1 ||

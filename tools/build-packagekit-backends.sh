@@ -47,10 +47,7 @@ meson_options='--prefix=/usr --sysconfdir=/etc --localstatedir=/var -Dsystemd=fa
   -Dgobject_introspection=false -Dman_pages=false -Dgtk_doc=false -Dbash_completion=false
   -Dbash_command_not_found=false -Dgstreamer_plugin=false -Dgtk_module=false -Dcron=false
   -Dpython_backend=false -Ddaemon_tests=false'
-# What a stock GNOME desktop has of X11, as the compat roots hold it.
-desktop=libx11-6,libx11-xcb1,libxcb1,libxcb-randr0,libxcb-render0,libxcb-shape0,libxcb-shm0,libxcb-sync1
-desktop=$desktop,libxcb-xfixes0,libxcb-xkb1,libxkbcommon0,libxkbcommon-x11-0,libxext6,libxrender1,libxi6
-desktop=$desktop,libfontconfig1,libfreetype6,libdbus-1-3,fonts-dejavu-core
+desktop=$(sed '/^#/d' "$here/../tests/desktop_packages.txt")
 run_packages=dnf,zypper,rpm,shared-mime-info,dbus,dbus-daemon,dbus-bin,libglib2.0-bin,polkitd,passwd,gnupg,$desktop
 
 key=$(printf '%s\n' "$recipe_version" "$suite" "$mirror" "$security" "$build_packages" "$dnf_dev_packages" \

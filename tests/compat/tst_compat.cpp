@@ -13,9 +13,10 @@ namespace {
 const QString kSrc = QOR_SOURCE_DIR, kWork = QOR_WORK_DIR, kSteps = kSrc + "/tests/compat/compat.sh";
 constexpr int kBuildMs = 2400000, kRowMs = 1200000;
 // What a stock GNOME desktop has of X11, and no Qt.
-const QString kDesktop = "libx11-6,libx11-xcb1,libxcb1,libxcb-randr0,libxcb-render0,libxcb-shape0,libxcb-shm0,"
-                         "libxcb-sync1,libxcb-xfixes0,libxcb-xkb1,libxkbcommon0,libxkbcommon-x11-0,libxext6,"
-                         "libxrender1,libxi6,libfontconfig1,libfreetype6,libdbus-1-3,fonts-dejavu-core";
+const QString kDesktop = QString::fromUtf8(fact(kSrc + "/tests/desktop_packages.txt"))
+                             .split('\n', Qt::SkipEmptyParts)
+                             .filter(QRegularExpression("^[^#]"))
+                             .join(',');
 // What a stock desktop has for installing: PackageKit and polkit, no pkexec,
 // no gdebi; and the MIME database by which PackageKit tells what a file is.
 const QString kStock = "dbus,polkitd,packagekit,passwd,shared-mime-info," + kDesktop;

@@ -13,7 +13,7 @@ src=$1 work=$2 cmake=$3 demo_deb=$4
 cache=${QOR_DESKTOP_AGENT_CACHE:-/var/cache/qor-desktop-agent}
 mirror=${QOR_COMPAT_MIRROR:-$("$src/tools/debian-mirror.sh")}
 [ -n "$mirror" ] || { echo "this machine's apt configuration names no Debian mirror: name one in QOR_COMPAT_MIRROR" >&2; exit 1; }
-desktop=$(sed -n 's/^desktop+\{0,1\}=,\{0,1\}//p' "$src/tests/compat/compat.sh" | paste -sd ,)
+desktop=$(sed '/^#/d' "$src/tests/desktop_packages.txt")
 packages=dbus,dbus-daemon,dbus-bin,polkitd,packagekit,passwd,shared-mime-info,lxpolkit,$desktop
 dir=$cache/trixie-agent-$(printf '%s %s' "$packages" "$mirror" | md5sum | cut -c 1-8)
 mkdir -p "$cache" "$work" || exit 1
