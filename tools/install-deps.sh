@@ -7,7 +7,7 @@ packages="cmake make g++ pkg-config
   rpm dpkg gdebi-core pkexec polkitd dbus-daemon util-linux packagekit packagekit-tools
   xvfb xauth xdotool x11-utils x11-apps imagemagick poppler-utils fonts-dejavu-core strace locales libc-l10n
   musl-dev g++-i686-linux-gnu musl-dev:i386 qtbase5-dev:i386 libxcb1-dev:i386 zstd libzstd-dev
-  mmdebstrap arch-test gpg qemu-user-static ansible jq
+  mmdebstrap arch-test gpg gpg-agent qemu-user-static ansible jq
   dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0"
 
 missing=""
