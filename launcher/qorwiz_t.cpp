@@ -379,7 +379,7 @@ int cli_start_ui()
     // The wizard's hints tell the user what to run on a terminal: the
     // installer by the name it was started as, which only we know. Should
     // the variable not be set, the wizard falls back to a name of its own.
-    setenv("QOR_INSTALLER_COMMAND", program_name, 1);
+    setenv(QOR_INSTALLER_COMMAND_VARIABLE, program_name, 1);
     int status = 0;
     int interrupted = 0;
     error = run_wizard(kWizardPath, &status, &interrupted);

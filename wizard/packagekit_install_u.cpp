@@ -195,7 +195,7 @@ QString terminalInstallHint()
 {
     // A launcher started by a bare name was found on PATH, which sudo may
     // not search: named from the current folder then.
-    QString command = QFile::decodeName(qgetenv("QOR_INSTALLER_COMMAND"));
+    QString command = QFile::decodeName(qgetenv(QOR_INSTALLER_COMMAND_VARIABLE));
     if (command.isEmpty())
         command = QStringLiteral("./qor-setup");
     else if (!command.contains(QLatin1Char('/')))
