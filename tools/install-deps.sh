@@ -21,6 +21,13 @@ if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 # The i686 build takes the i386 Qt and musl (multiarch).
 dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-$sudo apt-get update -qq
+# A mirror in the middle of a sync serves index files that do not match
+# their Release file for a minute or two: tried again before giving up.
+for try in 1 2 3 4; do
+  $sudo apt-get update -qq && break
+  [ "$try" -lt 4 ] || exit 1
+  echo "apt-get update failed; trying again in 60 s"
+  sleep 60
+done
 # shellcheck disable=SC2086
 $sudo apt-get install -y -qq --no-install-recommends --no-remove $missing >/dev/null
