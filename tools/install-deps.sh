@@ -22,12 +22,17 @@ export DEBIAN_FRONTEND=noninteractive
 # The i686 build takes the i386 Qt and musl (multiarch).
 dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
 # A mirror in the middle of a sync serves index files that do not match
-# their Release file for a minute or two: tried again before giving up.
-for try in 1 2 3 4; do
+# their Release file for a while: tried again, then the installation goes
+# on with the indexes that did come, and says clearly if a package is not
+# among them.
+for try in 1 2 3; do
   $sudo apt-get update -qq && break
-  [ "$try" -lt 4 ] || exit 1
-  echo "apt-get update failed; trying again in 60 s"
-  sleep 60
+  if [ "$try" -eq 3 ]; then
+    echo "apt-get update failed three times; installing from the package lists that did download"
+  else
+    echo "apt-get update failed; trying again in 60 s"
+    sleep 60
+  fi
 done
 # shellcheck disable=SC2086
 $sudo apt-get install -y -qq --no-install-recommends --no-remove $missing >/dev/null
