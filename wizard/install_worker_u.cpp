@@ -224,9 +224,9 @@ void InstallWorker::run()
         ~EndOfRun() { publish_thread_end(worker); }
     } endOfRun{this};
 
-    const InstallCommand command = installCommand(
-        roadChosen ? road : chooseInstallRoad(target.deb, getuid() == 0, desktopInstallToolsPresent(target.deb)),
-        target);
+    const InstallRoad taken =
+        roadChosen ? road : chooseInstallRoad(target.deb, getuid() == 0, desktopInstallToolsPresent(target.deb));
+    const InstallCommand command = installCommand(taken, target);
     application = command.application;
     arguments = command.arguments;
 
@@ -244,7 +244,7 @@ void InstallWorker::run()
         emitStartFailure(process.errorString());
         return;
     }
-    if (command.application == QLatin1String("PackageKit")) {
+    if (taken == InstallRoad::PackageKit) {
         std::lock_guard<std::mutex> lock(cancellableMutex);
         cancellablePid = process.processId();
     }
