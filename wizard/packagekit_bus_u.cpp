@@ -14,13 +14,25 @@ const char kPackageKitInterface[] = "org.freedesktop.PackageKit";
 const char kTransactionInterface[] = "org.freedesktop.PackageKit.Transaction";
 const char kPropertiesInterface[] = "org.freedesktop.DBus.Properties";
 
+static QDBusMessage methodCall(const char *service, const QString &path, const char *interface, const char *method,
+                               const QVariantList &arguments)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(service), path, QLatin1String(interface),
+                                                       QLatin1String(method));
+    call.setArguments(arguments);
+    return call;
+}
+
 QDBusMessage packageKitCall(const QString &path, const char *interface, const char *method,
                             const QVariantList &arguments)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kPackageKitService), path,
-                                                       QLatin1String(interface), QLatin1String(method));
-    call.setArguments(arguments);
-    return call;
+    return methodCall(kPackageKitService, path, interface, method, arguments);
+}
+
+QDBusMessage busCall(const char *method, const QVariantList &arguments)
+{
+    return methodCall("org.freedesktop.DBus", QStringLiteral("/org/freedesktop/DBus"), "org.freedesktop.DBus", method,
+                      arguments);
 }
 
 QDBusMessage callAndWait(QDBusConnection &bus, const QDBusMessage &call, int timeoutMs)

@@ -25,6 +25,9 @@ const int kDaemonAnswerMs = 60000;
 QDBusMessage packageKitCall(const QString &path, const char *interface, const char *method,
                             const QVariantList &arguments = QVariantList());
 
+// A call of METHOD on the bus itself.
+QDBusMessage busCall(const char *method, const QVariantList &arguments = QVariantList());
+
 // Makes CALL and waits up to timeoutMs for its answer in an event loop of
 // its own, which goes on repainting windows but takes no user input: a bus
 // that does not answer freezes no window.

@@ -112,16 +112,6 @@ bool runPackageKitInstallIfAsked(int argc, char **argv, int *status)
     return true;
 }
 
-// A call of METHOD on the bus itself.
-static QDBusMessage busCall(const char *method, const QVariantList &arguments = QVariantList())
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
-                                                       QStringLiteral("/org/freedesktop/DBus"),
-                                                       QStringLiteral("org.freedesktop.DBus"), QLatin1String(method));
-    call.setArguments(arguments);
-    return call;
-}
-
 bool packageKitAvailable(QString *why)
 {
     QDBusConnection bus = QDBusConnection::systemBus();
