@@ -128,14 +128,19 @@ void InstallPage::initializePage()
 
     if (!isInitialized) {
         isInitialized = true;
-        thread_process = new InstallWorker(this);
-        thread_process->setTarget(target, &road);
-        connect(thread_process, SIGNAL(dataRead(const char*)), this, SLOT(process_readData(const char*)),
-                Qt::AutoConnection);
-        connect(thread_process, SIGNAL(finished(int,const char*)), this, SLOT(process_finished(int,const char*)),
-                Qt::AutoConnection);
-        thread_process->start(QThread::InheritPriority);
+        startWorker();
     }
+}
+
+void InstallPage::startWorker()
+{
+    thread_process = new InstallWorker(this);
+    thread_process->setTarget(target, &road);
+    connect(thread_process, SIGNAL(dataRead(const char*)), this, SLOT(process_readData(const char*)),
+            Qt::AutoConnection);
+    connect(thread_process, SIGNAL(finished(int,const char*)), this, SLOT(process_finished(int,const char*)),
+            Qt::AutoConnection);
+    thread_process->start(QThread::InheritPriority);
 }
 
 int InstallPage::nextId() const
@@ -477,6 +482,8 @@ void InstallPage::showOutcome(int retcode)
     }
     if (retcode != 0) {
         setTitle(QString::fromLatin1("Failed."));
+        if (road == InstallRoad::PackageKit && retcode == PkAuthorisationTimedOut)
+            offerTryAgain();
         if (frame) {
             frame->button(QWizard::CancelButton)->setVisible(true);
             frame->button(QWizard::FinishButton)->setVisible(false);
@@ -491,4 +498,49 @@ void InstallPage::showOutcome(int retcode)
             frame->button(QWizard::FinishButton)->setVisible(true);
         }
     }
+}
+
+// PackageKit gave up waiting while the password dialog stood open: the
+// user may well have stepped away, and asking again is all it takes.
+void InstallPage::offerTryAgain()
+{
+    appendParagraph(QString::fromLatin1("Choose Try again to be asked for the password once more."));
+    QWizard *frame = wizard();
+    if (!frame)
+        return;
+    frame->setButtonText(QWizard::CustomButton2, tr("&Try again"));
+    // A change of buttons lays them all out anew, showing those the wizard
+    // hides on this page.
+    frame->setOption(QWizard::HaveCustomButton2, true);
+    frame->button(QWizard::CustomButton1)->hide();
+    frame->button(QWizard::BackButton)->hide();
+    QAbstractButton *again = frame->button(QWizard::CustomButton2);
+    connect(again, SIGNAL(clicked()), this, SLOT(tryAgain()), Qt::UniqueConnection);
+    again->setFocus();
+}
+
+// A new worker for a new attempt: its output and result follow the last
+// one's in the view, and the install log gets a record of each.
+void InstallPage::tryAgain()
+{
+    if (QWizard *frame = wizard()) {
+        frame->setOption(QWizard::HaveCustomButton2, false);
+        frame->button(QWizard::CustomButton1)->hide();
+        frame->button(QWizard::BackButton)->hide();
+        frame->button(QWizard::FinishButton)->hide();
+        frame->button(QWizard::CancelButton)->show();
+    }
+    delete thread_process;
+    resultReceived = false;
+    cancelRequested = false;
+    logMissing = false;
+    workerTextShown = 0;
+    outputStart = -1;
+    noteStart = -1;
+    outputDecoder.reset();
+    percentages = PackageKitLines();
+    bottomLabel->clear();
+    setTitle(tr("Installing.."));
+    appendParagraph(QString::fromLatin1("Trying again..."));
+    startWorker();
 }

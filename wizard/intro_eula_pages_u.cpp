@@ -94,7 +94,8 @@ void EULAPage::initializePage()
         wizard()->setButtonText(QWizard::CustomButton1, tr("&Print"));
         wizard()->setOption(QWizard::HaveCustomButton1, true);
         connect(agreeCheckBox, SIGNAL(clicked()), wizard(), SLOT(eulaAgreed()));
-        connect(wizard(), SIGNAL(customButtonClicked(int)), this, SLOT(printButtonClicked()));
+        // Print's own button: the wizard's other custom buttons are not Print.
+        connect(wizard()->button(QWizard::CustomButton1), SIGNAL(clicked()), this, SLOT(printButtonClicked()));
     }
 
     // Acceptance is never carried over from an earlier visit.

@@ -17,6 +17,10 @@
 extern const char kPackageKitInstallArgument[];
 extern const char kPackageKitDebArgument[];
 extern const char kPackageKitRpmArgument[];
+// How long another package manager holding the lock is waited for, in
+// seconds, where the environment sets it (an administrator who knows that
+// unattended upgrades take longer here); 600 otherwise.
+extern const char kLockWaitVariable[];
 
 // The exit statuses of that process.
 enum PackageKitInstallStatus {
@@ -27,6 +31,7 @@ enum PackageKitInstallStatus {
     PkKindNotSupported = 4,  // PackageKit on this system cannot install this kind of package
     PkCancelled = 5,         // cancelled before PackageKit changed the system: nothing was installed
     PkUnsigned = 6,          // PackageKit on this system installs only signed packages, and this one is not
+    PkAuthorisationTimedOut = 7, // PackageKit gave up waiting for the password: asking again may well succeed
     PkUsage = 64             // not started with a package path
 };
 

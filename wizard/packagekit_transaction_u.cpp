@@ -23,8 +23,9 @@ const int kPingEveryMs = 15000;
 // its reply is awaited without a bound of its own; the pings bound the wait.
 const int kNoBoundMs = 24 * 3600 * 1000;
 // Another package manager holding the lock (unattended-upgrades for minutes
-// after a login) is waited for this long in all.
-const qint64 kLockPatienceMs = 10 * 60 * 1000;
+// after a login) is waited for this long in all, unless the environment
+// says otherwise.
+const qint64 kLockPatienceDefaultS = 10 * 60;
 // Whether the lock's holder has gone is looked at this often; a holder
 // that PackageKit does not name is given this long between attempts.
 const int kLockPollMs = 1000;
@@ -42,11 +43,29 @@ QString desktopToolsMissing(bool deb)
                                 "recent releases no longer include)");
 }
 
+qint64 lockPatienceSeconds()
+{
+    bool number = false;
+    const qint64 seconds = qgetenv(kLockWaitVariable).toLongLong(&number);
+    return number && seconds >= 0 ? seconds : kLockPatienceDefaultS;
+}
+
+// "10 minutes", "90 seconds": how long the lock was waited for.
+QString inMinutesOrSeconds(qint64 seconds)
+{
+    if (seconds % 60 == 0 && seconds > 0)
+        return seconds == 60 ? QStringLiteral("1 minute") : QStringLiteral("%1 minutes").arg(seconds / 60);
+    return seconds == 1 ? QStringLiteral("1 second") : QStringLiteral("%1 seconds").arg(seconds);
+}
+
 } // namespace
+
+const char kLockWaitVariable[] = "QOR_LOCK_WAIT_SECONDS";
 
 // The system bus is connected to only once it has answered.
 PackageKitTransaction::PackageKitTransaction(const QString &path, bool deb, QObject *parent)
-    : QObject(parent), bus(QStringLiteral("not yet connected")), path(path), deb(deb)
+    : QObject(parent), bus(QStringLiteral("not yet connected")), path(path), deb(deb),
+      lockPatienceMs(lockPatienceSeconds() * 1000)
 {
     connect(&pinger, SIGNAL(timeout()), this, SLOT(ping()));
     connect(&lockWatch, SIGNAL(timeout()), this, SLOT(retryWhenLockFree()));
@@ -301,7 +320,7 @@ void PackageKitTransaction::onDestroy()
         return;
     if (statusCode == PkStatusWaitingForAuth) {
         sayAuthorisationTimedOut();
-        finish(PkNotAuthorised);
+        finish(PkAuthorisationTimedOut);
         return;
     }
     say(QStringLiteral("PackageKit ended the transaction without a result: the package may not be installed."));
@@ -336,9 +355,12 @@ void PackageKitTransaction::onFinished(uint exit, uint)
         return;
     say(QStringLiteral("PackageKit: the installation ended: ") + packageKitExitName(exit));
     if (errorCode == PkErrorNotAuthorized) {
-        if (waitingForAuth.isValid() && waitingForAuth.hasExpired(kAuthorisationLimitMs))
+        if (waitingForAuth.isValid() && waitingForAuth.hasExpired(kAuthorisationLimitMs)) {
             sayAuthorisationTimedOut();
-        finish(PkNotAuthorised);
+            finish(PkAuthorisationTimedOut);
+        } else {
+            finish(PkNotAuthorised);
+        }
         return;
     }
     // openSUSE's backend reports an unsigned file as an aborted
@@ -351,15 +373,15 @@ void PackageKitTransaction::onFinished(uint exit, uint)
         return;
     }
     if (errorCode == PkErrorCannotGetLock)
-        say(QStringLiteral("Another program kept the package manager busy for 10 minutes: nothing was installed. "
-                           "Try again once it has finished."));
+        say(QStringLiteral("Another program kept the package manager busy for %1: nothing was installed. "
+                           "Try again once it has finished.").arg(inMinutesOrSeconds(lockPatienceMs / 1000)));
     finish(PkFailed);
 }
 
 void PackageKitTransaction::sayAuthorisationTimedOut()
 {
     say(QStringLiteral("PackageKit stopped waiting for an administrator's password (it waits 5 minutes): "
-                       "nothing was installed. Start the installer again to try once more."));
+                       "nothing was installed."));
 }
 
 void PackageKitTransaction::endUnsigned()
@@ -378,14 +400,14 @@ void PackageKitTransaction::endUnsigned()
 }
 
 // Another package manager holds the lock: it is waited for, for up to
-// kLockPatienceMs in all, and the installation asked for again once it has
+// lockPatienceMs in all, and the installation asked for again once it has
 // gone. Each attempt is a transaction of its own, which polkit authorises
 // anew. False when the wait is over.
 bool PackageKitTransaction::retryAfterLock()
 {
     if (!lockedSince.isValid())
         lockedSince.start();
-    if (lockedSince.elapsed() > kLockPatienceMs || cancelling)
+    if (lockedSince.elapsed() > lockPatienceMs || cancelling)
         return false;
     listen(false);
     transaction.clear();
@@ -410,7 +432,7 @@ void PackageKitTransaction::retryWhenLockFree()
     const qint64 waited = lockedSince.elapsed() - lockWaitFrom;
     const bool due = lockHolder > 0 ? !QFileInfo::exists(QStringLiteral("/proc/%1").arg(lockHolder))
                                     : waited >= kUnnamedHolderMs;
-    if (!due && lockedSince.elapsed() < kLockPatienceMs)
+    if (!due && lockedSince.elapsed() < lockPatienceMs)
         return;
     lockWatch.stop();
     createTransaction();

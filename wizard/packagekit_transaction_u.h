@@ -72,6 +72,7 @@ private:
     uint statusCode = 0;
     QTimer pinger;
     QTimer lockWatch;
+    const qint64 lockPatienceMs;
     QElapsedTimer lockedSince;
     QElapsedTimer waitingForAuth;
     qint64 lockWaitFrom = 0;

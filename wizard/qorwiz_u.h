@@ -154,6 +154,7 @@ public:
 private slots:
     void process_readData(const char *str);
     void process_finished(int retcode, const char *str);
+    void tryAgain();
 
 private:
     // Text waiting behind the output to go into the view: a piece of a
@@ -172,7 +173,9 @@ private:
     void queueOutput(const QString &text, bool dropped);
     void feedView(int limit);
     void feedPieces(QTextCursor &end, int limit);
+    void startWorker();
     void showOutcome(int retcode);
+    void offerTryAgain();
     void showPendingOutput();
     void trimOutput();
     void noteCut();

@@ -218,6 +218,11 @@ void TestInstallSystem::userInstallsThroughPackageKit_data()
         << QStringList{QStringLiteral("\nAnother program is installing or updating software (python3, process "),
                        QStringLiteral("\nPackageKit: finished, the package is installed\n\nInstallation Succesful."),
                        QStringLiteral("\nInstallation Finished")};
+    QTest::newRow("the lock held beyond the wait") << deb
+        << QStringList{QStringLiteral("\nAnother program kept the package manager busy for 20 seconds: nothing was "
+                                      "installed. Try again once it has finished.\n"),
+                       QStringLiteral("Failed with error :1\n"),
+                       QStringLiteral("\nError Code:1\nApplication:PackageKit\nArguments:") + deb};
     QTest::newRow("refused by polkit") << deb
         << QStringList{QStringLiteral("\nAuthorisation was refused: installing needs an administrator's permission, "
                                       "which was not given.\nPackageKit error not-authorized (48): "),
