@@ -42,7 +42,8 @@ add_test(NAME install-system-prereq
             packageStates missingDpkgQueryLetsInstallGoOn)
 # The install page's Retry/Abort dialogue, which needs a check that fails.
 add_test(NAME install-system-prereq-page
-    COMMAND "${QOR_SANDBOX}" "${run}" prereq-page "$<TARGET_FILE:tst_install_page>" retryThreeTimesThenAbort)
+    COMMAND "${QOR_SANDBOX}" "${run}" prereq-page "$<TARGET_FILE:tst_install_page>"
+            "retryThreeTimesThenAbort:no bus" "retryThreeTimesThenAbort:a bus that never answers")
 # A dpkg-query that never answers costs the whole 30 s bound.
 add_test(NAME install-system-prereq-hang
     COMMAND "${QOR_SANDBOX}" "${run}" prereq "$<TARGET_FILE:tst_install_prereq>" hangingQueryCountsAsMissing)

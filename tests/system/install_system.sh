@@ -128,11 +128,13 @@ case $what in
     make_prereq_debs
     QOR_PREREQ_DEBS=$debs "$@" || status=1
     ;;
-  prereq-page) # PAGE_TESTS TEST: as a user without pkexec, and no system bus for PackageKit
+  prereq-page) # PAGE_TESTS TEST...: as a user without pkexec, and no system bus for PackageKit; a
+    # process for each TEST, since a process connects to the system bus once
     dpkg --purge --force-depends pkexec policykit-1 >/dev/null
     make_user
     make_user_kit "$1"
-    as_user QOR_TEST_KIT="$kit" "$kit/run-under-xvfb.sh" "$kit/$(basename "$1")" "$2" || status=1
+    tests=$kit/$(basename "$1") && shift
+    for t; do as_user QOR_TEST_KIT="$kit" "$kit/run-under-xvfb.sh" "$tests" "$t" || status=1; done
     ;;
   *)
     echo "install_system.sh: unknown group $what" >&2
