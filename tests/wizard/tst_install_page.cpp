@@ -310,17 +310,14 @@ void TestInstallPage::retryThreeTimesThenAbort_data()
 {
     QTest::addColumn<bool>("silentBus");
     QTest::addColumn<int>("boxes");
-    QTest::addColumn<QString>("why");
-    QTest::newRow("no bus") << false << 4 << QString();
-    QTest::newRow("a bus that never answers") << true << 1
-        << QStringLiteral("(the system bus did not answer within 30 s.)");
+    QTest::newRow("no bus") << false << 4;
+    QTest::newRow("a bus that never answers") << true << 1;
 }
 
 void TestInstallPage::retryThreeTimesThenAbort()
 {
     QFETCH(bool, silentBus);
     QFETCH(int, boxes);
-    QFETCH(QString, why);
     QProcess query;
     query.start(QStringLiteral("/usr/bin/dpkg-query"), {QStringLiteral("--status"), QStringLiteral("pkexec")});
     QVERIFY(query.waitForFinished(kPatienceMs));
@@ -363,7 +360,6 @@ void TestInstallPage::retryThreeTimesThenAbort()
     answerer.stop();
     if (bus >= 0)
         close(bus);
-    qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
 
     QCOMPARE(boxTexts.size(), boxes);
     QCOMPARE(boxTitles, QVector<QString>(boxes, QStringLiteral("Package Dependency Check")).toList());
@@ -377,7 +373,7 @@ void TestInstallPage::retryThreeTimesThenAbort()
              && report.contains(" install pkexec\n\nOr install 'packagekit', the desktop's package service, in place "
                                 "of both 'pkexec' and 'gdebi-core': sudo apt-get install packagekit\n("),
              qPrintable(report));
-    QVERIFY2(report.contains(why), qPrintable(report));
+    QVERIFY2(!silentBus || report.contains("(the system bus did not answer within 30 s.)"), qPrintable(report));
     // Each check starts from an empty text: the same single report each time.
     QCOMPARE(boxTexts, QVector<QString>(boxes, report).toList());
 
