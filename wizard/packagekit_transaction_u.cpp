@@ -351,6 +351,14 @@ void PackageKitTransaction::onFinished(uint exit, uint)
         finish(PkCancelled);
         return;
     }
+    // PackageKit 1.3.1 ends a transaction dropped at its limit as cancelled,
+    // still waiting for the password, and only after Finished says
+    // not-authorized (and sends no Destroy).
+    if (exit == PkExitCancelled && waitingForAuth.isValid() && waitingForAuth.hasExpired(kAuthorisationLimitMs)) {
+        sayAuthorisationTimedOut();
+        finish(PkAuthorisationTimedOut);
+        return;
+    }
     if (errorCode == PkErrorCannotGetLock && retryAfterLock())
         return;
     say(QStringLiteral("PackageKit: the installation ended: ") + packageKitExitName(exit));
