@@ -43,7 +43,8 @@ private slots:
         QTest::addColumn<Row>("row");
         const QString installed = "installed: install ok installed", nothing = "installed:", noFiles = "package files left: 0",
                       shown = "dialog: shown", finished = "Installation Finished", finishedLast = "^Installation Finished\\s*\\z";
-        const QString record = "\\nApplication:PackageKit\\nArguments:/tmp/qor-3\\.1\\.1\\.1912102\\.ubuntu\\.amd64\\.deb\\s*\\z";
+        const QString trailer = "\\nApplication:PackageKit\\nArguments:/tmp/qor-3\\.1\\.1\\.1912102\\.ubuntu\\.amd64\\.deb",
+                      record = trailer + "\\s*\\z";
 
         QTest::newRow("password typed") << Row{"password", {shown, "status: 0", installed, noFiles}, finished, {finishedLast}};
         QTest::newRow("dialog dismissed")
@@ -57,6 +58,16 @@ private slots:
         // Neither the client nor its transaction outlives the wizard.
         QTest::newRow("wizard killed while the dialog is open")
             << Row{"kill", {shown, "clients left: 0", "transactions left: 0", nothing, noFiles}, "", {}};
+        // PackageKit drops the transaction after 300 s, and the agent's dialog
+        // goes with it; Try again asks anew, and the log keeps both attempts.
+        QTest::newRow("dialog left open past PackageKit's limit")
+            << Row{"leftopen",
+                   {shown, "dialog at the limit: gone", "installed at the limit:", "dialogs: 2", "status: 0", installed,
+                    noFiles},
+                   finished,
+                   {"^PackageKit stopped waiting for an administrator's password \\(it waits 5 minutes\\): nothing was "
+                    "installed\\.$\\n+Error Code:7" + trailer,
+                    finishedLast}};
         // PackageKit 1.3.1 gives up on the lock after 10 s; the wizard tries
         // again once the holder has gone, and polkit asks for the unsigned
         // file's password once per attempt (auth_admin is not kept): twice,
