@@ -15,6 +15,7 @@
 #             the page's Try again gets a new dialog, which gets the password
 #   lock:N    another root process holds dpkg's lock for N seconds from the
 #             moment the password is typed; every dialog gets the password
+#   lock:N:W  the same, with the installer's wait for the lock set to W seconds
 # It leaves facts in FACTS_DIR for the test to judge: facts ("key: value"
 # lines), out (the launcher's output) and log (the install log).
 set -u
@@ -76,7 +77,8 @@ for h in systemd unified; do echo $$ >"/sys/fs/cgroup/$h/$slice/session-$session
 as_user lxpolkit >"$facts/lxpolkit" 2>&1 &
 
 log=$r/home/qor/.qor/install.log ended='^Installation Finished\|^Error Code:'
-as_user sh -c 'cd /home/qor && exec ./qor-setup' </dev/null >"$facts/out" 2>"$facts/err" &
+case $row in lock:*:*) lock_wait=${row##*:} ;; esac
+as_user ${lock_wait:+QOR_LOCK_WAIT_SECONDS=$lock_wait} sh -c 'cd /home/qor && exec ./qor-setup' </dev/null >"$facts/out" 2>"$facts/err" &
 pid=$!
 # Generous: a cold start on a loaded two-core machine.
 w=$(timeout 300 xdotool search --sync --onlyvisible --name '^Pellandor Tolmerin .* Setup$' | head -n 1)
@@ -134,7 +136,7 @@ lock:*)
   # Another root process, as unattended-upgrades, visible to apt by its PID.
   /usr/bin/python3 -c 'import fcntl, sys, time
 f = open(sys.argv[1], "w"); fcntl.lockf(f, fcntl.LOCK_EX); time.sleep(float(sys.argv[2]))' \
-    "$r/var/lib/dpkg/lock-frontend" "${row#lock:}" &
+    "$r/var/lib/dpkg/lock-frontend" "$(echo "${row#lock:}" | cut -d: -f1)" &
   sleep 1
   [ -n "$d" ] && type_password "$d"
   # Each attempt is authorised anew.

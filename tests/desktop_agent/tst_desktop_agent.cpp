@@ -76,6 +76,12 @@ private slots:
             QTest::newRow(qPrintable("dpkg's lock held for " + seconds + " s"))
                 << Row{"lock:" + seconds, {shown, "dialogs: 2", "status: 0", installed, noFiles}, finished,
                        {"^Another program is installing or updating software \\(python3, process ", finishedLast}};
+        // Held beyond the installer's wait, set to 20 s here: the reason, and status 2.
+        QTest::newRow("dpkg's lock held beyond the wait")
+            << Row{"lock:600:20", {shown, "dialogs: 2", "status: 2", nothing, noFiles},
+                   "Installation failed: the product was not installed; the setup window showed why.",
+                   {"^Another program kept the package manager busy for 20 seconds: nothing was installed\\. Try again "
+                    "once it has finished\\.$", "Error Code:1" + record}};
     }
 
     void row()
