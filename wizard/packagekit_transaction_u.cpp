@@ -10,8 +10,6 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
-#include <QFileInfo>
-#include <QRegularExpression>
 
 namespace {
 
@@ -22,14 +20,6 @@ const int kPingEveryMs = 15000;
 // InstallFiles may answer only once the user has been asked for a password:
 // its reply is awaited without a bound of its own; the pings bound the wait.
 const int kNoBoundMs = 24 * 3600 * 1000;
-// Another package manager holding the lock (unattended-upgrades for minutes
-// after a login) is waited for this long in all, unless the environment
-// says otherwise.
-const qint64 kLockPatienceDefaultS = 10 * 60;
-// Whether the lock's holder has gone is looked at this often; a holder
-// that PackageKit does not name is given this long between attempts.
-const int kLockPollMs = 1000;
-const qint64 kUnnamedHolderMs = 60000;
 // PackageKit drops a transaction that is not authorised within 300 s.
 const qint64 kAuthorisationLimitMs = 290000;
 // The wizard gone, a cancelled transaction is given this long to end.
@@ -43,29 +33,12 @@ QString desktopToolsMissing(bool deb)
                                 "recent releases no longer include)");
 }
 
-qint64 lockPatienceSeconds()
-{
-    bool number = false;
-    const qint64 seconds = qgetenv(kLockWaitVariable).toLongLong(&number);
-    return number && seconds >= 0 ? seconds : kLockPatienceDefaultS;
-}
-
-// "10 minutes", "90 seconds": how long the lock was waited for.
-QString inMinutesOrSeconds(qint64 seconds)
-{
-    if (seconds % 60 == 0 && seconds > 0)
-        return seconds == 60 ? QStringLiteral("1 minute") : QStringLiteral("%1 minutes").arg(seconds / 60);
-    return seconds == 1 ? QStringLiteral("1 second") : QStringLiteral("%1 seconds").arg(seconds);
-}
-
 } // namespace
-
-const char kLockWaitVariable[] = "QOR_LOCK_WAIT_SECONDS";
 
 // The system bus is connected to only once it has answered.
 PackageKitTransaction::PackageKitTransaction(const QString &path, bool deb, QObject *parent)
     : QObject(parent), bus(QStringLiteral("not yet connected")), path(path), deb(deb),
-      lockPatienceMs(lockPatienceSeconds() * 1000)
+      lockPatienceMs(lockPatienceFromEnvironment())
 {
     connect(&pinger, SIGNAL(timeout()), this, SLOT(ping()));
     connect(&lockWatch, SIGNAL(timeout()), this, SLOT(retryWhenLockFree()));
@@ -381,8 +354,7 @@ void PackageKitTransaction::onFinished(uint exit, uint)
         return;
     }
     if (errorCode == PkErrorCannotGetLock)
-        say(QStringLiteral("Another program kept the package manager busy for %1: nothing was installed. "
-                           "Try again once it has finished.").arg(inMinutesOrSeconds(lockPatienceMs / 1000)));
+        sayLockWaitOver();
     finish(PkFailed);
 }
 
@@ -405,45 +377,6 @@ void PackageKitTransaction::endUnsigned()
                        "signed with must be imported first (sudo rpm --import KEY-FILE, with the vendor's key)."));
     say(terminalInstallHint());
     finish(PkFailed);
-}
-
-// Another package manager holds the lock: it is waited for, for up to
-// lockPatienceMs in all, and the installation asked for again once it has
-// gone. Each attempt is a transaction of its own, which polkit authorises
-// anew. False when the wait is over.
-bool PackageKitTransaction::retryAfterLock()
-{
-    if (!lockedSince.isValid())
-        lockedSince.start();
-    if (lockedSince.elapsed() > lockPatienceMs || cancelling)
-        return false;
-    listen(false);
-    transaction.clear();
-    // apt names the holder: "It is held by process 1234 (unattended-upgr)".
-    const QRegularExpressionMatch holder =
-        QRegularExpression(QStringLiteral("held by process (\\d+)(?: \\(([^)]*)\\))?")).match(errorDetails);
-    lockHolder = holder.hasMatch() ? holder.captured(1).toLongLong() : 0;
-    const QString who = holder.hasMatch() && !holder.captured(2).isEmpty()
-        ? QStringLiteral(" (%1, process %2)").arg(holder.captured(2), holder.captured(1))
-        : QString();
-    say(QStringLiteral("Another program is installing or updating software%1: waiting until it has finished, "
-                       "then trying again.").arg(who));
-    lockWaitFrom = lockedSince.elapsed();
-    lockWatch.start(kLockPollMs);
-    return true;
-}
-
-void PackageKitTransaction::retryWhenLockFree()
-{
-    // Every attempt costs the user a password: a holder that PackageKit
-    // named is waited out, and only an unnamed one is tried again on a timer.
-    const qint64 waited = lockedSince.elapsed() - lockWaitFrom;
-    const bool due = lockHolder > 0 ? !QFileInfo::exists(QStringLiteral("/proc/%1").arg(lockHolder))
-                                    : waited >= kUnnamedHolderMs;
-    if (!due && lockedSince.elapsed() < lockPatienceMs)
-        return;
-    lockWatch.stop();
-    createTransaction();
 }
 
 // Cancel is PackageKit's to grant: it allows it (AllowCancel) until the

@@ -54,7 +54,10 @@ private:
     void listen(bool on);
     void report(QString &last, const QString &line);
     void failWith(const QString &what, const QDBusError &error);
+    // packagekit_lock_wait_u.cpp: the wait for another package manager.
+    static qint64 lockPatienceFromEnvironment();
     bool retryAfterLock();
+    void sayLockWaitOver();
     void endUnsigned();
     void sayAuthorisationTimedOut();
     void finish(int status);
