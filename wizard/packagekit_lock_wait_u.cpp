@@ -5,8 +5,11 @@
 #include "packagekit_bus_u.h"
 #include "packagekit_install_u.h"
 
-#include <QFileInfo>
 #include <QRegularExpression>
+
+#include <cerrno>
+
+#include <signal.h>
 
 namespace {
 
@@ -24,6 +27,15 @@ QString inMinutesOrSeconds(qint64 seconds)
     if (seconds % 60 == 0 && seconds > 0)
         return seconds == 60 ? QStringLiteral("1 minute") : QStringLiteral("%1 minutes").arg(seconds / 60);
     return seconds == 1 ? QStringLiteral("1 second") : QStringLiteral("%1 seconds").arg(seconds);
+}
+
+// Whether a process runs, as kill() sees it: /proc mounted with hidepid
+// (hardened systems) hides other users' processes, and the lock's holder
+// runs as root. Read there, it would seem gone at once, and every attempt
+// in between would cost a password.
+bool processRuns(qint64 pid)
+{
+    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
 } // namespace
@@ -68,8 +80,7 @@ void PackageKitTransaction::retryWhenLockFree()
     // Every attempt costs the user a password: a holder that PackageKit
     // named is waited out, and only an unnamed one is tried again on a timer.
     const qint64 waited = lockedSince.elapsed() - lockWaitFrom;
-    const bool due = lockHolder > 0 ? !QFileInfo::exists(QStringLiteral("/proc/%1").arg(lockHolder))
-                                    : waited >= kUnnamedHolderMs;
+    const bool due = lockHolder > 0 ? !processRuns(lockHolder) : waited >= kUnnamedHolderMs;
     if (!due && lockedSince.elapsed() < lockPatienceMs)
         return;
     lockWatch.stop();
