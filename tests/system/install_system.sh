@@ -105,7 +105,8 @@ case $what in
     # Another package manager at work: for 20 s, then for as long as the
     # wizard waits to be cancelled.
     # /proc as hardened systems mount it: the user cannot see the holder.
-    mount -o remount,hidepid=2 /proc && hold_dpkg_lock 20 && pk "another program holds the lock"
+    mount -o remount,hidepid=2 /proc || status=1
+    hold_dpkg_lock 20 && pk "another program holds the lock"
     mount -o remount,hidepid=0 /proc
     dpkg --purge qor >/dev/null
     hold_dpkg_lock 600 && as_user QOR_TEST_KIT="$kit" "$xvfb" "$program" userCancelsWhileAnotherProgramInstalls || status=1
