@@ -12,7 +12,10 @@ QString PackageKitLines::take(const QString &text, QProgressBar *bar)
     const int end = lines.lastIndexOf(QLatin1Char('\n')) + 1;
     heldLine = lines.mid(end);
     QString shown;
-    for (const QString &line : lines.left(end).split(QLatin1Char('\n'))) {
+    // split() gives an empty piece behind the last line end: not a line.
+    QStringList whole = lines.left(end).split(QLatin1Char('\n'));
+    whole.removeLast();
+    for (const QString &line : qAsConst(whole)) {
         const QRegularExpressionMatch done = percentageLine.match(line);
         if (done.hasMatch()) {
             if (bar) {
@@ -27,9 +30,13 @@ QString PackageKitLines::take(const QString &text, QProgressBar *bar)
                 continue;
             lastPackage = package;
         }
+        // Waiting for a lock, PackageKit's apt backend flips between two
+        // states for seconds on end: the pair shows once.
+        if (line.startsWith(QLatin1String("PackageKit: ")) && (line == lastLines[0] || line == lastLines[1]))
+            continue;
+        lastLines[0] = lastLines[1];
+        lastLines[1] = line;
         shown += line + QLatin1Char('\n');
     }
-    // split() gives an empty piece behind the last line end.
-    shown.chop(1);
     return shown;
 }

@@ -1,6 +1,7 @@
 // The PackageKit mode's lines as the install page shows them: the install
 // log keeps every line, while the page shows "N% done" as a progress bar,
-// and a package line only when it names another package than the last.
+// a package line only when it names another package than the last, and
+// no PackageKit line that repeats one of the two lines shown last.
 #ifndef PACKAGEKIT_PROGRESS_U_H
 #define PACKAGEKIT_PROGRESS_U_H
 
@@ -19,6 +20,7 @@ public:
 private:
     QString heldLine;
     QString lastPackage;
+    QString lastLines[2]; // the two lines shown last
 };
 
 #endif
