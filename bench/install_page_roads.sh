@@ -54,7 +54,7 @@ echo "the page shows the outcome. Medians, spread in brackets."
 echo
 echo "| road | first output s | result s | outcomes |"
 echo "|---|---|---|---|"
-stats() { sort -n | awk '{ a[NR] = $1 } END { printf "%.2f (%.2f–%.2f)", a[int((NR + 1) / 2)], a[1], a[NR] }'; }
+. "$here/bench/stats.sh"
 for road in gdebi packagekit; do
   name="pkexec with gdebi"
   [ $road = packagekit ] && name=PackageKit

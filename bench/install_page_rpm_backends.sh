@@ -67,7 +67,7 @@ echo "install log holds the result (polled every 0.1 s). Medians, spread in brac
 echo
 echo "| backend (as PackageKit names it) | result s | outcomes |"
 echo "|---|---|---|"
-stats() { sort -n | awk '{ a[NR] = $1 } END { if (NR) printf "%.2f (%.2f–%.2f)", a[int((NR + 1) / 2)], a[1], a[NR]; else printf "-" }'; }
+. "$here/bench/stats.sh"
 for road in dnf apt; do
   echo "| $(awk -v r=$road '$1 == r { print $4 }' "$work/times" | sort -u | paste -sd /) |" \
     "$(awk -v r=$road '$1 == r && $2 != "-" { print $2 / 1000 }' "$work/times" | stats) |" \
