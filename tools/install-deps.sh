@@ -22,17 +22,21 @@ export DEBIAN_FRONTEND=noninteractive
 # The i686 build takes the i386 Qt and musl (multiarch).
 dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
 # A mirror in the middle of a sync serves index files that do not match
-# their Release file for a while: tried again, then the installation goes
-# on with the indexes that did come, and says clearly if a package is not
-# among them.
-for try in 1 2 3; do
+# their Release file for a while. Tried again once; if an index is still
+# missing, the packages come from the release's own suite, so that a
+# library's amd64 and i386 halves (Multi-Arch: same) take one version even
+# where the security suite's index of one architecture did not download.
+target=""
+for try in 1 2; do
   $sudo apt-get update -qq && break
-  if [ "$try" -eq 3 ]; then
-    echo "apt-get update failed three times; installing from the package lists that did download"
+  if [ "$try" -eq 2 ]; then
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    [ -n "$codename" ] && target="-t $codename"
+    echo "apt-get update failed twice (a mirror mid-sync?): installing from the package lists that did download${codename:+, taking $codename's own versions}"
   else
-    echo "apt-get update failed; trying again in 60 s"
-    sleep 60
+    echo "apt-get update failed; trying again in 30 s"
+    sleep 30
   fi
 done
 # shellcheck disable=SC2086
-$sudo apt-get install -y -qq --no-install-recommends --no-remove $missing >/dev/null
+$sudo apt-get install -y -qq --no-install-recommends --no-remove $target $missing >/dev/null
