@@ -2,7 +2,7 @@
 // the title and buttons it decides, and Try again where asking once more
 // is all it takes.
 #include "qorwiz_u.h"
-#include "packagekit_install_u.h"
+#include "package_service_u.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -13,7 +13,7 @@ void InstallPage::showOutcome(int retcode)
 {
     QWizard *frame = wizard();
     progressBar->setVisible(false);
-    if (cancelRequested && retcode == PkCancelled) {
+    if (cancelRequested && retcode == int(ServiceStatus::Cancelled)) {
         // As the user asked: the wizard closes, cancelled.
         cancelled = true;
         setTitle(QString::fromLatin1("Cancelled."));
@@ -23,7 +23,7 @@ void InstallPage::showOutcome(int retcode)
     }
     if (retcode != 0) {
         setTitle(QString::fromLatin1("Failed."));
-        if (road == InstallRoad::PackageKit && retcode == PkAuthorisationTimedOut)
+        if (road == InstallRoad::PackageKit && retcode == int(ServiceStatus::AuthorisationTimedOut))
             offerTryAgain();
         if (frame) {
             frame->button(QWizard::CancelButton)->setVisible(true);
@@ -79,7 +79,7 @@ void InstallPage::tryAgain()
     outputStart = -1;
     noteStart = -1;
     outputDecoder.reset();
-    percentages = PackageKitLines();
+    percentages = ServiceLines();
     bottomLabel->clear();
     setTitle(tr("Installing.."));
     appendParagraph(QString::fromLatin1("Trying again..."));

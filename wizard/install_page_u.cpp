@@ -2,8 +2,8 @@
 // worker once, shows the install program's output and the outcome.
 #include "qorwiz_u.h"
 #include "install_log_u.h"
-#include "packagekit_install_u.h"
-#include "packagekit_progress_u.h"
+#include "package_service_u.h"
+#include "service_lines_u.h"
 #include "text_codec_u.h"
 #include "text_handover_u.h"
 
@@ -103,7 +103,7 @@ void InstallPage::initializePage()
             QString noPackageKit;
             // Today's desktops often have neither, but their package service
             // installs in their place.
-            if (toolsPresent || packageKitAvailableInBackground(&noPackageKit)) {
+            if (toolsPresent || packageServiceAvailable(PackageService::PackageKit, &noPackageKit)) {
                 if (toolsPresent)
                     process_readData(installTextCodec()->fromUnicode(errString).constData());
                 else
@@ -457,7 +457,7 @@ void InstallPage::process_finished(int retcode, const char *str)
         const int from = keptFrom(str, size, ViewKeeps);
         QString report = decoded_text(str + from, size - from, from > 0 && str[from - 1] != '\n');
         if (road == InstallRoad::PackageKit)
-            report = PackageKitLines().take(report + QLatin1Char('\n'), nullptr);
+            report = ServiceLines().take(report + QLatin1Char('\n'), nullptr);
         pendingPieces.append({report, true, true, from > 0, retcode});
     } else {
         // The result text is not shown after success.

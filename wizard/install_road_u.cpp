@@ -1,5 +1,5 @@
 #include "install_road_u.h"
-#include "packagekit_install_u.h"
+#include "package_service_u.h"
 #include "qor_build_config.h"
 
 #include <QCoreApplication>
@@ -57,13 +57,13 @@ InstallCommand installCommand(InstallRoad road, const InstallTarget &target)
         // The record names it as the user knows it.
         command.application = QStringLiteral("PackageKit");
         command.program = target.packageKitProgram;
-        command.programArguments << QLatin1String(kPackageKitInstallArgument)
-                                 << QLatin1String(target.deb ? kPackageKitDebArgument : kPackageKitRpmArgument);
+        command.programArguments = packageServiceArguments(PackageService::PackageKit, target.deb, target.path);
         break;
     }
     command.arguments << target.path;
-    if (command.program.isEmpty())
+    if (command.program.isEmpty()) {
         command.program = command.application;
-    command.programArguments << command.arguments;
+        command.programArguments = command.arguments;
+    }
     return command;
 }

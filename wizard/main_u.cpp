@@ -9,18 +9,18 @@
 #include <QLocale>
 
 #include "display_check_u.h"
-#include "packagekit_install_u.h"
+#include "package_service_u.h"
 #include "qor_build_config.h"
 #include "qorwiz_u.h"
 #include "startup_u.h"
 
 int main(int argc, char **argv)
 {
-    // The install worker runs this program again to install through
-    // PackageKit: no window then, and no display needed.
-    int packageKitStatus = 0;
-    if (runPackageKitInstallIfAsked(argc, argv, &packageKitStatus))
-        return packageKitStatus;
+    // The install worker runs this program again as a package service's
+    // client: no window then, and no display needed.
+    int clientStatus = 0;
+    if (runPackageServiceClientIfAsked(argc, argv, &clientStatus))
+        return clientStatus;
 
     prepareWizardStart();
 

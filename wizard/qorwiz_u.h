@@ -17,7 +17,7 @@
 #include <QWizardPage>
 
 #include "install_road_u.h"
-#include "packagekit_progress_u.h"
+#include "service_lines_u.h"
 
 class QCheckBox;
 class QCoreApplication;
@@ -189,7 +189,7 @@ private:
     InstallWorker *thread_process;
     InstallTarget target;
     InstallRoad road = InstallRoad::Rpm;
-    PackageKitLines percentages;
+    ServiceLines percentages;
     bool isInitialized;
     // Bytes of the worker's progress text already in the view: each progress
     // text repeats all earlier output, and only the rest is shown.

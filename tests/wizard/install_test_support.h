@@ -5,7 +5,7 @@
 
 #include "../test_waits.h"
 #include "install_road_u.h"
-#include "packagekit_install_u.h"
+#include "package_service_u.h"
 #include "qor_build_config.h"
 
 #include <QByteArray>

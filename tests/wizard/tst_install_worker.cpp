@@ -365,7 +365,7 @@ void TestInstallWorker::missingToolIsReported()
     }
     // A user's desktop installer missing: PackageKit would take over, and
     // where it cannot be reached either, the way from a terminal is given.
-    QCOMPARE(rx.codes.first(), int(PkUnavailable));
+    QCOMPARE(rx.codes.first(), int(ServiceStatus::Unavailable));
     QVERIFY2(text.startsWith("Neither ") && text.contains(" nor PackageKit is available on this system: the system bus "
                                                           "cannot be reached: "), text.constData());
     QVERIFY2(text.contains("\nTo install from a terminal instead, run the installer as root, for example: "

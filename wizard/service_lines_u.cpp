@@ -1,13 +1,11 @@
-#include "packagekit_progress_u.h"
-#include "packagekit_names_u.h"
+#include "service_lines_u.h"
+#include "package_service_u.h"
 
 #include <QProgressBar>
-#include <QRegularExpression>
 #include <QStringList>
 
-QString PackageKitLines::take(const QString &text, QProgressBar *bar)
+QString ServiceLines::take(const QString &text, QProgressBar *bar)
 {
-    static const QRegularExpression percentageLine(QStringLiteral("^PackageKit: (\\d+)% done$"));
     const QString lines = heldLine + text;
     const int end = lines.lastIndexOf(QLatin1Char('\n')) + 1;
     heldLine = lines.mid(end);
@@ -16,23 +14,22 @@ QString PackageKitLines::take(const QString &text, QProgressBar *bar)
     QStringList whole = lines.left(end).split(QLatin1Char('\n'));
     whole.removeLast();
     for (const QString &line : qAsConst(whole)) {
-        const QRegularExpressionMatch done = percentageLine.match(line);
-        if (done.hasMatch()) {
+        const ServiceLine record = readServiceLine(line);
+        if (record.kind == ServiceLine::Progress) {
             if (bar) {
-                bar->setValue(done.captured(1).toInt());
+                bar->setValue(record.percent);
                 bar->setVisible(true);
             }
             continue;
         }
-        const QString package = packageOfLine(line);
-        if (!package.isNull()) {
-            if (package == lastPackage)
+        if (record.kind == ServiceLine::Package) {
+            if (record.text == lastPackage)
                 continue;
-            lastPackage = package;
+            lastPackage = record.text;
         }
         // Waiting for a lock, PackageKit's apt backend flips between two
         // states for seconds on end: the pair shows once.
-        if (line.startsWith(QLatin1String("PackageKit: ")) && (line == lastLines[0] || line == lastLines[1]))
+        if (record.kind != ServiceLine::Note && (line == lastLines[0] || line == lastLines[1]))
             continue;
         lastLines[0] = lastLines[1];
         lastLines[1] = line;

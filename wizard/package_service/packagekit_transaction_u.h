@@ -11,6 +11,13 @@
 #include <QTimer>
 #include <QVariantMap>
 
+#include "package_service_u.h"
+
+// How long another package manager holding the lock is waited for, in
+// seconds, where the environment sets it (an administrator who knows that
+// unattended upgrades take longer here); 600 otherwise.
+extern const char kLockWaitVariable[];
+
 class QDBusError;
 class QDBusPendingCall;
 class QDBusPendingCallWatcher;
@@ -25,7 +32,7 @@ public:
     PackageKitTransaction(const QString &path, bool deb, QObject *parent);
 
     void start();
-    int status() const { return exitStatus; }
+    ServiceStatus status() const { return exitStatus; }
 
 public slots:
     // The wizard's Cancel, or the wizard gone (parentGone): the transaction
@@ -52,7 +59,7 @@ private:
     bool kindSupported(const QStringList &types);
     void createTransaction();
     void listen(bool on);
-    void report(QString &last, const QString &line);
+    void report(QString &last, const ServiceLine &line);
     void failWith(const QString &what, const QDBusError &error);
     // packagekit_lock_wait_u.cpp: the wait for another package manager.
     static qint64 lockPatienceFromEnvironment();
@@ -60,7 +67,7 @@ private:
     void sayLockWaitOver();
     void endUnsigned();
     void sayAuthorisationTimedOut();
-    void finish(int status);
+    void finish(ServiceStatus status);
     QDBusPendingCallWatcher *watch(const QDBusPendingCall &call, const char *slot);
 
     QDBusConnection bus;
@@ -90,7 +97,7 @@ private:
     uint errorCode = 0;
     bool errorSeen = false;
     QString errorDetails;
-    int exitStatus = 1;
+    ServiceStatus exitStatus = ServiceStatus::Failed;
 };
 
 #endif

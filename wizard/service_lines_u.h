@@ -1,15 +1,15 @@
-// The PackageKit mode's lines as the install page shows them: the install
-// log keeps every line, while the page shows "N% done" as a progress bar,
-// a package line only when it names another package than the last, and
-// no PackageKit line that repeats one of the two lines shown last.
-#ifndef PACKAGEKIT_PROGRESS_U_H
-#define PACKAGEKIT_PROGRESS_U_H
+// A package-service client's lines as the install page shows them: the
+// install log keeps every line, while the page shows progress as a bar, a
+// package line only when it names another package than the last, and no
+// service line that repeats one of the two lines shown last.
+#ifndef SERVICE_LINES_U_H
+#define SERVICE_LINES_U_H
 
 #include <QString>
 
 class QProgressBar;
 
-class PackageKitLines
+class ServiceLines
 {
 public:
     // The whole lines of text that came so far, as the page shows them;

@@ -1,4 +1,5 @@
 #include "packagekit_bus_u.h"
+#include "package_service_u.h"
 #include "text_codec_u.h"
 
 #include <cstdio>
@@ -62,9 +63,19 @@ QString userLocale()
     return QString();
 }
 
-void say(const QString &line)
+void say(const ServiceLine &line)
 {
-    const QByteArray bytes = installTextCodec()->fromUnicode(line) + '\n';
+    const QByteArray bytes = installTextCodec()->fromUnicode(writeServiceLine(line)) + '\n';
     fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     fflush(stdout);
+}
+
+void say(const QString &words)
+{
+    say(ServiceLine::note(words));
+}
+
+QString nothingInstalledAfterCancel()
+{
+    return QStringLiteral("The installation was cancelled: nothing was installed.");
 }

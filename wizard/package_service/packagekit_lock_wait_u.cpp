@@ -3,7 +3,6 @@
 // and the installation is asked for again once the lock's holder is gone.
 #include "packagekit_transaction_u.h"
 #include "packagekit_bus_u.h"
-#include "packagekit_install_u.h"
 
 #include <QRegularExpression>
 

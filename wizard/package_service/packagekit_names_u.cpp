@@ -64,20 +64,7 @@ QString packageKitStatusWords(uint status)
 
 QString packageKitInfoWords(uint info)
 {
-    return lookUp(kInfoNames, info, "state %1").replace(QLatin1Char('-'), QLatin1Char(' '));
-}
-
-QString packageOfLine(const QString &line)
-{
-    const QLatin1String prefix("PackageKit: ");
-    if (!line.startsWith(prefix))
-        return QString();
-    for (uint info = 0; info < sizeof kInfoNames / sizeof *kInfoNames; ++info) {
-        const QString words = prefix + packageKitInfoWords(info) + QLatin1Char(' ');
-        if (line.startsWith(words))
-            return line.mid(words.size());
-    }
-    return QString();
+    return lookUp(kInfoNames, info, "state-%1");
 }
 
 QString packageKitPackageWords(const QString &packageId)

@@ -1,5 +1,5 @@
-// What the PackageKit mode's parts share: PackageKit's names on the system
-// bus, the calls made there, and the lines the mode prints.
+// What the PackageKit client's parts share: PackageKit's names on the system
+// bus, the calls made there, and the lines the client prints.
 #ifndef PACKAGEKIT_BUS_U_H
 #define PACKAGEKIT_BUS_U_H
 
@@ -8,6 +8,8 @@
 #include <QDBusMessage>
 #include <QString>
 #include <QVariantList>
+
+struct ServiceLine;
 
 extern const char kPackageKitService[];
 extern const char kPackageKitPath[];
@@ -20,6 +22,8 @@ extern const char kPropertiesInterface[];
 const int kBusAnswerMs = 10000;
 // What PackageKit has to answer any call within, once running.
 const int kDaemonAnswerMs = 60000;
+// How long the system bus may take to accept a connection and answer.
+const int kBusSetupMs = 30000;
 
 // A call of METHOD on PackageKit's object PATH.
 QDBusMessage packageKitCall(const QString &path, const char *interface, const char *method,
@@ -40,7 +44,12 @@ QString inWords(const QDBusError &error);
 // the environment names none.
 QString userLocale();
 
-// Prints one line at once, in the encoding the install page reads.
-void say(const QString &line);
+// Prints one record's line at once, in the encoding the install page reads;
+// words of the client's own as a note.
+void say(const ServiceLine &line);
+void say(const QString &words);
+
+// The last words of a run that was cancelled in time.
+QString nothingInstalledAfterCancel();
 
 #endif

@@ -1,6 +1,6 @@
 #include "packagekit_transaction_u.h"
 #include "packagekit_bus_u.h"
-#include "packagekit_install_u.h"
+#include "package_service_u.h"
 #include "packagekit_names_u.h"
 #include "rpm_signature_u.h"
 
@@ -12,6 +12,8 @@
 #include <QDBusVariant>
 
 namespace {
+
+const PackageService kService = PackageService::PackageKit;
 
 // While the transaction runs PackageKit is asked for its state this often;
 // one that does not answer within kDaemonAnswerMs has hung. A password
@@ -44,7 +46,7 @@ PackageKitTransaction::PackageKitTransaction(const QString &path, bool deb, QObj
     connect(&lockWatch, SIGNAL(timeout()), this, SLOT(retryWhenLockFree()));
 }
 
-void PackageKitTransaction::finish(int status)
+void PackageKitTransaction::finish(ServiceStatus status)
 {
     if (finished)
         return;
@@ -52,7 +54,7 @@ void PackageKitTransaction::finish(int status)
     exitStatus = status;
     pinger.stop();
     lockWatch.stop();
-    QCoreApplication::exit(status);
+    QCoreApplication::exit(int(status));
 }
 
 QDBusPendingCallWatcher *PackageKitTransaction::watch(const QDBusPendingCall &call, const char *slot)
@@ -62,12 +64,13 @@ QDBusPendingCallWatcher *PackageKitTransaction::watch(const QDBusPendingCall &ca
     return watcher;
 }
 
-void PackageKitTransaction::report(QString &last, const QString &line)
+void PackageKitTransaction::report(QString &last, const ServiceLine &line)
 {
-    if (line == last)
+    const QString written = writeServiceLine(line);
+    if (written == last)
         return;
-    last = line;
-    say(QStringLiteral("PackageKit: ") + line);
+    last = written;
+    say(line);
 }
 
 // A D-Bus error ends the run; its name tells what kind of failure it is.
@@ -77,33 +80,33 @@ void PackageKitTransaction::failWith(const QString &what, const QDBusError &erro
     if (name == QLatin1String("org.freedesktop.PackageKit.Transaction.MimeTypeNotSupported")) {
         say(QStringLiteral("PackageKit on this system cannot install this kind of package: ") + inWords(error));
         say(terminalInstallHint());
-        finish(PkKindNotSupported);
+        finish(ServiceStatus::KindNotSupported);
     } else if (name == QLatin1String("org.freedesktop.PackageKit.Transaction.RefusedByPolicy")
                || name == QLatin1String("org.freedesktop.PackageKit.Transaction.NotAuthorized")
                || name == QLatin1String("org.freedesktop.DBus.Error.AccessDenied")) {
         say(QStringLiteral("Authorisation was refused: %1: %2").arg(what, inWords(error)));
-        finish(PkNotAuthorised);
+        finish(ServiceStatus::NotAuthorised);
     } else if (name.startsWith(QLatin1String("org.freedesktop.PackageKit."))) {
         say(QStringLiteral("PackageKit refused: %1: %2").arg(what, inWords(error)));
-        finish(PkFailed);
+        finish(ServiceStatus::Failed);
     } else {
         // The bus's own errors, whatever their name (no reply, no such
         // service, activation failures of every kind): PackageKit is not
         // there to be asked.
         say(QStringLiteral("PackageKit could not be reached: %1: %2").arg(what, inWords(error)));
         say(terminalInstallHint());
-        finish(PkUnavailable);
+        finish(ServiceStatus::Unavailable);
     }
 }
 
 void PackageKitTransaction::start()
 {
     QString why;
-    if (!packageKitAvailableInBackground(&why)) {
+    if (!packageServiceAvailable(kService, &why)) {
         say(QStringLiteral("Neither %1 nor PackageKit is available on this system: %2.")
                 .arg(desktopToolsMissing(deb), why));
         say(terminalInstallHint());
-        finish(PkUnavailable);
+        finish(ServiceStatus::Unavailable);
         return;
     }
     bus = QDBusConnection::systemBus();
@@ -129,15 +132,14 @@ void PackageKitTransaction::daemonAnswered(QDBusPendingCallWatcher *call)
         return;
     }
     if (cancelling) {
-        say(QStringLiteral("The installation was cancelled: nothing was installed."));
-        finish(PkCancelled);
+        say(nothingInstalledAfterCancel());
+        finish(ServiceStatus::Cancelled);
         return;
     }
     backend = reply.value().value(QStringLiteral("BackendName")).toString();
     if (!kindSupported(reply.value().value(QStringLiteral("MimeTypes")).toStringList()))
         return;
-    say(QStringLiteral("PackageKit: asking to install %1 (backend: %2)")
-            .arg(path, backend.isEmpty() ? QStringLiteral("unnamed") : backend));
+    say(ServiceLine::asking(kService, path, backend.isEmpty() ? QStringLiteral("unnamed") : backend));
     createTransaction();
 }
 
@@ -156,7 +158,7 @@ bool PackageKitTransaction::kindSupported(const QStringList &types)
     say(QStringLiteral("PackageKit on this system cannot install this kind of package (%1): it installs %2.")
             .arg(ours.first(), types.join(QStringLiteral(", "))));
     say(terminalInstallHint());
-    finish(PkKindNotSupported);
+    finish(ServiceStatus::KindNotSupported);
     return false;
 }
 
@@ -185,8 +187,8 @@ void PackageKitTransaction::created(QDBusPendingCallWatcher *call)
     listen(true);
     // Cancelled while PackageKit made the transaction: it never starts.
     if (cancelling) {
-        say(QStringLiteral("The installation was cancelled: nothing was installed."));
-        finish(PkCancelled);
+        say(nothingInstalledAfterCancel());
+        finish(ServiceStatus::Cancelled);
         return;
     }
 
@@ -281,7 +283,7 @@ void PackageKitTransaction::daemonGone()
         return;
     say(QStringLiteral("PackageKit stopped before the installation ended: the package may not be installed."));
     say(terminalInstallHint());
-    finish(PkUnavailable);
+    finish(ServiceStatus::Unavailable);
 }
 
 void PackageKitTransaction::onDestroy()
@@ -293,11 +295,11 @@ void PackageKitTransaction::onDestroy()
         return;
     if (statusCode == PkStatusWaitingForAuth) {
         sayAuthorisationTimedOut();
-        finish(PkAuthorisationTimedOut);
+        finish(ServiceStatus::AuthorisationTimedOut);
         return;
     }
     say(QStringLiteral("PackageKit ended the transaction without a result: the package may not be installed."));
-    finish(PkFailed);
+    finish(ServiceStatus::Failed);
 }
 
 void PackageKitTransaction::onErrorCode(uint code, const QString &details)
@@ -315,13 +317,13 @@ void PackageKitTransaction::onFinished(uint exit, uint)
 {
     pinger.stop();
     if (exit == PkExitSuccess && !errorSeen) {
-        report(lastStatus, QStringLiteral("finished, the package is installed"));
-        finish(PkInstalled);
+        report(lastStatus, ServiceLine::state(kService, QStringLiteral("finished, the package is installed")));
+        finish(ServiceStatus::Installed);
         return;
     }
     if (cancelling && (exit == PkExitCancelled || errorCode == PkErrorTransactionCancelled)) {
-        say(QStringLiteral("The installation was cancelled: nothing was installed."));
-        finish(PkCancelled);
+        say(nothingInstalledAfterCancel());
+        finish(ServiceStatus::Cancelled);
         return;
     }
     // PackageKit 1.3.1 ends a transaction dropped at its limit as cancelled,
@@ -329,18 +331,18 @@ void PackageKitTransaction::onFinished(uint exit, uint)
     // not-authorized (and sends no Destroy).
     if (exit == PkExitCancelled && waitingForAuth.isValid() && waitingForAuth.hasExpired(kAuthorisationLimitMs)) {
         sayAuthorisationTimedOut();
-        finish(PkAuthorisationTimedOut);
+        finish(ServiceStatus::AuthorisationTimedOut);
         return;
     }
     if (errorCode == PkErrorCannotGetLock && retryAfterLock())
         return;
-    say(QStringLiteral("PackageKit: the installation ended: ") + packageKitExitName(exit));
+    say(ServiceLine::state(kService, QStringLiteral("the installation ended: ") + packageKitExitName(exit)));
     if (errorCode == PkErrorNotAuthorized) {
         if (waitingForAuth.isValid() && waitingForAuth.hasExpired(kAuthorisationLimitMs)) {
             sayAuthorisationTimedOut();
-            finish(PkAuthorisationTimedOut);
+            finish(ServiceStatus::AuthorisationTimedOut);
         } else {
-            finish(PkNotAuthorised);
+            finish(ServiceStatus::NotAuthorised);
         }
         return;
     }
@@ -355,7 +357,7 @@ void PackageKitTransaction::onFinished(uint exit, uint)
     }
     if (errorCode == PkErrorCannotGetLock)
         sayLockWaitOver();
-    finish(PkFailed);
+    finish(ServiceStatus::Failed);
 }
 
 void PackageKitTransaction::sayAuthorisationTimedOut()
@@ -370,13 +372,13 @@ void PackageKitTransaction::endUnsigned()
         say(QStringLiteral("This system's package service refuses packages that are not signed, and %1 is not "
                            "signed.").arg(path));
         say(terminalInstallHint());
-        finish(PkUnsigned);
+        finish(ServiceStatus::Unsigned);
         return;
     }
     say(QStringLiteral("This system's package service did not accept the package's signature: the key it was "
                        "signed with must be imported first (sudo rpm --import KEY-FILE, with the vendor's key)."));
     say(terminalInstallHint());
-    finish(PkFailed);
+    finish(ServiceStatus::Failed);
 }
 
 // Cancel is PackageKit's to grant: it allows it (AllowCancel) until the
@@ -390,8 +392,8 @@ void PackageKitTransaction::cancel(bool parentGone)
         // way ends the run as cancelled, and so does the wait for the lock.
         cancelling = true;
         if (lockWatch.isActive()) {
-            say(QStringLiteral("The installation was cancelled: nothing was installed."));
-            finish(PkCancelled);
+            say(nothingInstalledAfterCancel());
+            finish(ServiceStatus::Cancelled);
         }
         return;
     }
@@ -399,7 +401,7 @@ void PackageKitTransaction::cancel(bool parentGone)
         if (parentGone) {
             say(QStringLiteral("Setup ended while PackageKit was changing the system: the installation goes on "
                                "without it."));
-            finish(PkFailed);
+            finish(ServiceStatus::Failed);
         } else {
             say(QStringLiteral("PackageKit is changing the system now: the installation can no longer be "
                                "cancelled. Setup can be closed when it has finished."));
@@ -415,7 +417,7 @@ void PackageKitTransaction::cancel(bool parentGone)
     // Nobody waits for the outcome any more: it is not waited for long.
     if (parentGone && !cancelWithoutParent) {
         cancelWithoutParent = true;
-        QTimer::singleShot(kOrphanGraceMs, this, [this] { finish(PkCancelled); });
+        QTimer::singleShot(kOrphanGraceMs, this, [this] { finish(ServiceStatus::Cancelled); });
     }
 }
 
@@ -431,7 +433,7 @@ void PackageKitTransaction::cancelAnswered(QDBusPendingCallWatcher *call)
 
 void PackageKitTransaction::onPackage(uint info, const QString &packageId, const QString &)
 {
-    report(lastPackage, packageKitInfoWords(info) + QLatin1Char(' ') + packageKitPackageWords(packageId));
+    report(lastPackage, ServiceLine::package(kService, packageKitInfoWords(info), packageKitPackageWords(packageId)));
 }
 
 void PackageKitTransaction::onPropertiesChanged(const QString &, const QVariantMap &changed, const QStringList &)
@@ -444,11 +446,11 @@ void PackageKitTransaction::onPropertiesChanged(const QString &, const QVariantM
             waitingForAuth.invalidate();
         else if (!waitingForAuth.isValid())
             waitingForAuth.start();
-        report(lastStatus, packageKitStatusWords(statusCode));
+        report(lastStatus, ServiceLine::state(kService, packageKitStatusWords(statusCode)));
     }
     if (changed.contains(QStringLiteral("Percentage"))) {
         const uint percentage = changed.value(QStringLiteral("Percentage")).toUInt();
         if (percentage < PkPercentageUnknown)
-            report(lastPercentage, QStringLiteral("%1% done").arg(percentage));
+            report(lastPercentage, ServiceLine::progress(kService, int(percentage)));
     }
 }

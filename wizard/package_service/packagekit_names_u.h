@@ -22,12 +22,8 @@ enum {
 
 // What the transaction is doing (PkStatusEnum), e.g. "waiting for authentication".
 QString packageKitStatusWords(uint status);
-// What happens to a package (PkInfoEnum), e.g. "installing".
+// What happens to a package (PkInfoEnum), in one word, e.g. "installing".
 QString packageKitInfoWords(uint info);
-// The package a line "PackageKit: INFO PACKAGE" of the PackageKit mode
-// names, where INFO is packageKitInfoWords' answer; a null string for any
-// other line.
-QString packageOfLine(const QString &line);
 // A package ID ("name;version;architecture;data") in words:
 // "name version (architecture)".
 QString packageKitPackageWords(const QString &packageId);

@@ -1,0 +1,137 @@
+// The contract's names, flags and lines: each line's form is written here
+// and read back here, nowhere else.
+#include "package_service_u.h"
+
+#include <QRegularExpression>
+
+const char kPackageKitInstallArgument[] = "--install-with-packagekit";
+const char kDebArgument[] = "--deb";
+const char kRpmArgument[] = "--rpm";
+const char kClientParentVariable[] = "QOR_CLIENT_PARENT";
+
+namespace {
+
+const PackageService kServices[] = {PackageService::PackageKit};
+
+const QLatin1String kAskingStart("asking to install ");
+const QLatin1String kBackendStart(" (backend: ");
+const QLatin1String kPackageWord(" package ");
+const QLatin1String kProgressEnd("% done");
+
+} // namespace
+
+QString packageServiceName(PackageService service)
+{
+    switch (service) {
+    case PackageService::PackageKit:
+        break;
+    }
+    return QStringLiteral("PackageKit");
+}
+
+QString packageServiceIntroduction(PackageService service)
+{
+    return QStringLiteral("Installing through %1, the service of this system that installs software: "
+                          "the system will ask for your password.")
+        .arg(packageServiceName(service));
+}
+
+QStringList packageServiceArguments(PackageService, bool deb, const QString &path)
+{
+    return {QLatin1String(kPackageKitInstallArgument), QLatin1String(deb ? kDebArgument : kRpmArgument), path};
+}
+
+ServiceLine ServiceLine::note(const QString &text)
+{
+    ServiceLine line;
+    line.text = text;
+    return line;
+}
+
+ServiceLine ServiceLine::asking(PackageService service, const QString &path, const QString &backend)
+{
+    ServiceLine line;
+    line.kind = Asking;
+    line.service = service;
+    line.text = path;
+    line.backend = backend;
+    return line;
+}
+
+ServiceLine ServiceLine::state(PackageService service, const QString &words)
+{
+    ServiceLine line;
+    line.kind = State;
+    line.service = service;
+    line.text = words;
+    return line;
+}
+
+ServiceLine ServiceLine::package(PackageService service, const QString &action, const QString &package)
+{
+    ServiceLine line;
+    line.kind = Package;
+    line.service = service;
+    line.action = action;
+    line.text = package;
+    return line;
+}
+
+ServiceLine ServiceLine::progress(PackageService service, int percent)
+{
+    ServiceLine line;
+    line.kind = Progress;
+    line.service = service;
+    line.percent = percent;
+    return line;
+}
+
+bool ServiceLine::operator==(const ServiceLine &other) const
+{
+    return kind == other.kind && (kind == Note || service == other.service) && text == other.text
+           && backend == other.backend && action == other.action && percent == other.percent;
+}
+
+QString writeServiceLine(const ServiceLine &line)
+{
+    if (line.kind == ServiceLine::Note)
+        return line.text;
+    const QString start = packageServiceName(line.service) + QStringLiteral(": ");
+    switch (line.kind) {
+    case ServiceLine::Asking:
+        return start + kAskingStart + line.text + kBackendStart + line.backend + QLatin1Char(')');
+    case ServiceLine::Package:
+        return start + line.action + kPackageWord + line.text;
+    case ServiceLine::Progress:
+        return start + QString::number(line.percent) + kProgressEnd;
+    case ServiceLine::Note:
+    case ServiceLine::State:
+        break;
+    }
+    return start + line.text;
+}
+
+ServiceLine readServiceLine(const QString &line)
+{
+    for (const PackageService service : kServices) {
+        const QString start = packageServiceName(service) + QStringLiteral(": ");
+        if (!line.startsWith(start))
+            continue;
+        const QString rest = line.mid(start.size());
+        static const QRegularExpression percentage(QStringLiteral("^(\\d{1,3})% done$"));
+        const QRegularExpressionMatch done = percentage.match(rest);
+        if (done.hasMatch() && done.captured(1).toInt() <= 100)
+            return ServiceLine::progress(service, done.captured(1).toInt());
+        const int backendAt = rest.lastIndexOf(kBackendStart);
+        if (rest.startsWith(kAskingStart) && backendAt >= kAskingStart.size() && rest.endsWith(QLatin1Char(')'))) {
+            const int backendFrom = backendAt + kBackendStart.size();
+            return ServiceLine::asking(service, rest.mid(kAskingStart.size(), backendAt - kAskingStart.size()),
+                                       rest.mid(backendFrom, rest.size() - 1 - backendFrom));
+        }
+        const int wordEnd = rest.indexOf(QLatin1Char(' '));
+        if (wordEnd > 0 && rest.midRef(wordEnd).startsWith(kPackageWord) && rest.size() > wordEnd + kPackageWord.size())
+            return ServiceLine::package(service, rest.left(wordEnd), rest.mid(wordEnd + kPackageWord.size()));
+        return ServiceLine::state(service, rest);
+    }
+    return ServiceLine::note(line);
+}
