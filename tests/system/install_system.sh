@@ -126,19 +126,13 @@ case $what in
       install -m 0600 "$4" /tmp/qor-unreadable.deb
     QOR_STEPS="$here/install_system.sh" QOR_WIZARD="$kit/$(basename "$2")" "$1" || status=1
     ;;
-  image) # PROGRAM DEMO_RPM: the image-based systems' rows, as root and as a user (image_system.sh)
-    . "$here/image_system.sh"
-    make_user
-    make_user_kit "$@"
+  image) # PROGRAM DEMO_RPM: image-based systems (image_system.sh) as root, then as that user
+    . "$here/image_system.sh" && make_user && make_user_kit "$@" && make_image_system ostree && mkdir -p /tmp/root-home
     row() { as_user QOR_TEST_KIT="$kit" "$kit/run-under-xvfb.sh" "$kit/$(basename "$1")" "imageBasedSystem:$2" || status=1; }
-    make_image_system ostree
-    mkdir -p /tmp/root-home
     HOME=/tmp/root-home "$xvfb" "$1" "imageBasedSystem:root, rpm-ostree stand-in" || status=1
     rm -f /tmp/qor-*.rpm /run/qor-image-tool.log # root's, which the user could not replace
     row "$1" "user, rpm-ostree stand-in"
-    leave_image_system
-    make_image_system transactional
-    row "$1" "user, transactional-update stand-in"
+    make_image_system transactional && row "$1" "user, transactional-update stand-in"
     ;;
   as-user) cd /tmp && as_user "$@" || status=$? ;; # the table's steps
   restart-bus) restart_bus_services || status=1 ;;
