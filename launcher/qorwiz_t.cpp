@@ -3,6 +3,7 @@
 #include "qorwiz_t.h"
 
 #include "deb_outcome_t.h"
+#include "image_install_t.h"
 #include "payload_write_t.h"
 #include "qor_build_config.h"
 #include "run_guard_t.h"
@@ -229,6 +230,9 @@ int cli_install(char *native_install_file)
     char sapplication[kBufferSize];
     int length;
     const bool debian_package = QOR_PACKAGE_IS_DEB;
+    // Where /usr is read-only, rpm cannot install: the system's own tool does.
+    const ImageSystem image = debian_package ? ImageSystem::Ordinary : detect_image_system();
+    const char *closing = nullptr;
     bool with_apt = false;
     if (debian_package) {
         struct stat st;
@@ -243,6 +247,8 @@ int cli_install(char *native_install_file)
             printf("\nMissing dependency: gdebi-core is not installed.\n");
             return -1;
         }
+    } else if (image != ImageSystem::Ordinary) {
+        length = format_image_install_command(sapplication, sizeof sapplication, image, true, native_install_file);
     } else {
         length = snprintf(sapplication, sizeof sapplication, "rpm -ivh %s", native_install_file);
     }
@@ -258,7 +264,9 @@ int cli_install(char *native_install_file)
 
     // The tool writes to the same terminal: our messages must come first.
     guard_child_begins();
-    int status = system(sapplication);
+    int status = image == ImageSystem::Ordinary
+                     ? system(sapplication)
+                     : run_image_install(image, native_install_file, sapplication, sizeof sapplication, &closing);
     const int interrupted = guard_child_ends();
     if (status != 0) {
         printf("\nError Code:%d", status);
@@ -277,6 +285,8 @@ int cli_install(char *native_install_file)
         status = kCancelledStatus;
     } else {
         printf("\nInstallation Finished");
+        if (closing != nullptr)
+            printf("\n%s", closing);
         unlink(native_install_file);
     }
     // Asked to end while the tool ran: nothing is left for a retry.

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QMessageBox>
 #include <QProcess>
+#include <QStandardPaths>
 
 // How long the product's client may take to start, and to answer "-v".
 // A client that hangs must not keep the wizard from ever appearing; the
@@ -14,11 +15,28 @@ static const int qorCliAnswerTimeoutMs = 30000;
 // one stuck in the kernel either.
 static const int qorCliReapTimeoutMs = 5000;
 
+// The package puts the client into /usr/bin, on an image-based system too:
+// rpm-ostree layers it into /usr like any package, and applied live it is
+// there at once. What differs there is time: a package staged for the next
+// start (where rpm-ostree could not apply it live, and always on a
+// transactional system) is not in the running system's /usr until then, so
+// the product counts as not installed, and installing it once more changes
+// nothing (rpm-ostree's --idempotent). The search path comes first, as it
+// always did; a path that lacks the system's folders (a wizard started
+// with a reduced environment) still finds the client where packages put it.
+static QString qorCliProgram()
+{
+    const QString name = QString::fromLatin1("qor-cli");
+    QString program = QStandardPaths::findExecutable(name);
+    if (program.isEmpty())
+        program = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin")});
+    return program.isEmpty() ? name : program;
+}
+
 bool qorwiz::installCheck()
 {
     QProcess process(this);
-    process.start(QString::fromLatin1("qor-cli"), QStringList() << QString::fromLatin1("-v"),
-                  QIODevice::ReadOnly);
+    process.start(qorCliProgram(), QStringList() << QString::fromLatin1("-v"), QIODevice::ReadOnly);
     if (!process.waitForStarted(qorCliStartTimeoutMs))
         return false;
 

@@ -89,6 +89,8 @@ void InstallPage::initializePage()
     // gdebi), else through PackageKit; the worker takes the road decided
     // here. As root the package manager needs neither.
     const bool root = getuid() == 0;
+    if (takeImageSystemRoad(root))
+        return;
     bool toolsPresent = !root && !target.deb && desktopInstallToolsPresent(false);
     if (target.deb && !root) {
         // What the installation runs is pkexec and /usr/bin/gdebi, which come

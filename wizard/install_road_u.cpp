@@ -53,6 +53,9 @@ InstallCommand installCommand(InstallRoad road, const InstallTarget &target)
     case InstallRoad::GpkInstallLocalFile:
         command.application = QStringLiteral("gpk-install-local-file");
         break;
+    case InstallRoad::RpmOstree:
+    case InstallRoad::TransactionalUpdate:
+        return imageInstallCommand(road, target);
     case InstallRoad::PackageKit:
         // The record names it as the user knows it.
         command.application = QStringLiteral("PackageKit");

@@ -23,7 +23,9 @@ enum class InstallRoad {
     Dpkg,                // root, Debian package: dpkg -i
     PkexecGdebi,         // a user, Debian package: pkexec gdebi -n -q
     GpkInstallLocalFile, // a user, RPM: the desktop's installer
-    PackageKit           // a user whose desktop lacks those: PackageKit itself
+    PackageKit,          // a user whose desktop lacks those: PackageKit itself
+    RpmOstree,           // root, ostree system: rpm-ostree install --apply-live
+    TransactionalUpdate  // root, transactional system: transactional-update pkg install
 };
 
 // Root runs the package manager; a user runs the desktop's installer
@@ -45,5 +47,7 @@ struct InstallCommand {
     QStringList programArguments;
 };
 InstallCommand installCommand(InstallRoad road, const InstallTarget &target);
+// The command of the two roads of image-based systems (image_system_road_u.cpp).
+InstallCommand imageInstallCommand(InstallRoad road, const InstallTarget &target);
 
 #endif

@@ -34,7 +34,10 @@ if(NOT QOR_NATIVE_PACKAGE AND NOT QOR_PACKAGE_IS_DEB)
       COMMAND "${QOR_SANDBOX}" "${run}" packagekit "$<TARGET_FILE:tst_packagekit_client>" "$<TARGET_FILE:qor-wizard>"
               "${QOR_DEMO_RPM}" "${QOR_DEMO_DEB}")
   set_tests_properties(install-system-packagekit PROPERTIES ENVIRONMENT "QOR_SANDBOX_DBUS=1")
-  set(install_system_tests install-system-root install-system-user install-system-packagekit)
+  # rpm-ostree and transactional-update (stand-ins) on a read-only /usr or /.
+  add_test(NAME install-system-image
+      COMMAND "${QOR_SANDBOX}" "${run}" image "$<TARGET_FILE:tst_install_system>" "${QOR_DEMO_RPM}")
+  set(install_system_tests install-system-root install-system-user install-system-packagekit install-system-image)
 endif()
 
 add_test(NAME install-system-prereq

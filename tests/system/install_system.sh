@@ -5,7 +5,8 @@
 # the desktop installer and PackageKit, as a throwaway user; the worker tests
 # as that user), packagekit (the wizard's PackageKit client as a process of
 # its own), prereq (the prerequisite check against the real dpkg-query)
-# or prereq-page (the install page's dialogue, without pkexec, as that user);
+# prereq-page (the install page's dialogue, without pkexec, as that user)
+# or image (image-based systems, with stand-ins for their tools);
 # as-user COMMAND... and restart-bus are steps of those groups' tables.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -124,6 +125,14 @@ case $what in
     cp "$3" /tmp/qor-pk.rpm && cp "$4" /tmp/qor-ubuntu-pk.deb && chmod a+r /tmp/qor-*pk.* &&
       install -m 0600 "$4" /tmp/qor-unreadable.deb
     QOR_STEPS="$here/install_system.sh" QOR_WIZARD="$kit/$(basename "$2")" "$1" || status=1
+    ;;
+  image) # PROGRAM DEMO_RPM: image-based systems (image_system.sh) as root, then as that user
+    . "$here/image_system.sh" && make_user && make_user_kit "$@" && make_image_system ostree && mkdir -p /tmp/root-home
+    row() { as_user QOR_TEST_KIT="$kit" "$kit/run-under-xvfb.sh" "$kit/$(basename "$1")" "imageBasedSystem:$2" || status=1; }
+    HOME=/tmp/root-home "$xvfb" "$1" "imageBasedSystem:root, rpm-ostree stand-in" || status=1
+    rm -f /tmp/qor-*.rpm /run/qor-image-tool.log # root's, which the user could not replace
+    row "$1" "user, rpm-ostree stand-in"
+    make_image_system transactional && row "$1" "user, transactional-update stand-in"
     ;;
   as-user) cd /tmp && as_user "$@" || status=$? ;; # the table's steps
   restart-bus) restart_bus_services || status=1 ;;

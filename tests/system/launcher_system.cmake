@@ -22,9 +22,10 @@ set(launcher_no-gdebi qor-test-ubuntu)
 set(launcher_no-gdebi-mixed-case qor-test-ubuntu-mixed-case)
 # The release launcher itself, when it carries the demo RPM.
 if(NOT QOR_NATIVE_PACKAGE AND NOT QOR_PACKAGE_IS_DEB)
-  list(APPEND cases rpm full-disk)
-  set(launcher_rpm qor-setup)
-  set(launcher_full-disk qor-setup)
+  list(APPEND cases rpm full-disk ostree transactional stray-ostree-booted)
+  foreach(case rpm full-disk ostree transactional stray-ostree-booted)
+    set(launcher_${case} qor-setup)
+  endforeach()
 endif()
 
 foreach(case ${cases})

@@ -10,6 +10,8 @@
 #   no-gdebi-mixed-case  "Ubuntu" in the package file name, with neither gdebi nor apt-get
 #   full-disk  a small tmpfs over /tmp: a short write leaves no partial file, and
 #              the graphical launch removes what it wrote before
+#   ostree, transactional, stray-ostree-booted  image_system.sh's systems: a stand-in rpm-ostree
+#              (applied live, staged, failing) and transactional-update; the real rpm
 set -u
 
 if [ "${1:-}" = --inside ]; then
@@ -35,6 +37,7 @@ if [ "${1:-}" = --inside ]; then
   expect_tail() {
     if printf '%s' "$2" | cmp -s - <(tail -c "${#2}" "$1"); then echo "ok: $3 output ends"; else fail "$3 output ends:"; cat "$1"; fi
   }
+  . "$(dirname "$0")/image_system.sh"
   name=$(strings "$launcher" | grep -m 1 -x '/tmp/[A-Za-z0-9._+-]*_ui_bin')
   package=${name%_ui_bin}
   licence=$package.license.txt
@@ -118,6 +121,41 @@ if [ "${1:-}" = --inside ]; then
     expect_output out "\nextracted Native installer to : $package\n ERROR : file extraction to $licence :28\n" \
       "graphical launch on a full disk"
     [ ! -e "$package" ] && [ ! -e "$licence" ] && [ ! -e "$name" ] || fail "files after the full disk: $(ls /tmp)"
+    ;;
+  ostree)
+    make_image_system ostree
+    call="rpm-ostree uid=0 package=present install --idempotent"
+    restart=$'\nInstallation Finished\nRestart the computer to use it: the package is installed into the system for its next start.\n\n\n'
+    image_row() { # LIVE_STATUS STATUS EXIT TAIL CALL...: one run, its end and the stand-in's record
+      rm -f /run/qor-image-tool.log
+      QOR_STANDIN_LIVE_STATUS=$1 QOR_STANDIN_STATUS=$2 env -u DISPLAY "$launcher" accepteula </dev/null >out 2>err
+      expect_status $? "$3" "rpm-ostree $1/$2"
+      expect_tail out "$4" "rpm-ostree $1/$2"
+      [ "$(cat /run/qor-image-tool.log)" = "$(printf '%s\n' "${@:5}")" ] || fail "rpm-ostree calls: $(cat /run/qor-image-tool.log)"
+    }
+    image_row 0 0 0 $'\nInstallation Finished\nNo restart is needed: the package is in use on the running system already.\n\n\n' \
+      "$call --apply-live $package"
+    image_row 1 0 0 $'\nrpm-ostree did not apply the package to the running system: asking it to install the package for the next start instead.\n'"stand-in rpm-ostree: install --idempotent $package"$'\n'"$restart" \
+      "$call --apply-live $package" "$call $package"
+    image_row 1 1 1 $'\nError Code:256\nApplication:rpm-ostree install --idempotent '"$package"$'\n\n\n' \
+      "$call --apply-live $package" "$call $package"
+    [ -f "$package" ] || fail "package removed after rpm-ostree failed"
+    ;;
+  transactional)
+    make_image_system transactional
+    env -u DISPLAY "$launcher" accepteula </dev/null >out 2>err
+    expect_status $? 0 "transactional-update"
+    expect_tail out $'\nInstallation Finished\nRestart the computer to use it: the package is installed into the system for its next start.\n\n\n' "transactional-update"
+    [ "$(cat /run/qor-image-tool.log)" = "transactional-update uid=0 package=present --non-interactive pkg install $package" ] \
+      || fail "transactional-update calls: $(cat /run/qor-image-tool.log)"
+    ;;
+  stray-ostree-booted) # rpm installs into a writable /usr for real: the marker alone is no ostree system
+    make_image_system stray
+    env -u DISPLAY "$launcher" accepteula </dev/null >out 2>err
+    expect_status $? 0 "stray /run/ostree-booted"
+    expect_tail out $'\nInstallation Finished\n\n\n' "stray /run/ostree-booted"
+    rpm -q qor >/dev/null && [ ! -e /run/qor-image-tool.log ] || fail "not installed by rpm: $(cat /run/qor-image-tool.log)"
+    : >err # rpm's warning about alien
     ;;
   *) fail "unknown case $case_" ;;
   esac

@@ -24,7 +24,8 @@ class TestInstallSystem : public QObject
 private:
     // Runs the wizard from the welcome page to the end of the installation;
     // returns the install page's title and the view's text.
-    static QPair<QString, QString> installThroughWizard(const InstallTarget &target = testTarget())
+    // exitStatus: after a failure, the wizard's status once Cancel closes it.
+    static QPair<QString, QString> installThroughWizard(const InstallTarget &target = testTarget(), int *exitStatus = nullptr)
     {
         // Once the product is installed the wizard asks whether to upgrade.
         // A prerequisite box is answered with Abort and counted: no row
@@ -65,6 +66,10 @@ private:
             QCOMPARE(wizard.button(QWizard::CancelButton)->isVisible(), !success);
             QCOMPARE(wizard.install_result, success);
         }();
+        if (exitStatus && !success) {
+            QTest::mouseClick(wizard.button(QWizard::CancelButton), Qt::LeftButton);
+            *exitStatus = wizard.exitStatus();
+        }
         return qMakePair(title, text);
     }
 
@@ -107,6 +112,8 @@ private slots:
     void userInstallsThroughPackageKit_data();
     void userInstallsThroughPackageKit();
     void userCancelsWhileAnotherProgramInstalls();
+    void imageBasedSystem_data();
+    void imageBasedSystem();
 };
 
 void TestInstallSystem::rootInstallsRpmWithRpm()
@@ -284,6 +291,43 @@ void TestInstallSystem::userCancelsWhileAnotherProgramInstalls()
     QVERIFY2(record.contains("\nThe installation was cancelled: nothing was installed.\n")
              && record.endsWith("\nError Code:5\nApplication:PackageKit\nArguments:" + deb.toLocal8Bit()),
              record.constData());
+}
+
+// Run by install_system.sh a row at a time on an image-based system made for
+// real (image_system.sh), with stand-ins for rpm-ostree and transactional-update.
+void TestInstallSystem::imageBasedSystem_data()
+{
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QByteArray>("toolCalls"); // what the stand-in recorded; empty: it never ran
+    const QString user = QStringLiteral("This is %1: its /usr is read-only, and rpm cannot install there. A package is "
+        "layered onto the system with the system's own tool, %2, and takes effect at the next start. Setup does that "
+        "only when it runs as root: nothing was changed.\nTo install from a terminal instead, run the installer as "
+        "root, for example: sudo ");
+    QTest::newRow("root, rpm-ostree stand-in")
+        << QStringLiteral("stand-in rpm-ostree: install --idempotent --apply-live " QOR_PACKAGE_PATH "\nNo restart is "
+                          "needed: the package is in use on the running system already.\n\nInstallation Succesful.")
+        << QByteArray("rpm-ostree uid=0 package=present install --idempotent --apply-live " QOR_PACKAGE_PATH "\n");
+    QTest::newRow("user, rpm-ostree stand-in") << user.arg(QStringLiteral("an rpm-ostree system (Fedora Atomic, "
+        "Universal Blue)"), QStringLiteral("rpm-ostree")) << QByteArray();
+    QTest::newRow("user, transactional-update stand-in") << user.arg(QStringLiteral("a transactional system (openSUSE "
+        "Aeon, Kalpa, MicroOS)"), QStringLiteral("transactional-update")) << QByteArray();
+}
+
+void TestInstallSystem::imageBasedSystem()
+{
+    QFETCH(QString, shown);
+    QFETCH(QByteArray, toolCalls);
+    QVERIFY(copyPackage(QOR_DEMO_RPM, QStringLiteral(QOR_PACKAGE_PATH)));
+    const QByteArray logBefore = installLog();
+    int status = QOR_WIZARD_EXIT_INSTALLED;
+    const auto outcome = installThroughWizard(testTarget(), &status);
+    QVERIFY2(outcome.second.contains(shown), qPrintable(outcome.second));
+    QFile calls(QStringLiteral("/run/qor-image-tool.log"));
+    QCOMPARE(calls.open(QIODevice::ReadOnly) ? calls.readAll() : QByteArray(), toolCalls);
+    // A user's run touches nothing: no tool, no record, the package as it was.
+    QCOMPARE(status, toolCalls.isEmpty() ? QOR_WIZARD_EXIT_FAILED : QOR_WIZARD_EXIT_INSTALLED);
+    QCOMPARE(installLog() == logBefore, toolCalls.isEmpty());
+    QVERIFY(QFile::exists(QStringLiteral(QOR_PACKAGE_PATH)));
 }
 
 QTEST_MAIN(TestInstallSystem)
