@@ -2,6 +2,7 @@
 // output on a pipe, what a .deb holds and whether it is installed.
 #include "deb_outcome_t.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string.h>
@@ -38,9 +39,10 @@ bool run_and_read(char *const argv[], char *out, size_t size)
     out[used] = '\0';
     close(pipe_fds[0]);
     int status = -1;
-    while (spawned && waitpid(pid, &status, 0) < 0) {
+    bool reaped = false;
+    while (spawned && !(reaped = waitpid(pid, &status, 0) == pid) && errno == EINTR) {
     }
-    return spawned && status == 0;
+    return reaped && status == 0;
 }
 
 // Debian package names and versions hold no blanks or shell syntax; anything

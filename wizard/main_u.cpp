@@ -16,6 +16,8 @@
 
 int main(int argc, char **argv)
 {
+    restoreInheritedSignals();
+
     // The install worker runs this program again to install through
     // PackageKit: no window then, and no display needed.
     int packageKitStatus = 0;
