@@ -43,15 +43,6 @@ const char kCancelled[] = "\nInstallation cancelled: nothing was installed.";
 // setup closed before installing.
 const int kCancelledStatus = QOR_WIZARD_EXIT_CANCELLED << 8;
 
-// gdebi ends with status 0 also when the user answers its own question with
-// no: then the package is not installed. When the package cannot be
-// identified, gdebi's status stands.
-bool declined_by_gdebi(const char *package_file)
-{
-    DebIdentity identity;
-    return deb_identify(package_file, &identity) && !deb_installed(identity);
-}
-
 bool is_help_keyword(const char *arg)
 {
     return strcmp(arg, "help") == 0 || strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0;
@@ -256,6 +247,12 @@ int cli_install(char *native_install_file)
     if (with_apt)
         printf("\ngdebi-core is not installed: installing with %s\n", sapplication);
 
+    // gdebi ends with status 0 also when the user answers its own question
+    // with no: only the package database, before and after, tells.
+    DebBefore deb_before = {};
+    if (debian_package)
+        deb_note_before(native_install_file, &deb_before);
+
     // The tool writes to the same terminal: our messages must come first.
     guard_child_begins();
     int status = system(sapplication);
@@ -271,7 +268,7 @@ int cli_install(char *native_install_file)
                    program_name);
             unlink(native_install_file);
         }
-    } else if (debian_package && declined_by_gdebi(native_install_file)) {
+    } else if (debian_package && deb_declined(deb_before)) {
         printf("%s", kCancelled);
         unlink(native_install_file);
         status = kCancelledStatus;
