@@ -161,8 +161,12 @@ int cli_execute(int argc, char **argv)
 
     // The default path is shared with every other run of this installer.
     int error = 0;
-    if (strcmp(cmdoption_extract_filename, kPackagePath) == 0)
+    if (strcmp(cmdoption_extract_filename, kPackagePath) == 0) {
         error = run_lock_take(kPackagePath);
+        // Left there by another user, it is stale or planted, whatever it is.
+        if (error == 0)
+            remove_foreign_file(kPackagePath);
+    }
     if (error == 0)
         error = clear_extraction_target(cmdoption_extract_filename);
     if (error != 0)
