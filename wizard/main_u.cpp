@@ -49,8 +49,13 @@ void endAfterDisplayLost()
         fprintf(stderr, "Setup wizard: waiting for the running installation to end.\n");
         while (!worker->wait(50))
             QCoreApplication::sendPostedEvents(worker, QEvent::MetaCall);
-        fprintf(stderr, "Setup wizard: the installation has ended; %s says how.\n",
-                installLogPath(qgetenv("HOME")).constData());
+        const QString logProblem = worker->logProblem();
+        if (logProblem.isEmpty())
+            fprintf(stderr, "Setup wizard: the installation has ended; %s says how.\n",
+                    installLogPath(qgetenv("HOME")).constData());
+        else
+            fprintf(stderr, "Setup wizard: the installation has ended; no install log: %s.\n",
+                    logProblem.toLocal8Bit().constData());
     }
     _exit(QOR_WIZARD_EXIT_DISPLAY_LOST);
 }
