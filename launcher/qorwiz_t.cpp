@@ -256,6 +256,9 @@ int cli_install(char *native_install_file)
     DebBefore deb_before = {};
     if (debian_package)
         deb_note_before(native_install_file, &deb_before);
+    // apt asks nothing where that version is there already: no refusal then.
+    if (with_apt)
+        deb_before.installed = false;
 
     // The tool writes to the same terminal: our messages must come first.
     guard_child_begins();
