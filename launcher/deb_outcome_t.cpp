@@ -2,6 +2,7 @@
 // output on a pipe, what a .deb holds and whether it is installed.
 #include "deb_outcome_t.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string.h>
@@ -38,9 +39,10 @@ bool run_and_read(char *const argv[], char *out, size_t size)
     out[used] = '\0';
     close(pipe_fds[0]);
     int status = -1;
-    while (spawned && waitpid(pid, &status, 0) < 0) {
+    bool reaped = false;
+    while (spawned && !(reaped = waitpid(pid, &status, 0) == pid) && errno == EINTR) {
     }
-    return spawned && status == 0;
+    return reaped && status == 0;
 }
 
 // Debian package names and versions hold no blanks or shell syntax; anything
@@ -50,8 +52,6 @@ bool plain_field(const char *text)
     return text[0] != '\0' && strspn(text, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.+-:~")
                                   == strlen(text);
 }
-
-} // namespace
 
 bool deb_identify(const char *package_file, DebIdentity *identity)
 {
@@ -75,16 +75,46 @@ bool deb_identify(const char *package_file, DebIdentity *identity)
     return true;
 }
 
-bool deb_installed(const DebIdentity &identity)
+// True when the package of IDENTITY is installed at its version. STAMP gets
+// when dpkg last wrote the package's list of files (dpkg 1.19.3 and later;
+// empty before), which a reinstallation of the same version changes.
+bool deb_installed(const DebIdentity &identity, char *stamp, size_t size)
 {
     char out[256];
     char *argv[] = {const_cast<char *>("/usr/bin/dpkg-query"), const_cast<char *>("--show"),
-                    const_cast<char *>("--showformat=${Status} ${Version}"),
+                    const_cast<char *>("--showformat=${Status} ${Version}\\n${db-fsys:Last-Modified}"),
                     const_cast<char *>(identity.name), nullptr};
+    stamp[0] = '\0';
     if (!run_and_read(argv, out, sizeof out))
         return false;
+    char *line_end = strchr(out, '\n');
+    if (line_end == nullptr)
+        return false;
+    *line_end = '\0';
+    if (strlen(line_end + 1) < size)
+        strcpy(stamp, line_end + 1);
     char expected[sizeof "install ok installed " + sizeof identity.version];
     strcpy(expected, "install ok installed ");
     strcat(expected, identity.version);
     return strcmp(out, expected) == 0;
+}
+
+} // namespace
+
+void deb_note_before(const char *package_file, DebBefore *before)
+{
+    before->identified = deb_identify(package_file, &before->identity);
+    before->installed = before->identified
+                        && deb_installed(before->identity, before->stamp, sizeof before->stamp);
+}
+
+bool deb_declined(const DebBefore &before)
+{
+    if (!before.identified)
+        return false;
+    char stamp[sizeof before.stamp];
+    if (!deb_installed(before.identity, stamp, sizeof stamp))
+        return true;
+    // Installed before and after: only a reinstallation rewrites the list.
+    return before.installed && before.stamp[0] != '\0' && strcmp(stamp, before.stamp) == 0;
 }

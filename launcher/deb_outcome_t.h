@@ -4,15 +4,23 @@
 #ifndef DEB_OUTCOME_T_H
 #define DEB_OUTCOME_T_H
 
-// The package in the .deb at PACKAGE_FILE, read before the installation:
-// its name and version, for deb_installed. False when dpkg-deb cannot tell.
+// What the package database held of the .deb at PACKAGE_FILE before gdebi
+// ran: enough to tell afterwards whether this run installed it.
 struct DebIdentity {
     char name[128];
     char version[128];
 };
-bool deb_identify(const char *package_file, DebIdentity *identity);
+struct DebBefore {
+    bool identified; // dpkg-deb could tell the package's name and version
+    DebIdentity identity;
+    bool installed;  // at that version already
+    char stamp[32];  // when dpkg last wrote its list of files
+};
+void deb_note_before(const char *package_file, DebBefore *before);
 
-// True when the package of IDENTITY is installed at its version.
-bool deb_installed(const DebIdentity &identity);
+// After gdebi ended with status 0: true when it installed nothing (the user
+// said no), whether or not that version was installed before. False when
+// the package could not be identified: gdebi's status stands then.
+bool deb_declined(const DebBefore &before);
 
 #endif

@@ -44,15 +44,6 @@ const char kCancelled[] = "\nInstallation cancelled: nothing was installed.";
 // setup closed before installing.
 const int kCancelledStatus = QOR_WIZARD_EXIT_CANCELLED << 8;
 
-// gdebi ends with status 0 also when the user answers its own question with
-// no: then the package is not installed. When the package cannot be
-// identified, gdebi's status stands.
-bool declined_by_gdebi(const char *package_file)
-{
-    DebIdentity identity;
-    return deb_identify(package_file, &identity) && !deb_installed(identity);
-}
-
 bool is_help_keyword(const char *arg)
 {
     return strcmp(arg, "help") == 0 || strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0;
@@ -171,8 +162,12 @@ int cli_execute(int argc, char **argv)
 
     // The default path is shared with every other run of this installer.
     int error = 0;
-    if (strcmp(cmdoption_extract_filename, kPackagePath) == 0)
+    if (strcmp(cmdoption_extract_filename, kPackagePath) == 0) {
         error = run_lock_take(kPackagePath);
+        // Left there by another user, it is stale or planted, whatever it is.
+        if (error == 0)
+            remove_foreign_file(kPackagePath);
+    }
     if (error == 0)
         error = clear_extraction_target(cmdoption_extract_filename);
     if (error != 0)
@@ -262,6 +257,15 @@ int cli_install(char *native_install_file)
     if (with_apt)
         printf("\ngdebi-core is not installed: installing with %s\n", sapplication);
 
+    // gdebi ends with status 0 also when the user answers its own question
+    // with no: only the package database, before and after, tells.
+    DebBefore deb_before = {};
+    if (debian_package)
+        deb_note_before(native_install_file, &deb_before);
+    // apt asks nothing where that version is there already: no refusal then.
+    if (with_apt)
+        deb_before.installed = false;
+
     // The tool writes to the same terminal: our messages must come first.
     guard_child_begins();
     int status = image == ImageSystem::Ordinary
@@ -279,7 +283,7 @@ int cli_install(char *native_install_file)
                    program_name);
             unlink(native_install_file);
         }
-    } else if (debian_package && declined_by_gdebi(native_install_file)) {
+    } else if (debian_package && deb_declined(deb_before)) {
         printf("%s", kCancelled);
         unlink(native_install_file);
         status = kCancelledStatus;

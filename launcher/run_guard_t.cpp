@@ -80,11 +80,29 @@ void silence_unread_stdout()
     clearerr(stdout);
 }
 
+// A SIGCHLD ignored by whoever started us (some service managers and CI
+// runners hand it on) makes the kernel reap our children itself: system()
+// and waitpid() then fail with ECHILD after the child has run, and its
+// status is lost. Blocked, it is as good as lost for the programs we start.
+void restore_child_signal()
+{
+    struct sigaction action;
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGCHLD, &action, nullptr);
+    sigset_t child;
+    sigemptyset(&child);
+    sigaddset(&child, SIGCHLD);
+    sigprocmask(SIG_UNBLOCK, &child, nullptr);
+}
+
 } // namespace
 
 void guard_install()
 {
     open_missing_standard_descriptors();
+    restore_child_signal();
     catch_signal(SIGTERM, on_termination);
     catch_signal(SIGHUP, on_termination);
     catch_signal(SIGINT, on_termination);

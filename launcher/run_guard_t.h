@@ -10,7 +10,8 @@
 // SIGPIPE no longer ends the launcher: a closed standard output costs its
 // messages, never the work or the exit status. Standard descriptors that
 // are closed are opened on /dev/null, so that no file of ours takes their
-// number and receives messages meant for the terminal.
+// number and receives messages meant for the terminal. SIGCHLD is set back
+// to its default, which waiting for our children needs.
 void guard_install();
 
 // PATH, which must stay valid, is written by this run from now on; it is

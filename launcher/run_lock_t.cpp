@@ -10,6 +10,7 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -22,8 +23,16 @@ int lock_fd = -1;
 // network namespace, chroots and containers with a /tmp of their own too:
 // the folder's device and inode tell their /tmp folders apart. A path may
 // be longer than the address holds, so a checksum of the whole path comes
-// first and the path's start follows for people who look.
-socklen_t lock_address(const char *package_path, sockaddr_un *address)
+// first and the path's start follows for people who look. Any local user
+// can bind such a name; where a process that is no installer holds it, the
+// next of kLockNames takes its place (INDEX, 0 for the first).
+const int kLockNames = 4;
+// Every launcher holds this text, so it tells an installer's program file
+// from others (the index, in the second %s, came later).
+const char kNameFormat[] = "qor-setup %08x %llx:%llx %s%s";
+const size_t kMarkerLength = sizeof "qor-setup %08x %llx:%llx %s" - 1;
+
+socklen_t lock_address(const char *package_path, int index, sockaddr_un *address)
 {
     memset(address, 0, sizeof *address);
     address->sun_family = AF_UNIX;
@@ -38,9 +47,12 @@ socklen_t lock_address(const char *package_path, sockaddr_un *address)
     struct stat st;
     if (stat(folder, &st) != 0)
         memset(&st, 0, sizeof st);
-    snprintf(address->sun_path + 1, sizeof address->sun_path - 1, "qor-setup %08x %llx:%llx %s",
-             static_cast<unsigned>(crc), static_cast<unsigned long long>(st.st_dev),
-             static_cast<unsigned long long>(st.st_ino), package_path);
+    char suffix[8] = "";
+    if (index > 0)
+        snprintf(suffix, sizeof suffix, "#%d ", index + 1);
+    snprintf(address->sun_path + 1, sizeof address->sun_path - 1, kNameFormat, static_cast<unsigned>(crc),
+             static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino), suffix,
+             package_path);
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + strlen(address->sun_path + 1));
 }
 
@@ -82,52 +94,18 @@ bool user_line(char *line, uid_t uid, char *text, size_t size)
     return true;
 }
 
-} // namespace
-
-int run_lock_take(const char *package_path)
+// Hands each line of the file at PATH to USE until it says true; true then.
+// Lines longer than the buffer are skipped. Read by hand: the C library's
+// buffered reading would add a fifth to the launcher's size.
+bool find_line(const char *path, bool (*use)(char *line, void *context), void *context)
 {
-    if (lock_fd >= 0)
-        return 0;
-    sockaddr_un address;
-    const socklen_t length = lock_address(package_path, &address);
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr *>(&address), length) == 0 && listen(fd, 8) == 0) {
-        lock_fd = fd;
-        return 0;
-    }
-    const int error = errno;
-    if (fd >= 0)
-        close(fd);
-    if (error != EADDRINUSE) {
-        printf("\n ERROR : cannot make sure that no other installation uses %s :%d (%s)\n", package_path, error,
-               strerror(error));
-        return error;
-    }
-    uid_t holder;
-    if (lock_holder(address, length, &holder))
-        printf("\n ERROR : another installation is in progress, started by %s, and uses %s ;"
-               " wait until it has ended, then run the installer again.\n",
-               describe_user(holder), package_path);
-    else
-        printf("\n ERROR : another installation is in progress and uses %s ;"
-               " wait until it has ended, then run the installer again.\n",
-               package_path);
-    return kRunInProgress;
-}
-
-// The C library's getpwuid, and even its buffered file reading, would add a
-// fifth to the launcher's own size: the local user database is read here,
-// as "ls -l" shows names. An unknown name leaves the number.
-const char *describe_user(uid_t uid)
-{
-    static char text[80];
-    snprintf(text, sizeof text, "uid %u", static_cast<unsigned>(uid));
-    int fd = open("/etc/passwd", O_RDONLY | O_CLOEXEC);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return text;
+        return false;
     char chunk[4096];
     size_t kept = 0;
-    for (bool found = false; !found;) {
+    bool found = false;
+    while (!found) {
         ssize_t got = read(fd, chunk + kept, sizeof chunk - 1 - kept);
         if (got <= 0)
             break;
@@ -136,20 +114,241 @@ const char *describe_user(uid_t uid)
         char *line = chunk;
         for (char *end; !found && (end = strchr(line, '\n')) != nullptr; line = end + 1) {
             *end = '\0';
-            found = user_line(line, uid, text, sizeof text);
+            found = use(line, context);
         }
-        // A line longer than the chunk is no user of ours: dropped.
         kept = line == chunk && kept == sizeof chunk - 1 ? 0 : kept - static_cast<size_t>(line - chunk);
         memmove(chunk, line, kept);
     }
     close(fd);
+    return found;
+}
+
+struct UserQuery {
+    uid_t uid;
+    char *text;
+    size_t size;
+};
+
+bool is_users_line(char *line, void *context)
+{
+    UserQuery *query = static_cast<UserQuery *>(context);
+    return user_line(line, query->uid, query->text, query->size);
+}
+
+// The sockets bound to a lock name, by inode, as /proc/net/unix lists
+// them: "Num RefCount Protocol Flags Type St Inode @name".
+struct SocketQuery {
+    const char *name; // the abstract name, without its leading zero byte
+    unsigned long inodes[8];
+    int count;
+};
+
+bool note_socket(char *line, void *context)
+{
+    SocketQuery *query = static_cast<SocketQuery *>(context);
+    char *field = line;
+    for (int i = 0; i < 6 && field != nullptr; ++i)
+        field = strchr(field + 1, ' ');
+    char *path = field != nullptr ? strchr(field + 1, ' ') : nullptr;
+    if (path == nullptr || path[1] != '@' || strcmp(path + 2, query->name) != 0)
+        return false;
+    unsigned long inode = 0;
+    for (const char *digit = field + 1; *digit >= '0' && *digit <= '9'; ++digit)
+        inode = inode * 10 + static_cast<unsigned long>(*digit - '0');
+    if (query->count < 8)
+        query->inodes[query->count++] = inode;
+    return false;
+}
+
+// What getdents64 returns, one entry after another: the C libraries' own
+// directory reading would take the heap.
+struct DirEntry {
+    uint64_t inode;
+    int64_t offset;
+    unsigned short length;
+    unsigned char type;
+    char name[1];
+};
+
+// Whether the process whose /proc folder is DIR holds one of the sockets.
+bool holds_socket(const char *dir, const SocketQuery &sockets)
+{
+    char path[64];
+    snprintf(path, sizeof path, "%s/fd", dir);
+    int fds = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fds < 0)
+        return false;
+    alignas(8) char entries[2048];
+    bool held = false;
+    for (long got; !held && (got = syscall(SYS_getdents64, fds, entries, sizeof entries)) > 0;) {
+        for (long at = 0; !held && at < got;) {
+            const DirEntry *entry = reinterpret_cast<const DirEntry *>(entries + at);
+            at += entry->length;
+            char link[64];
+            snprintf(path, sizeof path, "%s/fd/%s", dir, entry->name);
+            ssize_t n = readlink(path, link, sizeof link - 1);
+            if (n <= 0)
+                continue;
+            link[n] = '\0';
+            for (int i = 0; i < sockets.count && !held; ++i) {
+                char expected[40];
+                snprintf(expected, sizeof expected, "socket:[%lu]", sockets.inodes[i]);
+                held = strcmp(link, expected) == 0;
+            }
+        }
+    }
+    close(fds);
+    return held;
+}
+
+// Whether the program file open as FD is an installer of this system: it is
+// our own, or it holds the text of kNameFormat.
+bool is_installer_program(int fd)
+{
+    struct stat theirs, ours;
+    if (fstat(fd, &theirs) == 0 && stat("/proc/self/exe", &ours) == 0 && theirs.st_dev == ours.st_dev
+        && theirs.st_ino == ours.st_ino)
+        return true;
+    static char buffer[64 * 1024];
+    size_t kept = 0;
+    for (ssize_t got; (got = read(fd, buffer + kept, sizeof buffer - kept)) > 0;) {
+        kept += static_cast<size_t>(got);
+        if (memmem(buffer, kept, kNameFormat, kMarkerLength) != nullptr)
+            return true;
+        // The text may straddle two reads.
+        const size_t tail = kept < kMarkerLength ? kept : kMarkerLength - 1;
+        memmove(buffer, buffer + kept - tail, tail);
+        kept = tail;
+    }
+    return false;
+}
+
+enum Holder {
+    kHolderUnknown,   // nobody we may look at: believed to be a run
+    kHolderInstaller, // a run of an installer
+    kHolderStranger   // only processes that run no installer
+};
+
+// Who holds the lock NAME: the processes with a socket bound to it, and the
+// program each runs. Root sees them all, a user only their own; so a user
+// who is not root believes another user's hold, and is then told whose it is.
+Holder judge_holder(const char *name, pid_t *stranger)
+{
+    SocketQuery sockets = {name, {}, 0};
+    find_line("/proc/net/unix", note_socket, &sockets);
+    if (sockets.count == 0)
+        return kHolderUnknown;
+    int procs = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (procs < 0)
+        return kHolderUnknown;
+    Holder verdict = kHolderUnknown;
+    alignas(8) char entries[4096];
+    for (long got; verdict != kHolderInstaller && (got = syscall(SYS_getdents64, procs, entries, sizeof entries)) > 0;) {
+        for (long at = 0; verdict != kHolderInstaller && at < got;) {
+            const DirEntry *entry = reinterpret_cast<const DirEntry *>(entries + at);
+            at += entry->length;
+            if (entry->name[0] < '1' || entry->name[0] > '9')
+                continue;
+            char dir[32];
+            snprintf(dir, sizeof dir, "/proc/%.20s", entry->name);
+            if (!holds_socket(dir, sockets))
+                continue;
+            char exe[48];
+            snprintf(exe, sizeof exe, "%s/exe", dir);
+            int fd = open(exe, O_RDONLY | O_CLOEXEC);
+            if (fd < 0) {
+                verdict = kHolderInstaller; // its program is hidden from us: believed
+                continue;
+            }
+            if (is_installer_program(fd)) {
+                verdict = kHolderInstaller;
+            } else {
+                verdict = kHolderStranger;
+                *stranger = 0;
+                for (const char *digit = entry->name; *digit >= '0' && *digit <= '9'; ++digit)
+                    *stranger = *stranger * 10 + (*digit - '0');
+            }
+            close(fd);
+        }
+    }
+    close(procs);
+    return verdict;
+}
+
+} // namespace
+
+int run_lock_take(const char *package_path)
+{
+    if (lock_fd >= 0)
+        return 0;
+    // The first name that is free becomes ours; the later ones must not be
+    // held by a run either, which took one while a stranger held ours.
+    int held = -1;
+    for (int index = 0; index < kLockNames; ++index) {
+        sockaddr_un address;
+        const socklen_t length = lock_address(package_path, index, &address);
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr *>(&address), length) == 0 && listen(fd, 8) == 0) {
+            if (held < 0)
+                held = fd;
+            else
+                close(fd);
+            continue;
+        }
+        const int error = errno;
+        if (fd >= 0)
+            close(fd);
+        if (error != EADDRINUSE) {
+            if (held >= 0)
+                close(held);
+            printf("\n ERROR : cannot make sure that no other installation uses %s :%d (%s)\n", package_path,
+                   error, strerror(error));
+            return error;
+        }
+        pid_t stranger = 0;
+        if (judge_holder(address.sun_path + 1, &stranger) == kHolderStranger) {
+            struct stat st;
+            char dir[32];
+            snprintf(dir, sizeof dir, "/proc/%d", static_cast<int>(stranger));
+            printf("\n NOTE : process %d of %s holds the name that installations use to keep out of each"
+                   " other's way, but runs no installer: it is ignored.\n",
+                   static_cast<int>(stranger), stat(dir, &st) == 0 ? describe_user(st.st_uid) : "another user");
+            continue;
+        }
+        if (held >= 0)
+            close(held);
+        uid_t holder;
+        if (lock_holder(address, length, &holder))
+            printf("\n ERROR : another installation is in progress, started by %s, and uses %s ;"
+                   " wait until it has ended, then run the installer again.\n",
+                   describe_user(holder), package_path);
+        else
+            printf("\n ERROR : another installation is in progress and uses %s ;"
+                   " wait until it has ended, then run the installer again.\n",
+                   package_path);
+        return kRunInProgress;
+    }
+    // Held by strangers only: they stop nobody, and runs go on unlocked.
+    lock_fd = held;
+    return 0;
+}
+
+// The C library's getpwuid would add a fifth to the launcher's own size:
+// the local user database is read here, as "ls -l" shows names. An unknown
+// name leaves the number.
+const char *describe_user(uid_t uid)
+{
+    static char text[80];
+    snprintf(text, sizeof text, "uid %u", static_cast<unsigned>(uid));
+    UserQuery query = {uid, text, sizeof text};
+    find_line("/etc/passwd", is_users_line, &query);
     return text;
 }
 
 void remove_foreign_file(const char *path)
 {
     struct stat st;
-    if (lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid != geteuid())
+    if (lstat(path, &st) == 0 && !S_ISDIR(st.st_mode) && st.st_uid != geteuid())
         unlink(path);
 }
 

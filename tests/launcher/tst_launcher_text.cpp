@@ -180,6 +180,90 @@ private slots:
         if (status == 0)
             QCOMPARE(bytes(t + "/out.rpm"), package);
     }
+
+    // Started with SIGCHLD ignored, as some service managers and CI runners
+    // leave it: the statuses of the tool and of the wizard still count.
+    void childSignalIgnored_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("env");
+        QTest::addColumn<QByteArray>("output");
+        QTest::newRow("text mode") << QStringList{"accepteula"} << QStringList()
+                                   << kAcceptedOnCommandLine + extracting(packagePath) + kAccepted + rpmRan("0");
+        QTest::newRow("graphical") << QStringList() << QStringList{"DISPLAY=:99"}
+                                   << extracted() + "\nInstallation Finished\n\n\n";
+    }
+
+    void childSignalIgnored()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, env);
+        QFETCH(QByteArray, output);
+        int status;
+        QByteArray out = run(launcher, args, {}, env, &status, {"/usr/bin/python3", "-c", "import os, signal, sys;"
+            " signal.signal(signal.SIGCHLD, signal.SIG_IGN); os.execv(sys.argv[1], sys.argv[1:])"});
+        COMPARE_OUTPUT(out, output);
+        QCOMPARE(status, 0);
+        QVERIFY2(err.isEmpty(), err.constData());
+    }
+
+    // Another user holds the run lock's name: their run of the installer
+    // keeps root's out; a program that is no installer stops nobody.
+    void lockHeldByAnotherUser_data()
+    {
+        QTest::addColumn<bool>("installer");
+        QTest::newRow("another user's run") << true;
+        QTest::newRow("another user's program") << false;
+    }
+
+    void lockHeldByAnotherUser()
+    {
+        QFETCH(bool, installer);
+        if (geteuid() != 0)
+            QSKIP("needs root to switch users");
+        QCOMPARE(::chmod(t.constData(), 0777), 0);
+        const QString copy = QString::fromLatin1(t + "/launcher");
+        QVERIFY(QFile::copy(QString::fromLatin1(launcher), copy));
+        const QStringList nobody{"--reuid=65534", "--regid=65534", "--clear-groups"};
+        // The user's run holds the lock while it waits at the licence prompt.
+        QProcess holder;
+        holder.start("setpriv", nobody + QStringList{"env", "-u", "DISPLAY", copy});
+        QByteArray name;
+        QTRY_VERIFY_WITH_TIMEOUT(!(name = lockName()).isEmpty(), 60000);
+        if (!installer) {
+            holder.kill();
+            QVERIFY(holder.waitForFinished(60000));
+            holder.start("setpriv", nobody + QStringList{"/usr/bin/python3", "-c", "import socket, sys;"
+                " s = socket.socket(socket.AF_UNIX); s.bind(b'\\0' + sys.argv[1].encode()); s.listen(1);"
+                " print('bound', flush=True); sys.stdin.read()", QString::fromLatin1(name)});
+            QVERIFY(holder.waitForReadyRead(60000));
+        }
+        const qint64 holderPid = holder.processId();
+        int status;
+        QByteArray out = run(launcher, {"accepteula"}, {}, {}, &status);
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(60000));
+        const QByteArray said = installer
+            ? "\n ERROR : another installation is in progress, started by user nobody, and uses " + packagePath
+                  + " ; wait until it has ended, then run the installer again.\n"
+            : "\n NOTE : process " + QByteArray::number(holderPid) + " of user nobody holds the name that"
+                  " installations use to keep out of each other's way, but runs no installer: it is ignored.\n"
+                  + kAccepted + rpmRan("0");
+        COMPARE_OUTPUT(out, kAcceptedOnCommandLine + extracting(packagePath) + said);
+        QCOMPARE(status, installer ? 16 : 0);
+    }
+
+private:
+    // The abstract name of the run lock on the package path, as a run holds it.
+    QByteArray lockName() const
+    {
+        for (const QByteArray &line : bytes("/proc/net/unix").split('\n')) {
+            const int at = line.indexOf(" @qor-setup ");
+            if (at > 0 && line.endsWith(" " + packagePath))
+                return line.mid(at + 2);
+        }
+        return QByteArray();
+    }
 };
 
 QTEST_GUILESS_MAIN(LauncherTextMode)

@@ -4,7 +4,8 @@
 # private mount namespace whose changes vanish), then checks that nothing of
 # it reached the host. CASE is one of:
 #   rpm        the demo RPM installed by the real "rpm -ivh"; a second run fails
-#   gdebi      an Ubuntu build installed by the real /usr/bin/gdebi, answered on stdin
+#   gdebi      an Ubuntu build installed by the real /usr/bin/gdebi, answered on stdin,
+#              declined first, then again once installed
 #   gdebi-fails  the same build run by a user who is not root: gdebi fails
 #   no-gdebi   the same build where gdebi-core is not installed: apt-get installs
 #   no-gdebi-mixed-case  "Ubuntu" in the package file name, with neither gdebi nor apt-get
@@ -75,6 +76,13 @@ if [ "${1:-}" = --inside ]; then
       || fail "qor not installed by gdebi"
     qor-cli -v | grep -qx 3.1.1.1912102 && echo "ok: qor-cli answers" || fail "qor-cli -v"
     [ ! -e "$package" ] || fail "package left after a successful install"
+    # The same version again: no is a refusal, yes a reinstallation.
+    printf 'y\nn\n' | env -u DISPLAY "$launcher" >out 2>err
+    expect_status $? 3 "gdebi declined, installed before"
+    expect_tail out $'\nInstallation cancelled: nothing was installed.\n\n\n' "gdebi declined, installed before"
+    printf 'y\ny\n' | env -u DISPLAY "$launcher" >out 2>err
+    expect_status $? 0 "gdebi reinstall"
+    expect_tail out $'\nInstallation Finished\n\n\n' "gdebi reinstall"
     ;;
   gdebi-fails)
     # gdebi refuses a user who is not root: its failure is the launcher's,

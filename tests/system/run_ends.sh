@@ -15,7 +15,8 @@
 #     empty file of nobody's at the package path)
 #   action: wait, escape, install (through the window), term-at-window,
 #     term-at-rpm, hup-at-prompt, term-at-write, second-at-rpm (the same
-#     user starts another run meanwhile), second-at-window (nobody does)
+#     user starts another run meanwhile), second-at-window (nobody does),
+#     kill-x-at-rpm (the X server killed while rpm runs under the wizard)
 set -u
 hint='To install without it, run "%L accepteula" (or %L without arguments) in a terminal.'
 rows=(
@@ -41,6 +42,7 @@ rows=(
 "second run while rpm runs  |slow-rpm            |root  |accepteula      |second-at-rpm |0  |yes|-|Installation Finished"
 "another user's second run  |plain               |root  |                |second-at-window|3|no |-|Installation cancelled: nothing was installed."
 "planted by another user    |planted             |root  |                |install       |0  |yes|-|Installation Finished"
+"display lost while rpm runs|slow-rpm            |root  |                |kill-x-at-rpm |4  |yes|-|Application:/tmp/qor-3.1.1.1912102-1912102.rhel6.i686.rpm_ui_bin"
 )
 title='Pellandor Tolmerin 3.1.1.1912102 Setup'
 
@@ -119,6 +121,9 @@ if [ "${1:-}" = --inside ]; then
     w=$(window) && kill -TERM $pid && sleep 1
     kill -0 $pid 2>/dev/null || fail "the launcher did not wait for the wizard"
     xdotool windowfocus --sync "$w" key Escape ;;
+  kill-x-at-rpm) # the X server is run-under-xvfb.sh's child, as this script is
+    w=$(window) && xdotool windowfocus --sync "$w" key --delay 300 Return Tab space Return
+    await test -e /run/rpm-started && kill "$(pgrep -P $PPID -x Xvfb)" ;;
   term-at-rpm)
     await test -e /run/rpm-started
     kill -TERM $pid ;;
