@@ -174,6 +174,7 @@ private:
     void feedView(int limit);
     void feedPieces(QTextCursor &end, int limit);
     void startWorker();
+    void takeOutcome(int retcode);
     void showOutcome(int retcode);
     void offerTryAgain();
     void showPendingOutput();
