@@ -312,7 +312,18 @@ void InstallWorker::run()
     runOutput.take(process, process.bytesAvailable());
     QByteArray &output = runOutput.all();
 
-    const int exitCode = process.exitCode();
+    // For a crash QProcess gives the signal's number as the exit code, which
+    // would read as one of the program's own statuses (SIGTRAP, 5, as the
+    // PackageKit mode's "cancelled"). A crash is recorded as shells report
+    // it, 128 and the number, which no status of the PackageKit mode is,
+    // and said in words ahead of the trailer.
+    const bool crashed = process.exitStatus() == QProcess::CrashExit;
+    const int exitCode = crashed ? 128 + process.exitCode() : process.exitCode();
+    if (crashed) {
+        output.append("\nThe install program was killed by signal ");
+        output.append(QByteArray::number(process.exitCode()));
+        output.append('.');
+    }
     if (exitCode == 0) {
         output.append("\nInstallation Finished");
     } else {

@@ -110,8 +110,10 @@ void TestInstallWorker::recordsOutputAndOutcome_data()
         << QList<QByteArray>{"failing\n"} << 1 << QByteArray("failing\n");
     QTest::newRow("Latin-1 bytes kept") << QByteArray("latin1")
         << QList<QByteArray>{"caf\xe9 <b>x</b>\n"} << 3 << QByteArray("caf\xe9 <b>x</b>\n");
-    QTest::newRow("killed by a signal") << QByteArray("killed")
-        << QList<QByteArray>{"half\n"} << 9 << QByteArray("half\n");
+    // As shells report it, not as PackageKit's 5 (cancelled) or 7 (ask again).
+    for (const int sig : {SIGKILL, SIGBUS, SIGTRAP})
+        QTest::newRow(qPrintable(QStringLiteral("killed by signal %1").arg(sig))) << "killed-" + QByteArray::number(sig)
+            << QList<QByteArray>{"half\n"} << 128 + sig << "half\n\nThe install program was killed by signal " + QByteArray::number(sig) + '.';
     QTest::newRow("no output") << QByteArray("silent") << QList<QByteArray>{} << 0 << QByteArray();
     QTest::newRow("standard input closed") << QByteArray("stdin")
         << QList<QByteArray>{"stdin closed\n"} << 0 << QByteArray("stdin closed\n");
