@@ -5,7 +5,7 @@
 # the desktop installer and PackageKit, as a throwaway user; the worker tests
 # as that user), packagekit (the wizard's PackageKit client as a process of
 # its own), prereq (the prerequisite check against the real dpkg-query)
-# or prereq-page (the install page's dialogue, without pkexec, as that user);
+# or prereq-page (the install page's dialogue, without pkexec, as that user), thin-home;
 # as-user COMMAND... and restart-bus are steps of those groups' tables.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -125,6 +125,12 @@ case $what in
       install -m 0600 "$4" /tmp/qor-unreadable.deb
     QOR_STEPS="$here/install_system.sh" QOR_WIZARD="$kit/$(basename "$2")" "$1" || status=1
     ;;
+  thin-home) # WORKER_TESTS: a home whose disk fills only behind the cache (thin provisioning, NFS
+    # over quota): ext4 on a sparse file on a full tmpfs, detached as the namespace ends
+    mkdir -p /tmp/thin /tmp/thin-home && mount -t tmpfs -o size=2m thin /tmp/thin && truncate -s 32m /tmp/thin/disk
+    mkfs.ext4 -q -O ^has_journal -E lazy_itable_init=0 /tmp/thin/disk && mount -o loop,noinit_itable /tmp/thin/disk /tmp/thin-home
+    head -c 64m /dev/zero >/tmp/thin/filler 2>/dev/null || :
+    QOR_THIN_HOME=/tmp/thin-home "$1" "logFailureKeepsExitCode:disk full behind the cache" || status=1 ;;
   as-user) cd /tmp && as_user "$@" || status=$? ;; # the table's steps
   restart-bus) restart_bus_services || status=1 ;;
   prereq)
