@@ -4,7 +4,7 @@
 set -eu
 packages="cmake make g++ pkg-config
   qtbase5-dev qttranslations5-l10n libxcb1-dev
-  rpm dpkg gdebi-core pkexec polkitd dbus-daemon util-linux packagekit packagekit-tools
+  rpm dpkg gdebi-core pkexec polkitd dbus-daemon util-linux e2fsprogs packagekit packagekit-tools
   xvfb xauth xdotool x11-utils x11-apps imagemagick poppler-utils fonts-dejavu-core strace locales libc-l10n
   musl-dev g++-i686-linux-gnu musl-dev:i386 qtbase5-dev:i386 libxcb1-dev:i386 zstd libzstd-dev
   mmdebstrap arch-test gpg gpg-agent qemu-user-static ansible jq

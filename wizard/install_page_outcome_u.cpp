@@ -9,13 +9,24 @@
 #include <QProgressBar>
 #include <QTextCodec>
 
+// What a result means is settled as it arrives, not once the view has
+// caught up with its report: the window may be closed in between, and the
+// wizard's exit status and the product's start follow from it.
+void InstallPage::takeOutcome(int retcode)
+{
+    if (retcode == 0) {
+        if (qorwiz *shell = qobject_cast<qorwiz *>(wizard()))
+            shell->install_result = true;
+    }
+    cancelled = cancelRequested && retcode == PkCancelled;
+}
+
 void InstallPage::showOutcome(int retcode)
 {
     QWizard *frame = wizard();
     progressBar->setVisible(false);
     if (cancelRequested && retcode == int(ServiceStatus::Cancelled)) {
         // As the user asked: the wizard closes, cancelled.
-        cancelled = true;
         setTitle(QString::fromLatin1("Cancelled."));
         if (frame)
             frame->reject();
@@ -30,9 +41,6 @@ void InstallPage::showOutcome(int retcode)
             frame->button(QWizard::FinishButton)->setVisible(false);
         }
     } else {
-        qorwiz *shell = qobject_cast<qorwiz *>(frame);
-        if (shell)
-            shell->install_result = true;
         setTitle(QString::fromLatin1("Finished."));
         if (frame) {
             frame->button(QWizard::CancelButton)->setVisible(false);

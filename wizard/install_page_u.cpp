@@ -450,6 +450,7 @@ void InstallPage::process_finished(int retcode, const char *str)
         }
     }
 
+    takeOutcome(retcode);
     if (retcode != 0) {
         // The words continue the last line; the result text repeats all
         // output, and the view takes its end.

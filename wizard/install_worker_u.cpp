@@ -18,6 +18,7 @@
 
 #include <csignal>
 
+#include <sys/file.h>
 #include <unistd.h>
 
 // The permit to change the run's output, which progress texts point into:
@@ -164,16 +165,52 @@ private:
     int behind = 0; // bytes taken behind the lent text's NUL
 };
 
-// Appends record to the install log open as fd (path), and closes it. A
-// record that cannot be written whole (the disk is full, say) is taken out
-// again: the log holds whole records only, and the run is one that wrote
-// none. False then, with *problem saying why.
+// How long a run waits for another to finish appending its record; that
+// takes a moment, so a lock held longer is not another run's append.
+static const int installLogLockWaitMs = 10000;
+
+// Takes the install log's lock, which every run holds while it appends
+// and, if that fails, takes its own record out again: with it, no run cuts
+// off a record that another appended meanwhile. False when it could not be
+// had, with the reason in *error.
+static bool lock_log(int fd, int *error)
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK || waited.hasExpired(installLogLockWaitMs)) {
+            *error = errno;
+            return false;
+        }
+        ::usleep(20 * 1000);
+    }
+}
+
+// Appends record to the install log open as fd (path), and closes it. The
+// record counts as written only once the file system has it: on a home
+// over quota on NFS, the error may come only with fsync or close. A record
+// that cannot be written whole is taken out again: the log holds whole
+// records only, and the run is one that wrote none. False then, with
+// *problem saying why.
 static bool append_record(int fd, const QByteArray &record, const QByteArray &path, QString *problem)
 {
+    int error = 0;
+    // Where the file system has no locks (NFS without a lock manager), the
+    // record is appended all the same, but never taken out again.
+    const bool locked = lock_log(fd, &error);
+    if (!locked && error == EWOULDBLOCK) {
+        *problem = QStringLiteral("cannot write %1: another program keeps it locked").arg(QString::fromLocal8Bit(path));
+        ::close(fd);
+        return false;
+    }
+    error = 0;
     const off_t start = ::lseek(fd, 0, SEEK_END);
     const char *at = record.constData();
     qint64 left = record.size();
-    int error = 0;
     while (left > 0) {
         const ssize_t written = ::write(fd, at, size_t(left));
         if (written < 0 && errno == EINTR)
@@ -185,15 +222,17 @@ static bool append_record(int fd, const QByteArray &record, const QByteArray &pa
         at += written;
         left -= written;
     }
-    if (left == 0) {
-        ::close(fd);
+    if (left == 0 && ::fsync(fd) != 0)
+        error = errno;
+    if (error != 0 && (!locked || start < 0 || ::ftruncate(fd, start) != 0 || ::fsync(fd) != 0))
+        *problem = QStringLiteral(" (what was written of this run's record stays in it)");
+    // Closing also gives the lock back.
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0)
         return true;
-    }
-    *problem = QStringLiteral("cannot write %1: %2")
-                   .arg(QString::fromLocal8Bit(path), QString::fromLocal8Bit(strerror(error)));
-    if (start < 0 || ::ftruncate(fd, start) != 0)
-        *problem += QStringLiteral(" (the start of this run's record stays in it)");
-    ::close(fd);
+    problem->prepend(QStringLiteral("cannot write %1: %2")
+                         .arg(QString::fromLocal8Bit(path), QString::fromLocal8Bit(strerror(error))));
     return false;
 }
 
@@ -312,7 +351,18 @@ void InstallWorker::run()
     runOutput.take(process, process.bytesAvailable());
     QByteArray &output = runOutput.all();
 
-    const int exitCode = process.exitCode();
+    // For a crash QProcess gives the signal's number as the exit code, which
+    // would read as one of the program's own statuses (SIGTRAP, 5, as the
+    // PackageKit mode's "cancelled"). A crash is recorded as shells report
+    // it, 128 and the number, which no status of the PackageKit mode is,
+    // and said in words ahead of the trailer.
+    const bool crashed = process.exitStatus() == QProcess::CrashExit;
+    const int exitCode = crashed ? 128 + process.exitCode() : process.exitCode();
+    if (crashed) {
+        output.append("\nThe install program was killed by signal ");
+        output.append(QByteArray::number(process.exitCode()));
+        output.append('.');
+    }
     if (exitCode == 0) {
         output.append("\nInstallation Finished");
     } else {

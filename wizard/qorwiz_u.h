@@ -175,6 +175,7 @@ private:
     void feedPieces(QTextCursor &end, int limit);
     void startWorker();
     bool takeImageSystemRoad(bool root);
+    void takeOutcome(int retcode);
     void showOutcome(int retcode);
     void offerTryAgain();
     void showPendingOutput();

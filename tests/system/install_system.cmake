@@ -51,7 +51,8 @@ add_test(NAME install-system-prereq-page
 add_test(NAME install-system-prereq-hang
     COMMAND "${QOR_SANDBOX}" "${run}" prereq "$<TARGET_FILE:tst_install_prereq>" hangingQueryCountsAsMissing)
 
-foreach(t ${install_system_tests} install-system-prereq install-system-prereq-page install-system-prereq-hang)
+add_test(NAME install-system-thin-home COMMAND "${QOR_SANDBOX}" "${run}" thin-home "$<TARGET_FILE:tst_install_worker>")
+foreach(t ${install_system_tests} install-system-prereq install-system-prereq-page install-system-prereq-hang install-system-thin-home)
   set_tests_properties(${t} PROPERTIES LABELS "system;wizard" TIMEOUT 300 SKIP_RETURN_CODE 77)
 endforeach()
 set_tests_properties(install-system-prereq-hang PROPERTIES LABELS "system;wizard;slow")

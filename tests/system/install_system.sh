@@ -5,8 +5,8 @@
 # the desktop installer and PackageKit, as a throwaway user; the worker tests
 # as that user), packagekit (the wizard's PackageKit client as a process of
 # its own), prereq (the prerequisite check against the real dpkg-query)
-# prereq-page (the install page's dialogue, without pkexec, as that user)
-# or image (image-based systems, with stand-ins for their tools);
+# prereq-page (the install page's dialogue, without pkexec, as that user),
+# image (image-based systems, with stand-ins for their tools) or thin-home;
 # as-user COMMAND... and restart-bus are steps of those groups' tables.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -134,6 +134,12 @@ case $what in
     row "$1" "user, rpm-ostree stand-in"
     make_image_system transactional && row "$1" "user, transactional-update stand-in"
     ;;
+  thin-home) # WORKER_TESTS: a home whose disk fills only behind the cache (thin provisioning, NFS
+    # over quota): ext4 on a sparse file on a full tmpfs, detached as the namespace ends
+    mkdir -p /tmp/thin /tmp/thin-home && mount -t tmpfs -o size=2m thin /tmp/thin && truncate -s 32m /tmp/thin/disk
+    mkfs.ext4 -q -O ^has_journal -E lazy_itable_init=0 /tmp/thin/disk && mount -o loop,noinit_itable /tmp/thin/disk /tmp/thin-home
+    head -c 64m /dev/zero >/tmp/thin/filler 2>/dev/null || :
+    QOR_THIN_HOME=/tmp/thin-home "$1" "logFailureKeepsExitCode:disk full behind the cache" || status=1 ;;
   as-user) cd /tmp && as_user "$@" || status=$? ;; # the table's steps
   restart-bus) restart_bus_services || status=1 ;;
   prereq)

@@ -17,7 +17,7 @@ case $QOR_TOOL_MODE in
   latin1)       printf 'caf\351 <b>x</b>\n'; exit 3 ;;
   bytes)        gate 0; i=0; for b in $(printf 'Entpacken von qor (3.1.1) \303\274ber ...\n' | od -An -v -to1); do
                   printf "\\$b"; i=$((i+1)); gate $i; done ;;
-  killed)       printf 'half\n'; kill -9 $$ ;;
+  killed-*)     ulimit -c 0; printf 'half\n'; kill -"${QOR_TOOL_MODE#killed-}" $$ ;;
   silent)       exit 0 ;;
   many)         i=0; while [ $i -lt 300 ]; do printf 'line %d\n' $i; i=$((i+1)); [ $((i % 10)) = 0 ] && sleep 0.01; done ;;
   flood)        i=0; while [ $i -lt 10000 ]; do printf 'line %05d of a long output\n' $i; i=$((i+1)); done ;;
