@@ -18,14 +18,14 @@ void InstallPage::takeOutcome(int retcode)
         if (qorwiz *shell = qobject_cast<qorwiz *>(wizard()))
             shell->install_result = true;
     }
-    cancelled = cancelRequested && retcode == PkCancelled;
+    cancelled = cancelRequested && retcode == int(ServiceStatus::Cancelled);
 }
 
 void InstallPage::showOutcome(int retcode)
 {
     QWizard *frame = wizard();
     progressBar->setVisible(false);
-    if (cancelRequested && retcode == int(ServiceStatus::Cancelled)) {
+    if (cancelled) {
         // As the user asked: the wizard closes, cancelled.
         setTitle(QString::fromLatin1("Cancelled."));
         if (frame)
