@@ -32,7 +32,7 @@ const mode_t kWizardMode = 0701;
 
 // The name the launcher was started as, for the hints that tell the user
 // what to run next.
-const char *program_name = "qor-setup";
+const char *program_name = QOR_INSTALLER_NAME;
 
 // Messages shared by text mode and the graphical launch.
 const char kPackageNotCreated[] = "\n Failed in extracting Native installer to : %s,%d";
@@ -261,8 +261,8 @@ int cli_install(char *native_install_file)
     int status = system(sapplication);
     const int interrupted = guard_child_ends();
     if (status != 0) {
-        printf("\nError Code:%d", status);
-        printf("\nApplication:%s", sapplication);
+        printf("\n" QOR_RECORD_ERROR_CODE "%d", status);
+        printf("\n" QOR_RECORD_APPLICATION "%s", sapplication);
         // The tools' own complaints (database errors, a traceback) do not
         // say that the user merely lacks the rights; and without them a
         // retry by hand fails the same way, so the package goes.
@@ -276,7 +276,7 @@ int cli_install(char *native_install_file)
         unlink(native_install_file);
         status = kCancelledStatus;
     } else {
-        printf("\nInstallation Finished");
+        printf("\n" QOR_RECORD_FINISHED);
         unlink(native_install_file);
     }
     // Asked to end while the tool ran: nothing is left for a retry.
@@ -394,7 +394,7 @@ int cli_start_ui()
     if (WIFEXITED(status)) {
         switch (WEXITSTATUS(status)) {
         case QOR_WIZARD_EXIT_INSTALLED:
-            printf("\nInstallation Finished\n\n\n");
+            printf("\n" QOR_RECORD_FINISHED "\n\n\n");
             return 0;
         case QOR_WIZARD_EXIT_FAILED:
             printf("\nInstallation failed: the product was not installed; the setup window showed why.\n\n\n");
@@ -411,8 +411,8 @@ int cli_start_ui()
             break;
         }
     }
-    printf("\nError Code:%d", status);
-    printf("\nApplication:%s", kWizardPath);
+    printf("\n" QOR_RECORD_ERROR_CODE "%d", status);
+    printf("\n" QOR_RECORD_APPLICATION "%s", kWizardPath);
     printf("\n\n\n");
     return status;
 }

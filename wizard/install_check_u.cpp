@@ -1,30 +1,22 @@
 // Asks an installed product for its version before the wizard is built.
+#include "check_bounds_u.h"
 #include "qorwiz_u.h"
 
 #include <QByteArray>
 #include <QMessageBox>
 #include <QProcess>
 
-// How long the product's client may take to start, and to answer "-v".
-// A client that hangs must not keep the wizard from ever appearing; the
-// bound is generous because a first start after boot may be slow.
-static const int qorCliStartTimeoutMs = 30000;
-static const int qorCliAnswerTimeoutMs = 30000;
-// After a kill, the client is gone within moments; do not wait forever on
-// one stuck in the kernel either.
-static const int qorCliReapTimeoutMs = 5000;
-
 bool qorwiz::installCheck()
 {
     QProcess process(this);
     process.start(QString::fromLatin1("qor-cli"), QStringList() << QString::fromLatin1("-v"),
                   QIODevice::ReadOnly);
-    if (!process.waitForStarted(qorCliStartTimeoutMs))
+    if (!process.waitForStarted(kCheckStartMs))
         return false;
 
-    if (!process.waitForFinished(qorCliAnswerTimeoutMs)) {
+    if (!process.waitForFinished(kCheckAnswerMs)) {
         process.kill();
-        process.waitForFinished(qorCliReapTimeoutMs);
+        process.waitForFinished(kCheckReapMs);
         return false;
     }
 

@@ -2,6 +2,7 @@
 // tool's output to the install page and appends a record to the install log.
 #include "qorwiz_u.h"
 #include "install_log_u.h"
+#include "qor_build_config.h"
 #include "text_codec_u.h"
 #include "text_handover_u.h"
 
@@ -314,13 +315,13 @@ void InstallWorker::run()
 
     const int exitCode = process.exitCode();
     if (exitCode == 0) {
-        output.append("\nInstallation Finished");
+        output.append("\n" QOR_RECORD_FINISHED);
     } else {
-        output.append("\nError Code:");
+        output.append("\n" QOR_RECORD_ERROR_CODE);
         output.append(QByteArray::number(exitCode));
-        output.append("\nApplication:");
+        output.append("\n" QOR_RECORD_APPLICATION);
         output.append(application.toLatin1());
-        output.append("\nArguments:");
+        output.append("\n" QOR_RECORD_ARGUMENTS);
         output.append(arguments.join(QLatin1Char(';')).toLatin1());
     }
 
