@@ -1,6 +1,7 @@
 // The install page: checks the Ubuntu prerequisites, starts the install
 // worker once, shows the install program's output and the outcome.
 #include "qorwiz_u.h"
+#include "desktop_tools_u.h"
 #include "install_log_u.h"
 #include "package_service_u.h"
 #include "service_lines_u.h"

@@ -1,11 +1,9 @@
 #include "install_road_u.h"
 #include "package_service_u.h"
 #include "qor_build_config.h"
-#include "qorwiz_u.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 InstallTarget builtInInstallTarget()
 {
@@ -23,21 +21,6 @@ InstallRoad chooseInstallRoad(bool deb, bool root, bool desktopToolsPresent)
     if (!desktopToolsPresent)
         return InstallRoad::PackageKit;
     return deb ? InstallRoad::PkexecGdebi : InstallRoad::GpkInstallLocalFile;
-}
-
-bool desktopInstallToolsPresent(bool deb, QString *report)
-{
-    if (!deb)
-        return !QStandardPaths::findExecutable(QStringLiteral("gpk-install-local-file")).isEmpty();
-    // What the installation runs is pkexec and /usr/bin/gdebi, which come
-    // with "pkexec" and "gdebi-core"; "policykit-1" (gone since Debian 13
-    // and Ubuntu 25.04) and "gdebi" (the GTK front end) bring them too.
-    QString words;
-    const bool present = qorwiz::prereqCheckUbuntu(
-        {QStringLiteral("pkexec | policykit-1"), QStringLiteral("gdebi-core | gdebi")}, words);
-    if (report)
-        *report = words;
-    return present;
 }
 
 InstallCommand installCommand(InstallRoad road, const InstallTarget &target)

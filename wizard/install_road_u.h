@@ -31,12 +31,6 @@ enum class InstallRoad {
 // asks PackageKit.
 InstallRoad chooseInstallRoad(bool deb, bool root, bool desktopToolsPresent);
 
-// Whether the desktop's installer programs for this kind of package are
-// there: the packages that bring pkexec and gdebi, as dpkg knows them, or
-// gpk-install-local-file on the search path. Where they are not, and for
-// a dpkg-query that could not run, *report (unless null) says so in words.
-bool desktopInstallToolsPresent(bool deb, QString *report = nullptr);
-
 // What runs for a road: the program started with its arguments, and the
 // application and arguments as the install log's record names them.
 struct InstallCommand {

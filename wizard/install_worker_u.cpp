@@ -1,6 +1,7 @@
 // The install worker: runs the package tool on its own thread, hands the
 // tool's output to the install page and appends a record to the install log.
 #include "qorwiz_u.h"
+#include "desktop_tools_u.h"
 #include "install_log_u.h"
 #include "qor_build_config.h"
 #include "text_codec_u.h"
