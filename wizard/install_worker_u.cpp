@@ -3,6 +3,7 @@
 #include "qorwiz_u.h"
 #include "desktop_tools_u.h"
 #include "install_log_u.h"
+#include "package_service_u.h"
 #include "qor_build_config.h"
 #include "text_codec_u.h"
 #include "text_handover_u.h"
@@ -237,6 +238,12 @@ void InstallWorker::run()
     // a prompt (a dpkg conffile question, say) then fails the run instead of
     // waiting for ever on a pipe that nobody writes to.
     process.setStandardInputFile(QProcess::nullDevice());
+    if (taken == InstallRoad::PackageKit) {
+        // The client checks that this process is still its parent.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(kClientParentVariable), QString::number(getpid()));
+        process.setProcessEnvironment(environment);
+    }
     process.start(command.program, command.programArguments, QIODevice::ReadOnly);
     // A tool that cannot run still gets an answer to the page, which
     // otherwise would wait for a result that never comes. No log record:

@@ -287,7 +287,10 @@ void PackageKitTransaction::pingAnswered(QDBusPendingCallWatcher *call)
 
 void PackageKitTransaction::daemonGone()
 {
-    if (phase == Phase::Ended)
+    // Between two attempts there is no transaction to lose (PackageKit
+    // restarted by an upgrade of itself, or gone idle): the next attempt
+    // asks the bus, which starts it again.
+    if (phase == Phase::Ended || phase == Phase::LockWait)
         return;
     say(QStringLiteral("PackageKit stopped before the installation ended: the package may not be installed."));
     say(terminalInstallHint());
