@@ -104,7 +104,9 @@ void InstallPage::initializePage()
                 if (toolsPresent)
                     process_readData(installTextCodec()->fromUnicode(errString).constData());
                 else
-                    process_readData("pkexec with gdebi is not available here: installing through PackageKit.");
+                    process_readData(installTextCodec()
+                                         ->fromUnicode(packageServiceIntroduction(PackageService::PackageKit))
+                                         .constData());
                 break;
             }
             errString += QString::fromLatin1("\nOr install 'packagekit', the desktop's package service, in place of "
