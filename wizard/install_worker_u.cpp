@@ -5,7 +5,6 @@
 #include "install_log_u.h"
 #include "package_service_u.h"
 #include "qor_build_config.h"
-#include "text_codec_u.h"
 #include "text_handover_u.h"
 
 #include <cerrno>

@@ -8,7 +8,7 @@ function(qor_add_package_service_library name)
   add_library(${name} STATIC
       ${src}/package_service_u.h ${src}/package_service_u.cpp
       ${src}/terminal_hint_u.cpp
-      ${src}/text_codec_u.h ${src}/text_codec_u.cpp
+      ${src}/text_codec_u.cpp
       ${src}/rpm_signature_u.h ${src}/rpm_signature_u.cpp
       ${src}/packagekit_client_u.cpp
       ${src}/packagekit_probe_u.cpp

@@ -1,6 +1,5 @@
 #include "packagekit_bus_u.h"
 #include "package_service_u.h"
-#include "text_codec_u.h"
 
 #include <cstdio>
 
