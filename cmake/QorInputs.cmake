@@ -70,11 +70,21 @@ macro(qor_c_flag out var)
   endif()
 endmacro()
 
+# The texts that the launcher and the wizard write and the test scripts look
+# for, each defined here alone.
+set(QOR_INSTALLER_NAME "qor-setup")
+set(QOR_RECORD_FINISHED "Installation Finished")
+set(QOR_RECORD_ERROR_CODE "Error Code:")
+set(QOR_RECORD_APPLICATION "Application:")
+set(QOR_RECORD_ARGUMENTS "Arguments:")
+
 # Writes DIR/qor_build_config.h: the version, the three /tmp paths and the
 # kind of package, the one definition that both the launcher and the wizard
-# compile in.
+# compile in; and DIR/qor_build_facts.sh, its texts for the test scripts.
 function(qor_write_build_config dir package_file_name)
   set(QOR_CONFIG_PACKAGE_FILE_NAME "${package_file_name}")
+  set(QOR_WINDOW_TITLE "Pellandor Tolmerin ${QOR_VERSION} Setup")
+  configure_file("${PROJECT_SOURCE_DIR}/cmake/qor_build_facts.sh.in" "${dir}/qor_build_facts.sh" @ONLY)
   # As the caller sees QOR_SELF_CONTAINED_WIZARD: the option, or a test's own.
   qor_c_flag(QOR_CONFIG_WIZARD_SELF_CONTAINED QOR_SELF_CONTAINED_WIZARD)
   qor_package_is_deb(is_deb "${package_file_name}")

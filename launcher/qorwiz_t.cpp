@@ -33,7 +33,7 @@ const mode_t kWizardMode = 0701;
 
 // The name the launcher was started as, for the hints that tell the user
 // what to run next.
-const char *program_name = "qor-setup";
+const char *program_name = QOR_INSTALLER_NAME;
 
 // Messages shared by text mode and the graphical launch.
 const char kPackageNotCreated[] = "\n Failed in extracting Native installer to : %s,%d";
@@ -273,8 +273,8 @@ int cli_install(char *native_install_file)
                      : run_image_install(image, native_install_file, sapplication, sizeof sapplication, &closing);
     const int interrupted = guard_child_ends();
     if (status != 0) {
-        printf("\nError Code:%d", status);
-        printf("\nApplication:%s", sapplication);
+        printf("\n" QOR_RECORD_ERROR_CODE "%d", status);
+        printf("\n" QOR_RECORD_APPLICATION "%s", sapplication);
         // The tools' own complaints (database errors, a traceback) do not
         // say that the user merely lacks the rights; and without them a
         // retry by hand fails the same way, so the package goes.
@@ -288,7 +288,7 @@ int cli_install(char *native_install_file)
         unlink(native_install_file);
         status = kCancelledStatus;
     } else {
-        printf("\nInstallation Finished");
+        printf("\n" QOR_RECORD_FINISHED);
         if (closing != nullptr)
             printf("\n%s", closing);
         unlink(native_install_file);
@@ -408,7 +408,7 @@ int cli_start_ui()
     if (WIFEXITED(status)) {
         switch (WEXITSTATUS(status)) {
         case QOR_WIZARD_EXIT_INSTALLED:
-            printf("\nInstallation Finished\n\n\n");
+            printf("\n" QOR_RECORD_FINISHED "\n\n\n");
             return 0;
         case QOR_WIZARD_EXIT_FAILED:
             printf("\nInstallation failed: the product was not installed; the setup window showed why.\n\n\n");
@@ -425,8 +425,8 @@ int cli_start_ui()
             break;
         }
     }
-    printf("\nError Code:%d", status);
-    printf("\nApplication:%s", kWizardPath);
+    printf("\n" QOR_RECORD_ERROR_CODE "%d", status);
+    printf("\n" QOR_RECORD_APPLICATION "%s", kWizardPath);
     printf("\n\n\n");
     return status;
 }

@@ -1,19 +1,11 @@
 // Asks an installed product for its version before the wizard is built.
+#include "check_bounds_u.h"
 #include "qorwiz_u.h"
 
 #include <QByteArray>
 #include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
-
-// How long the product's client may take to start, and to answer "-v".
-// A client that hangs must not keep the wizard from ever appearing; the
-// bound is generous because a first start after boot may be slow.
-static const int qorCliStartTimeoutMs = 30000;
-static const int qorCliAnswerTimeoutMs = 30000;
-// After a kill, the client is gone within moments; do not wait forever on
-// one stuck in the kernel either.
-static const int qorCliReapTimeoutMs = 5000;
 
 // The package puts the client into /usr/bin, on an image-based system too:
 // rpm-ostree layers it into /usr like any package, and applied live it is
@@ -37,12 +29,12 @@ bool qorwiz::installCheck()
 {
     QProcess process(this);
     process.start(qorCliProgram(), QStringList() << QString::fromLatin1("-v"), QIODevice::ReadOnly);
-    if (!process.waitForStarted(qorCliStartTimeoutMs))
+    if (!process.waitForStarted(kCheckStartMs))
         return false;
 
-    if (!process.waitForFinished(qorCliAnswerTimeoutMs)) {
+    if (!process.waitForFinished(kCheckAnswerMs)) {
         process.kill();
-        process.waitForFinished(qorCliReapTimeoutMs);
+        process.waitForFinished(kCheckReapMs);
         return false;
     }
 

@@ -8,6 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// The log's folder in the home folder, and its file there.
+static const char kLogFolder[] = "/.qor";
+static const char kLogFile[] = "install.log";
+
 // Why PATH could not be opened, errno being ERROR.
 static QString openFailure(const QByteArray &path, int error)
 {
@@ -34,12 +38,12 @@ static QString ownershipProblem(int fd, const QByteArray &path, bool folder)
 
 QByteArray installLogPath(const QByteArray &home)
 {
-    return home + "/.qor/install.log";
+    return home + kLogFolder + '/' + kLogFile;
 }
 
 int openInstallLog(const QByteArray &home, QString *problem)
 {
-    const QByteArray folder = home + "/.qor";
+    const QByteArray folder = home + kLogFolder;
     // A link in place of the folder makes this fail, and the open below says why.
     ::mkdir(folder.constData(), 0777);
     const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -55,7 +59,7 @@ int openInstallLog(const QByteArray &home, QString *problem)
 
     // O_NONBLOCK: a FIFO in place of the file must not hold the wizard up.
     const QByteArray file = installLogPath(home);
-    const int fd = ::openat(dir, "install.log",
+    const int fd = ::openat(dir, kLogFile,
                             O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
     const int openError = errno;
     ::close(dir);

@@ -89,7 +89,7 @@ void InstallPage::tryAgain()
     outputDecoder.reset();
     percentages = ServiceLines();
     bottomLabel->clear();
-    setTitle(tr("Installing.."));
+    setTitle(tr(kInstallingTitle));
     appendParagraph(QString::fromLatin1("Trying again..."));
     startWorker();
 }

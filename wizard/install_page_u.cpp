@@ -1,10 +1,10 @@
 // The install page: checks the Ubuntu prerequisites, starts the install
 // worker once, shows the install program's output and the outcome.
 #include "qorwiz_u.h"
+#include "desktop_tools_u.h"
 #include "install_log_u.h"
 #include "package_service_u.h"
 #include "service_lines_u.h"
-#include "text_codec_u.h"
 #include "text_handover_u.h"
 
 #include <QAbstractButton>
@@ -40,6 +40,8 @@ static const int ViewChunk = 8 * 1024;
 // floods in, it does so at most this often (ms).
 static const int ViewRestartEvery = 250;
 
+const char kInstallingTitle[] = QT_TRANSLATE_NOOP("InstallPage", "Installing..");
+
 InstallPage::InstallPage(QWidget *parent)
     : QWizardPage(parent),
       bottomLabel(0),
@@ -55,7 +57,7 @@ InstallPage::InstallPage(QWidget *parent)
       resultReceived(false),
       logMissing(false)
 {
-    setTitle(tr("Installing.."));
+    setTitle(tr(kInstallingTitle));
     setPixmap(QWizard::WatermarkPixmap, artwork(":/res/watermark.png"));
 
     bottomLabel = new QLabel;
@@ -93,15 +95,9 @@ void InstallPage::initializePage()
         return;
     bool toolsPresent = !root && !target.deb && desktopInstallToolsPresent(false);
     if (target.deb && !root) {
-        // What the installation runs is pkexec and /usr/bin/gdebi, which come
-        // with "pkexec" and "gdebi-core"; "policykit-1" (gone since Debian 13
-        // and Ubuntu 25.04) and "gdebi" (the GTK front end) bring them too.
-        QStringList packages;
-        packages << QString::fromLatin1("pkexec | policykit-1") << QString::fromLatin1("gdebi-core | gdebi");
         QString errString;
         for (;;) {
-            errString.clear();
-            toolsPresent = qorwiz::prereqCheckUbuntu(packages, errString);
+            toolsPresent = desktopInstallToolsPresent(true, &errString);
             QString noPackageKit;
             // Today's desktops often have neither, but their package service
             // installs in their place.
@@ -109,7 +105,9 @@ void InstallPage::initializePage()
                 if (toolsPresent)
                     process_readData(installTextCodec()->fromUnicode(errString).constData());
                 else
-                    process_readData("pkexec with gdebi is not available here: installing through PackageKit.");
+                    process_readData(installTextCodec()
+                                         ->fromUnicode(packageServiceIntroduction(PackageService::PackageKit))
+                                         .constData());
                 break;
             }
             errString += QString::fromLatin1("\nOr install 'packagekit', the desktop's package service, in place of "

@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 InstallTarget builtInInstallTarget()
 {
@@ -22,16 +21,6 @@ InstallRoad chooseInstallRoad(bool deb, bool root, bool desktopToolsPresent)
     if (!desktopToolsPresent)
         return InstallRoad::PackageKit;
     return deb ? InstallRoad::PkexecGdebi : InstallRoad::GpkInstallLocalFile;
-}
-
-bool desktopInstallToolsPresent(bool deb)
-{
-    if (!deb)
-        return !QStandardPaths::findExecutable(QStringLiteral("gpk-install-local-file")).isEmpty();
-    const QStringList safePath{QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin"),
-                               QStringLiteral("/bin")};
-    return !QStandardPaths::findExecutable(QStringLiteral("pkexec")).isEmpty()
-           && !QStandardPaths::findExecutable(QStringLiteral("gdebi"), safePath).isEmpty();
 }
 
 InstallCommand installCommand(InstallRoad road, const InstallTarget &target)

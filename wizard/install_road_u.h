@@ -33,11 +33,6 @@ enum class InstallRoad {
 // asks PackageKit.
 InstallRoad chooseInstallRoad(bool deb, bool root, bool desktopToolsPresent);
 
-// Whether the desktop's installer programs for this kind of package are
-// there: pkexec with gdebi (on the safe path pkexec gives it), or
-// gpk-install-local-file.
-bool desktopInstallToolsPresent(bool deb);
-
 // What runs for a road: the program started with its arguments, and the
 // application and arguments as the install log's record names them.
 struct InstallCommand {

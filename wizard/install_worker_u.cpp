@@ -1,8 +1,10 @@
 // The install worker: runs the package tool on its own thread, hands the
 // tool's output to the install page and appends a record to the install log.
 #include "qorwiz_u.h"
+#include "desktop_tools_u.h"
 #include "install_log_u.h"
-#include "text_codec_u.h"
+#include "package_service_u.h"
+#include "qor_build_config.h"
 #include "text_handover_u.h"
 
 #include <cerrno>
@@ -274,6 +276,12 @@ void InstallWorker::run()
     // a prompt (a dpkg conffile question, say) then fails the run instead of
     // waiting for ever on a pipe that nobody writes to.
     process.setStandardInputFile(QProcess::nullDevice());
+    if (taken == InstallRoad::PackageKit) {
+        // The client checks that this process is still its parent.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QLatin1String(kClientParentVariable), QString::number(getpid()));
+        process.setProcessEnvironment(environment);
+    }
     process.start(command.program, command.programArguments, QIODevice::ReadOnly);
     // A tool that cannot run still gets an answer to the page, which
     // otherwise would wait for a result that never comes. No log record:
@@ -364,13 +372,13 @@ void InstallWorker::run()
         output.append('.');
     }
     if (exitCode == 0) {
-        output.append("\nInstallation Finished");
+        output.append("\n" QOR_RECORD_FINISHED);
     } else {
-        output.append("\nError Code:");
+        output.append("\n" QOR_RECORD_ERROR_CODE);
         output.append(QByteArray::number(exitCode));
-        output.append("\nApplication:");
+        output.append("\n" QOR_RECORD_APPLICATION);
         output.append(application.toLatin1());
-        output.append("\nArguments:");
+        output.append("\n" QOR_RECORD_ARGUMENTS);
         output.append(arguments.join(QLatin1Char(';')).toLatin1());
     }
 

@@ -1,18 +1,10 @@
 // The Ubuntu prerequisite check: are the packages that the non-root Ubuntu
 // installation runs (pkexec, gdebi) present, asked of dpkg-query.
+#include "check_bounds_u.h"
 #include "qorwiz_u.h"
 
 #include <QByteArray>
 #include <QProcess>
-
-// How long dpkg-query may take to start, and to answer for one package. The
-// GUI thread waits here, so the answer is bounded too: a dpkg-query that
-// hangs (a locked or broken database) must not freeze the wizard.
-static const int dpkgQueryStartTimeoutMs = 30000;
-static const int dpkgQueryAnswerTimeoutMs = 30000;
-// After a kill it is gone within moments; do not wait for ever on one
-// stuck in the kernel either.
-static const int dpkgQueryReapTimeoutMs = 5000;
 
 // dpkg-query --status answers 0 for every package it knows, also one that
 // was removed but not purged ("Status: deinstall ok config-files"), whose
@@ -70,14 +62,14 @@ bool qorwiz::prereqCheckUbuntu(QStringList packages, QString &errorString)
             query.setStandardInputFile(QProcess::nullDevice());
             query.start(QStringLiteral("/usr/bin/dpkg-query"), QStringList() << QStringLiteral("--status") << name,
                         QIODevice::ReadOnly);
-            if (!query.waitForStarted(dpkgQueryStartTimeoutMs)) {
+            if (!query.waitForStarted(kCheckStartMs)) {
                 errorString += QStringLiteral("\n ERROR: Cannot execute dpkg, Please ensure dpkg is installed!!");
                 return true;
             }
-            answered = query.waitForFinished(dpkgQueryAnswerTimeoutMs);
+            answered = query.waitForFinished(kCheckAnswerMs);
             if (!answered) {
                 query.kill();
-                query.waitForFinished(dpkgQueryReapTimeoutMs);
+                query.waitForFinished(kCheckReapMs);
             }
             const QByteArray out = query.readAllStandardOutput();
             const QByteArray err = query.readAllStandardError();
@@ -101,7 +93,7 @@ bool qorwiz::prereqCheckUbuntu(QStringList packages, QString &errorString)
             errorString += install_hint(names);
         else
             errorString += QStringLiteral("dpkg-query did not answer within %1 seconds and was stopped.\n")
-                               .arg(dpkgQueryAnswerTimeoutMs / 1000);
+                               .arg(kCheckAnswerMs / 1000);
         return false;
     }
     return true;

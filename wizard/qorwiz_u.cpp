@@ -45,6 +45,9 @@ QTranslator *installQtTranslator(QCoreApplication *app, const QLocale &locale)
 
 QPixmap artwork(const char *path)
 {
+    // The images live in a static library, where nothing would pull in the
+    // resource registration (a second call has no effect).
+    Q_INIT_RESOURCE(qorwiz);
     // The file name tells QPixmap the picture's scale.
     return QPixmap(qt_findAtNxFile(QString::fromLatin1(path), qGuiApp->devicePixelRatio()));
 }
@@ -96,10 +99,6 @@ qorwiz::qorwiz(QWidget *parent)
       install_result(false),
       exit_status(QOR_WIZARD_EXIT_CANCELLED)
 {
-    // The images live in a static library, where nothing would pull in the
-    // resource registration: do it here too (a second call has no effect).
-    Q_INIT_RESOURCE(qorwiz);
-
     // Declining the upgrade leaves the installed product in place.
     if (installCheck())
         exit(QOR_WIZARD_EXIT_INSTALLED);
@@ -113,8 +112,7 @@ qorwiz::qorwiz(QWidget *parent)
     setWizardStyle(QWizard::ModernStyle);
     setOption(QWizard::HaveHelpButton, false);
     setPixmap(QWizard::LogoPixmap, artwork(":/res/logo.png"));
-    setWindowTitle(QString::fromLatin1("Pellandor Tolmerin ") + szVersion
-                   + QString::fromLatin1(" Setup"));
+    setWindowTitle(QString::fromLatin1(QOR_WINDOW_TITLE));
     setWindowIcon(QIcon(QString::fromLatin1(":/res/icon_window.png")));
 
     install_result = false;

@@ -124,6 +124,9 @@ private:
 class InstallWorker;
 class TextPermits;
 
+// The install page's title while the installation runs.
+extern const char kInstallingTitle[];
+
 class InstallPage : public QWizardPage
 {
     Q_OBJECT

@@ -7,8 +7,6 @@
 
 void prepareWizardStart()
 {
-    Q_INIT_RESOURCE(qorwiz);
-
     // Present and empty: the overlay scroll bars of some desktops stay off,
     // here and in every program the wizard starts.
     qputenv("LIBOVERLAY_SCROLLBAR", QByteArray(""));

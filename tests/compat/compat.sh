@@ -17,6 +17,8 @@
 set -u
 self=$(readlink -f "$0")
 . "$(dirname "$self")/../system/bus_services.sh"
+# The build's texts: QOR_BUILD_FACTS names its qor_build_facts.sh.
+. "$QOR_BUILD_FACTS" || exit 1
 
 # in_ns COMMAND...: COMMAND in a mount namespace of its own; with qemu, as
 # root of a user namespace that maps every id to itself (mmdebstrap and dpkg
@@ -82,12 +84,12 @@ inside) # ROOTDIR LAUNCHER MODE BACKEND WORD..., in RESULT
     as_runner sh -c "cd $home && exec ./qor-setup" </dev/null >out 2>err &
     pid=$!
     # Slow under qemu; Finish is the default button once the install is over.
-    w=$(timeout 300 xdotool search --sync --onlyvisible --name '^Pellandor Tolmerin .* Setup$' | head -n 1)
+    w=$(timeout 300 xdotool search --sync --onlyvisible --name "^$QOR_WINDOW_TITLE\$" | head -n 1)
     [ -n "$w" ] && xdotool windowfocus --sync "$w" key --delay 500 "$@"
     for _ in $(seq 600); do
       [ -n "$w" ] && kill -0 $pid 2>/dev/null || break
-      grep -q 'Installation Finished' "$log" 2>/dev/null && xdotool windowfocus "$w" key Return 2>/dev/null
-      grep -q '^Error Code:' "$log" 2>/dev/null && xdotool windowfocus "$w" key Escape 2>/dev/null
+      grep -q "$QOR_RECORD_FINISHED" "$log" 2>/dev/null && xdotool windowfocus "$w" key Return 2>/dev/null
+      grep -q "^$QOR_RECORD_ERROR_CODE" "$log" 2>/dev/null && xdotool windowfocus "$w" key Escape 2>/dev/null
       # A refused prerequisite check waits for an answer: the row has failed.
       xdotool search --onlyvisible --name '^Package Dependency Check$' >/dev/null 2>&1 &&
         xdotool search --onlyvisible --name . getwindowname %@ >prerequisites-refused 2>&1 && break

@@ -18,7 +18,9 @@
 #   lock:N:W  the same, with the installer's wait for the lock set to W seconds
 # It leaves facts in FACTS_DIR for the test to judge: facts ("key: value"
 # lines), out (the launcher's output) and log (the install log).
+# QOR_BUILD_FACTS names the build's qor_build_facts.sh.
 set -u
+. "$QOR_BUILD_FACTS" || exit 1
 password=Agent-row-1
 
 if [ "${1:-}" != --inside ]; then
@@ -59,7 +61,7 @@ as_user() { chroot --userspec=qor:qor "$r" /usr/bin/env -i HOME=/home/qor PATH=/
 # Debian's polkit rules make the group sudo the administrators: the agent
 # asks for the user's own password.
 in_root useradd -m -G sudo qor && echo "qor:$password" | in_root chpasswd &&
-  install -m 0755 -o 1000 -g 1000 "$launcher" "$r/home/qor/qor-setup" || exit 1
+  install -m 0755 -o 1000 -g 1000 "$launcher" "$r/home/qor/$QOR_INSTALLER_NAME" || exit 1
 [ "$(in_root id -u qor)" = 1000 ] || { echo "the user is not 1000, as the slice says"; exit 1; }
 # No polkit rule: the agent must ask.
 in_root dbus-daemon --system --fork --nopidfile
@@ -76,12 +78,12 @@ mkdir -p "$r/run/systemd/sessions" "$r/run/systemd/users" "$r/run/systemd/seats"
 for h in systemd unified; do echo $$ >"/sys/fs/cgroup/$h/$slice/session-$session.scope/cgroup.procs" || exit 1; done
 as_user lxpolkit >"$facts/lxpolkit" 2>&1 &
 
-log=$r/home/qor/.qor/install.log ended='^Installation Finished\|^Error Code:'
+log=$r/home/qor/.qor/install.log ended="^$QOR_RECORD_FINISHED\\|^$QOR_RECORD_ERROR_CODE"
 case $row in lock:*:*) lock_wait=${row##*:} ;; esac
-as_user ${lock_wait:+QOR_LOCK_WAIT_SECONDS=$lock_wait} sh -c 'cd /home/qor && exec ./qor-setup' </dev/null >"$facts/out" 2>"$facts/err" &
+as_user ${lock_wait:+QOR_LOCK_WAIT_SECONDS=$lock_wait} sh -c "cd /home/qor && exec ./$QOR_INSTALLER_NAME" </dev/null >"$facts/out" 2>"$facts/err" &
 pid=$!
 # Generous: a cold start on a loaded two-core machine.
-w=$(timeout 300 xdotool search --sync --onlyvisible --name '^Pellandor Tolmerin .* Setup$' | head -n 1)
+w=$(timeout 300 xdotool search --sync --onlyvisible --name "^$QOR_WINDOW_TITLE\$" | head -n 1)
 [ -n "$w" ] && xdotool windowfocus --sync "$w" key --delay 500 Return Tab space Return
 dialog() { xdotool search --onlyvisible --name '^Authentication' 2>/dev/null | head -n 1; }
 wait_dialog() {
@@ -122,7 +124,7 @@ kill)
   fact "transactions left" "$(echo "$list" | grep -q '^method return' && echo "$transactions" || echo "no answer: $list")"
   ;;
 leftopen)
-  for _ in $(seq 420); do grep -q '^Error Code:' "$log" 2>/dev/null && break; sleep 1; done
+  for _ in $(seq 420); do grep -q "^$QOR_RECORD_ERROR_CODE" "$log" 2>/dev/null && break; sleep 1; done
   for _ in $(seq 60); do [ -z "$(dialog)" ] && break; sleep 1; done
   fact "dialog at the limit" "$([ -n "$(dialog)" ] && echo open || echo gone)"
   fact "installed at the limit" "$(in_root dpkg-query -W -f='${Status}' qor 2>/dev/null)"
@@ -142,7 +144,7 @@ f = open(sys.argv[1], "w"); fcntl.lockf(f, fcntl.LOCK_EX); time.sleep(float(sys.
   # Each attempt is authorised anew.
   for _ in $(seq 900); do
     kill -0 $pid 2>/dev/null || break
-    grep -q 'Installation Finished\|^Error Code:' "$log" 2>/dev/null && break
+    grep -q "$ended" "$log" 2>/dev/null && break
     if [ -n "$(dialog)" ] && [ "$(dialog)" != "$d" ]; then
       d=$(dialog) dialogs=$((dialogs + 1))
       type_password "$d"
@@ -156,8 +158,8 @@ for _ in $(seq 900); do
   [ -n "$w" ] && kill -0 $pid 2>/dev/null || break
   # The last record is this attempt's: a run may write more than one.
   case $(grep "$ended" "$log" 2>/dev/null | tail -n 1) in
-  "Installation Finished") xdotool windowfocus "$w" key Return 2>/dev/null ;;
-  "Error Code:"*) xdotool windowfocus "$w" key Escape 2>/dev/null ;;
+  "$QOR_RECORD_FINISHED") xdotool windowfocus "$w" key Return 2>/dev/null ;;
+  "$QOR_RECORD_ERROR_CODE"*) xdotool windowfocus "$w" key Escape 2>/dev/null ;;
   esac
   sleep 1
 done

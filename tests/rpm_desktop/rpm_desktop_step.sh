@@ -26,6 +26,8 @@
 set -u
 self=$(readlink -f "$0")
 . "$(dirname "$self")/../system/bus_services.sh"
+# The build's texts: QOR_BUILD_FACTS names its qor_build_facts.sh.
+. "$QOR_BUILD_FACTS" || exit 1
 if [ "${1:-}" != --inside ]; then
   xvfb_run=
   [ "${1:-}" = --display ] && { xvfb_run=$2; shift 2; }
@@ -93,7 +95,7 @@ setup)
   install -m 0755 "$launcher" "$home/qor-setup" && in_root chown qor:qor /home/qor/qor-setup || fail "no launcher"
   as_user sh -c 'cd && exec ./qor-setup' </dev/null >"$result/out" 2>&1 &
   pid=$!
-  w=$(timeout 300 xdotool search --sync --onlyvisible --name '^Pellandor Tolmerin .* Setup$' | head -n 1)
+  w=$(timeout 300 xdotool search --sync --onlyvisible --name "^$QOR_WINDOW_TITLE\$" | head -n 1)
   # The last key enters the install page: the time it is sent goes into
   # "entered", the time the install log first holds the result into "ended"
   # (milliseconds), for bench/install_page_rpm_backends.sh.
@@ -106,9 +108,9 @@ setup)
   log=$home/.qor/install.log
   for _ in $(seq 9000); do
     [ -n "$w" ] && kill -0 $pid 2>/dev/null || break
-    if grep -q -e 'Installation Finished' -e '^Error Code:' "$log" 2>/dev/null; then
+    if grep -q -e "$QOR_RECORD_FINISHED" -e "^$QOR_RECORD_ERROR_CODE" "$log" 2>/dev/null; then
       [ -e "$result/ended" ] || date +%s%3N >"$result/ended"
-      if grep -q 'Installation Finished' "$log"; then key=Return; else key=Escape; fi
+      if grep -q "$QOR_RECORD_FINISHED" "$log"; then key=Return; else key=Escape; fi
       xdotool windowfocus "$w" key $key 2>/dev/null
       sleep 1
     fi

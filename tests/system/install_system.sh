@@ -7,7 +7,8 @@
 # its own), prereq (the prerequisite check against the real dpkg-query)
 # prereq-page (the install page's dialogue, without pkexec, as that user),
 # image (image-based systems, with stand-ins for their tools) or thin-home;
-# as-user COMMAND... and restart-bus are steps of those groups' tables.
+# as-user COMMAND..., restart-bus, hold-lock SECONDS and release-lock are
+# steps of those groups' tables.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 xvfb="$here/../run-under-xvfb.sh"
@@ -142,6 +143,10 @@ case $what in
     QOR_THIN_HOME=/tmp/thin-home "$1" "logFailureKeepsExitCode:disk full behind the cache" || status=1 ;;
   as-user) cd /tmp && as_user "$@" || status=$? ;; # the table's steps
   restart-bus) restart_bus_services || status=1 ;;
+  hold-lock) hold_dpkg_lock "$1" >/dev/null 2>&1 && echo "$lock_holder" >/tmp/qor-lock-holder ;; # SECONDS
+  release-lock) # once no packagekitd runs
+    while pgrep -x packagekitd >/dev/null; do sleep 0.1; done
+    [ ! -e /tmp/qor-lock-holder ] || { kill "$(cat /tmp/qor-lock-holder)"; rm /tmp/qor-lock-holder; } ;;
   prereq)
     make_prereq_debs
     QOR_PREREQ_DEBS=$debs "$@" || status=1

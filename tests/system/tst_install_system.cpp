@@ -216,8 +216,8 @@ void TestInstallSystem::userInstallsThroughPackageKit_data()
 
     const QString deb = QStringLiteral("/tmp/qor-ubuntu-packagekit.deb");
     QTest::newRow("deb, apt backend") << deb
-        << QStringList{QStringLiteral("pkexec with gdebi is not available here: installing through PackageKit.\n"
-                                      "PackageKit: asking to install ") + deb,
+        << QStringList{QStringLiteral("The package is installed by PackageKit, this system's software service. "
+                                      "The system will ask for your password.\nPackageKit: asking to install ") + deb,
                        QStringLiteral("\nPackageKit: finished, the package is installed\n\nInstallation Succesful."),
                        QStringLiteral("\nInstallation Finished")};
     // install_system.sh holds the dpkg lock for 20 s as the row starts.

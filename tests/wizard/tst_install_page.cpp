@@ -3,7 +3,7 @@
 // Ubuntu prerequisite dialogue with the real dpkg-query.
 #include "install_test_support.h"
 #include "qorwiz_u.h"
-#include "text_codec_u.h"
+#include "package_service_u.h"
 
 #include <QAbstractButton>
 #include <QApplication>

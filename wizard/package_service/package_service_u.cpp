@@ -31,8 +31,8 @@ QString packageServiceName(PackageService service)
 
 QString packageServiceIntroduction(PackageService service)
 {
-    return QStringLiteral("Installing through %1, the service of this system that installs software: "
-                          "the system will ask for your password.")
+    return QStringLiteral("The package is installed by %1, this system's software service. "
+                          "The system will ask for your password.")
         .arg(packageServiceName(service));
 }
 
@@ -43,47 +43,27 @@ QStringList packageServiceArguments(PackageService, bool deb, const QString &pat
 
 ServiceLine ServiceLine::note(const QString &text)
 {
-    ServiceLine line;
-    line.text = text;
-    return line;
+    return {Note, PackageService::PackageKit, text, QString(), QString(), 0};
 }
 
 ServiceLine ServiceLine::asking(PackageService service, const QString &path, const QString &backend)
 {
-    ServiceLine line;
-    line.kind = Asking;
-    line.service = service;
-    line.text = path;
-    line.backend = backend;
-    return line;
+    return {Asking, service, path, backend, QString(), 0};
 }
 
 ServiceLine ServiceLine::state(PackageService service, const QString &words)
 {
-    ServiceLine line;
-    line.kind = State;
-    line.service = service;
-    line.text = words;
-    return line;
+    return {State, service, words, QString(), QString(), 0};
 }
 
 ServiceLine ServiceLine::package(PackageService service, const QString &action, const QString &package)
 {
-    ServiceLine line;
-    line.kind = Package;
-    line.service = service;
-    line.action = action;
-    line.text = package;
-    return line;
+    return {Package, service, package, QString(), action, 0};
 }
 
 ServiceLine ServiceLine::progress(PackageService service, int percent)
 {
-    ServiceLine line;
-    line.kind = Progress;
-    line.service = service;
-    line.percent = percent;
-    return line;
+    return {Progress, service, QString(), QString(), QString(), percent};
 }
 
 bool ServiceLine::operator==(const ServiceLine &other) const

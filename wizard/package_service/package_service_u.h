@@ -16,6 +16,8 @@
 #include <QString>
 #include <QStringList>
 
+class QTextCodec;
+
 // The system services that install a package file for a user.
 enum class PackageService {
     PackageKit
@@ -77,6 +79,13 @@ struct ServiceLine {
     static ServiceLine progress(PackageService service, int percent);
     bool operator==(const ServiceLine &other) const;
 };
+
+// The encoding of every text that reaches the install page: the package
+// tools' output, read in the locale's encoding, and a client's lines,
+// written in it. The codec of the encoding that nl_langinfo(CODESET) names
+// for the current locale, whichever Qt the wizard is built with; UTF-8 for
+// the C and POSIX locales. Never null.
+QTextCodec *installTextCodec();
 
 // The line for a record, without its end.
 QString writeServiceLine(const ServiceLine &line);

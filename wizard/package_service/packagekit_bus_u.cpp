@@ -1,6 +1,5 @@
 #include "packagekit_bus_u.h"
 #include "package_service_u.h"
-#include "text_codec_u.h"
 
 #include <cstdio>
 
@@ -78,4 +77,33 @@ void say(const QString &words)
 QString nothingInstalledAfterCancel()
 {
     return QStringLiteral("The installation was cancelled: nothing was installed.");
+}
+
+void listenToTransaction(QDBusConnection &bus, const QString &transaction, QObject *receiver, bool on)
+{
+    const QString service = QLatin1String(kPackageKitService);
+    const QString iface = QLatin1String(kTransactionInterface);
+    struct Signal {
+        const char *name;
+        const char *slot;
+    };
+    const Signal signals_[] = {
+        {"ErrorCode", SLOT(onErrorCode(uint,QString))},
+        {"Finished", SLOT(onFinished(uint,uint))},
+        {"Package", SLOT(onPackage(uint,QString,QString))},
+        {"Destroy", SLOT(onDestroy())},
+    };
+    for (const Signal &s : signals_) {
+        if (on)
+            bus.connect(service, transaction, iface, QLatin1String(s.name), receiver, s.slot);
+        else
+            bus.disconnect(service, transaction, iface, QLatin1String(s.name), receiver, s.slot);
+    }
+    const char *changed = SLOT(onPropertiesChanged(QString,QVariantMap,QStringList));
+    if (on)
+        bus.connect(service, transaction, QLatin1String(kPropertiesInterface), QStringLiteral("PropertiesChanged"), receiver,
+                    changed);
+    else
+        bus.disconnect(service, transaction, QLatin1String(kPropertiesInterface), QStringLiteral("PropertiesChanged"),
+                       receiver, changed);
 }

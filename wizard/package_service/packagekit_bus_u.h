@@ -37,6 +37,12 @@ QDBusMessage busCall(const char *method, const QVariantList &arguments = QVarian
 // that does not answer freezes no window.
 QDBusMessage callAndWait(QDBusConnection &bus, const QDBusMessage &call, int timeoutMs);
 
+// Connects receiver's slots onErrorCode(uint,QString), onFinished(uint,uint),
+// onPackage(uint,QString,QString), onDestroy() and
+// onPropertiesChanged(QString,QVariantMap,QStringList) to the signals of
+// PackageKit's transaction at path transaction, or disconnects them.
+void listenToTransaction(QDBusConnection &bus, const QString &transaction, QObject *receiver, bool on);
+
 // An error in words, with its D-Bus name.
 QString inWords(const QDBusError &error);
 

@@ -1,7 +1,4 @@
-// Another package manager at work (unattended-upgrades holds dpkg's lock
-// for minutes after a login): PackageKit gives up on the lock after seconds,
-// and the installation is asked for again once the lock's holder is gone.
-#include "packagekit_transaction_u.h"
+#include "packagekit_lock_wait_u.h"
 #include "packagekit_bus_u.h"
 
 #include <QRegularExpression>
@@ -9,6 +6,8 @@
 #include <cerrno>
 
 #include <signal.h>
+
+const char kLockWaitVariable[] = "QOR_LOCK_WAIT_SECONDS";
 
 namespace {
 
@@ -19,6 +18,13 @@ const qint64 kLockPatienceDefaultS = 10 * 60;
 // that PackageKit does not name is given this long between attempts.
 const int kLockPollMs = 1000;
 const qint64 kUnnamedHolderMs = 60000;
+
+qint64 patienceFromEnvironment()
+{
+    bool number = false;
+    const qint64 seconds = qgetenv(kLockWaitVariable).toLongLong(&number);
+    return (number && seconds >= 0 ? seconds : kLockPatienceDefaultS) * 1000;
+}
 
 // "10 minutes", "90 seconds": how long the lock was waited for.
 QString inMinutesOrSeconds(qint64 seconds)
@@ -39,55 +45,47 @@ bool processRuns(qint64 pid)
 
 } // namespace
 
-const char kLockWaitVariable[] = "QOR_LOCK_WAIT_SECONDS";
-
-qint64 PackageKitTransaction::lockPatienceFromEnvironment()
+LockWait::LockWait(QObject *parent) : QObject(parent), patienceMs(patienceFromEnvironment())
 {
-    bool number = false;
-    const qint64 seconds = qgetenv(kLockWaitVariable).toLongLong(&number);
-    return (number && seconds >= 0 ? seconds : kLockPatienceDefaultS) * 1000;
+    connect(&poll, SIGNAL(timeout()), this, SLOT(look()));
 }
 
-// Another package manager holds the lock: it is waited for, for up to
-// lockPatienceMs in all, and the installation asked for again once it has
-// gone. Each attempt is a transaction of its own, which polkit authorises
-// anew. False when the wait is over.
-bool PackageKitTransaction::retryAfterLock()
+// Waited for up to patienceMs in all, over every attempt. Each attempt is a
+// transaction of its own, which polkit authorises anew.
+bool LockWait::begin(const QString &details)
 {
     if (!lockedSince.isValid())
         lockedSince.start();
-    if (lockedSince.elapsed() > lockPatienceMs || cancelling)
+    if (lockedSince.elapsed() > patienceMs)
         return false;
-    listen(false);
-    transaction.clear();
     // apt names the holder: "It is held by process 1234 (unattended-upgr)".
-    const QRegularExpressionMatch holder =
-        QRegularExpression(QStringLiteral("held by process (\\d+)(?: \\(([^)]*)\\))?")).match(errorDetails);
-    lockHolder = holder.hasMatch() ? holder.captured(1).toLongLong() : 0;
-    const QString who = holder.hasMatch() && !holder.captured(2).isEmpty()
-        ? QStringLiteral(" (%1, process %2)").arg(holder.captured(2), holder.captured(1))
+    const QRegularExpressionMatch named =
+        QRegularExpression(QStringLiteral("held by process (\\d+)(?: \\(([^)]*)\\))?")).match(details);
+    holder = named.hasMatch() ? named.captured(1).toLongLong() : 0;
+    const QString who = named.hasMatch() && !named.captured(2).isEmpty()
+        ? QStringLiteral(" (%1, process %2)").arg(named.captured(2), named.captured(1))
         : QString();
     say(QStringLiteral("Another program is installing or updating software%1: waiting until it has finished, "
                        "then trying again.").arg(who));
-    lockWaitFrom = lockedSince.elapsed();
-    lockWatch.start(kLockPollMs);
+    waitFrom = lockedSince.elapsed();
+    poll.start(kLockPollMs);
     return true;
 }
 
-void PackageKitTransaction::retryWhenLockFree()
+void LockWait::look()
 {
     // Every attempt costs the user a password: a holder that PackageKit
     // named is waited out, and only an unnamed one is tried again on a timer.
-    const qint64 waited = lockedSince.elapsed() - lockWaitFrom;
-    const bool due = lockHolder > 0 ? !processRuns(lockHolder) : waited >= kUnnamedHolderMs;
-    if (!due && lockedSince.elapsed() < lockPatienceMs)
+    const qint64 waited = lockedSince.elapsed() - waitFrom;
+    const bool due = holder > 0 ? !processRuns(holder) : waited >= kUnnamedHolderMs;
+    if (!due && lockedSince.elapsed() < patienceMs)
         return;
-    lockWatch.stop();
-    createTransaction();
+    poll.stop();
+    emit free();
 }
 
-void PackageKitTransaction::sayLockWaitOver()
+void LockWait::sayOver() const
 {
     say(QStringLiteral("Another program kept the package manager busy for %1: nothing was installed. "
-                       "Try again once it has finished.").arg(inMinutesOrSeconds(lockPatienceMs / 1000)));
+                       "Try again once it has finished.").arg(inMinutesOrSeconds(patienceMs / 1000)));
 }

@@ -1,6 +1,6 @@
 #include "packagekit_transaction_u.h"
 #include "packagekit_bus_u.h"
-#include "package_service_u.h"
+#include "packagekit_lock_wait_u.h"
 #include "packagekit_names_u.h"
 #include "rpm_signature_u.h"
 
@@ -39,21 +39,54 @@ QString desktopToolsMissing(bool deb)
 
 // The system bus is connected to only once it has answered.
 PackageKitTransaction::PackageKitTransaction(const QString &path, bool deb, QObject *parent)
-    : QObject(parent), bus(QStringLiteral("not yet connected")), path(path), deb(deb),
-      lockPatienceMs(lockPatienceFromEnvironment())
+    : QObject(parent), bus(QStringLiteral("not yet connected")), path(path), deb(deb), lockWait(new LockWait(this))
 {
     connect(&pinger, SIGNAL(timeout()), this, SLOT(ping()));
-    connect(&lockWatch, SIGNAL(timeout()), this, SLOT(retryWhenLockFree()));
+    connect(lockWait, SIGNAL(free()), this, SLOT(createTransaction()));
+    orphanGrace.setSingleShot(true);
+    connect(&orphanGrace, &QTimer::timeout, this, [this] { finish(ServiceStatus::Cancelled); });
+}
+
+// The ways a run may take, all of them.
+bool PackageKitTransaction::enter(Phase next)
+{
+    bool allowed = false;
+    switch (phase) {
+    case Phase::Probing:
+        allowed = next == Phase::Creating || next == Phase::CancelPending;
+        break;
+    case Phase::Creating:
+        allowed = next == Phase::Running || next == Phase::CancelPending;
+        break;
+    case Phase::Running:
+        allowed = next == Phase::Cancelling || next == Phase::Destroyed || next == Phase::LockWait;
+        break;
+    case Phase::Cancelling:
+        // Refused: the transaction runs on.
+        allowed = next == Phase::Running || next == Phase::Destroyed;
+        break;
+    case Phase::LockWait:
+        allowed = next == Phase::Creating;
+        break;
+    case Phase::CancelPending:
+    case Phase::Destroyed:
+        break;
+    case Phase::Ended:
+        return false;
+    }
+    if (!allowed && next != Phase::Ended)
+        return false;
+    phase = next;
+    return true;
 }
 
 void PackageKitTransaction::finish(ServiceStatus status)
 {
-    if (finished)
+    if (!enter(Phase::Ended))
         return;
-    finished = true;
     exitStatus = status;
     pinger.stop();
-    lockWatch.stop();
+    lockWait->stop();
     QCoreApplication::exit(int(status));
 }
 
@@ -131,7 +164,7 @@ void PackageKitTransaction::daemonAnswered(QDBusPendingCallWatcher *call)
         failWith(QStringLiteral("asking which packages it installs"), reply.error());
         return;
     }
-    if (cancelling) {
+    if (phase == Phase::CancelPending) {
         say(nothingInstalledAfterCancel());
         finish(ServiceStatus::Cancelled);
         return;
@@ -164,9 +197,9 @@ bool PackageKitTransaction::kindSupported(const QStringList &types)
 
 void PackageKitTransaction::createTransaction()
 {
-    errorSeen = false;
-    errorCode = 0;
-    destroyed = false;
+    if (!enter(Phase::Creating))
+        return;
+    errorCode = kNoError;
     allowCancel = true;
     watch(bus.asyncCall(packageKitCall(QLatin1String(kPackageKitPath), kPackageKitInterface, "CreateTransaction"),
                         kDaemonAnswerMs),
@@ -181,16 +214,17 @@ void PackageKitTransaction::created(QDBusPendingCallWatcher *call)
         failWith(QStringLiteral("starting a transaction"), reply.error());
         return;
     }
-    if (finished)
+    if (phase == Phase::Ended)
         return;
     transaction = reply.value().path();
     listen(true);
     // Cancelled while PackageKit made the transaction: it never starts.
-    if (cancelling) {
+    if (phase == Phase::CancelPending) {
         say(nothingInstalledAfterCancel());
         finish(ServiceStatus::Cancelled);
         return;
     }
+    enter(Phase::Running);
 
     // Without interactive=true polkit may refuse rather than ask the user.
     QStringList hintList{QStringLiteral("interactive=true"), QStringLiteral("background=false")};
@@ -208,69 +242,43 @@ void PackageKitTransaction::created(QDBusPendingCallWatcher *call)
     // the system trusts, and polkit asks for an administrator then.
     const QDBusMessage install = packageKitCall(transaction, kTransactionInterface, "InstallFiles",
                                                 {QVariant::fromValue(qulonglong(0)), QStringList{path}});
-    installPending = true;
-    watch(bus.asyncCall(install, kNoBoundMs), SLOT(installAnswered(QDBusPendingCallWatcher*)));
+    installCall = watch(bus.asyncCall(install, kNoBoundMs), SLOT(installAnswered(QDBusPendingCallWatcher*)));
     pinger.start(kPingEveryMs);
 }
 
 void PackageKitTransaction::listen(bool on)
 {
-    const QString service = QLatin1String(kPackageKitService);
-    const QString iface = QLatin1String(kTransactionInterface);
-    struct Signal {
-        const char *name;
-        const char *slot;
-    };
-    const Signal signals_[] = {
-        {"ErrorCode", SLOT(onErrorCode(uint,QString))},
-        {"Finished", SLOT(onFinished(uint,uint))},
-        {"Package", SLOT(onPackage(uint,QString,QString))},
-        {"Destroy", SLOT(onDestroy())},
-    };
-    for (const Signal &s : signals_) {
-        if (on)
-            bus.connect(service, transaction, iface, QLatin1String(s.name), this, s.slot);
-        else
-            bus.disconnect(service, transaction, iface, QLatin1String(s.name), this, s.slot);
-    }
-    const char *changed = SLOT(onPropertiesChanged(QString,QVariantMap,QStringList));
-    if (on)
-        bus.connect(service, transaction, QLatin1String(kPropertiesInterface), QStringLiteral("PropertiesChanged"), this,
-                    changed);
-    else
-        bus.disconnect(service, transaction, QLatin1String(kPropertiesInterface), QStringLiteral("PropertiesChanged"),
-                       this, changed);
+    listenToTransaction(bus, transaction, this, on);
 }
 
 void PackageKitTransaction::installAnswered(QDBusPendingCallWatcher *call)
 {
     call->deleteLater();
-    installPending = false;
+    installCall = nullptr;
     const QDBusPendingReply<> reply = *call;
     if (reply.isError())
         failWith(QStringLiteral("installing ") + path, reply.error());
-    else if (destroyed)
+    else if (phase == Phase::Destroyed)
         onDestroy();
 }
 
 void PackageKitTransaction::ping()
 {
-    if (pingPending)
+    if (pingCall)
         return;
-    pingPending = true;
     const QDBusMessage get = packageKitCall(transaction, kPropertiesInterface, "Get",
                                             {QLatin1String(kTransactionInterface), QStringLiteral("Status")});
-    watch(bus.asyncCall(get, kDaemonAnswerMs), SLOT(pingAnswered(QDBusPendingCallWatcher*)))
-        ->setProperty("transaction", transaction);
+    pingCall = watch(bus.asyncCall(get, kDaemonAnswerMs), SLOT(pingAnswered(QDBusPendingCallWatcher*)));
+    pingCall->setProperty("transaction", transaction);
 }
 
 void PackageKitTransaction::pingAnswered(QDBusPendingCallWatcher *call)
 {
     call->deleteLater();
-    pingPending = false;
+    pingCall = nullptr;
     const QDBusPendingReply<QDBusVariant> reply = *call;
     // An answer about an earlier attempt's transaction tells nothing.
-    if (!reply.isError() || finished || call->property("transaction").toString() != transaction)
+    if (!reply.isError() || phase == Phase::Ended || call->property("transaction").toString() != transaction)
         return;
     if (reply.error().type() == QDBusError::UnknownObject || reply.error().type() == QDBusError::UnknownMethod)
         say(QStringLiteral("The PackageKit transaction ended without a result: ") + inWords(reply.error()));
@@ -279,7 +287,10 @@ void PackageKitTransaction::pingAnswered(QDBusPendingCallWatcher *call)
 
 void PackageKitTransaction::daemonGone()
 {
-    if (finished)
+    // Between two attempts there is no transaction to lose (PackageKit
+    // restarted by an upgrade of itself, or gone idle): the next attempt
+    // asks the bus, which starts it again.
+    if (phase == Phase::Ended || phase == Phase::LockWait)
         return;
     say(QStringLiteral("PackageKit stopped before the installation ended: the package may not be installed."));
     say(terminalInstallHint());
@@ -290,9 +301,12 @@ void PackageKitTransaction::onDestroy()
 {
     // A refused request ends the transaction before the refusal's reply
     // arrives, and that reply says why.
-    destroyed = true;
-    if (finished || installPending)
+    if (phase == Phase::Ended)
         return;
+    if (installCall) {
+        enter(Phase::Destroyed);
+        return;
+    }
     if (statusCode == PkStatusWaitingForAuth) {
         sayAuthorisationTimedOut();
         finish(ServiceStatus::AuthorisationTimedOut);
@@ -304,7 +318,6 @@ void PackageKitTransaction::onDestroy()
 
 void PackageKitTransaction::onErrorCode(uint code, const QString &details)
 {
-    errorSeen = true;
     errorCode = code;
     errorDetails = details;
     if (code == PkErrorNotAuthorized)
@@ -316,12 +329,12 @@ void PackageKitTransaction::onErrorCode(uint code, const QString &details)
 void PackageKitTransaction::onFinished(uint exit, uint)
 {
     pinger.stop();
-    if (exit == PkExitSuccess && !errorSeen) {
+    if (exit == PkExitSuccess && errorCode == kNoError) {
         report(lastStatus, ServiceLine::state(kService, QStringLiteral("finished, the package is installed")));
         finish(ServiceStatus::Installed);
         return;
     }
-    if (cancelling && (exit == PkExitCancelled || errorCode == PkErrorTransactionCancelled)) {
+    if (phase == Phase::Cancelling && (exit == PkExitCancelled || errorCode == PkErrorTransactionCancelled)) {
         say(nothingInstalledAfterCancel());
         finish(ServiceStatus::Cancelled);
         return;
@@ -356,7 +369,7 @@ void PackageKitTransaction::onFinished(uint exit, uint)
         return;
     }
     if (errorCode == PkErrorCannotGetLock)
-        sayLockWaitOver();
+        lockWait->sayOver();
     finish(ServiceStatus::Failed);
 }
 
@@ -385,18 +398,16 @@ void PackageKitTransaction::endUnsigned()
 // package manager starts changing the system.
 void PackageKitTransaction::cancel(bool parentGone)
 {
-    if (finished)
+    if (phase == Phase::Ended)
         return;
-    if (transaction.isEmpty()) {
-        // No transaction yet, or none between two attempts: an answer on its
-        // way ends the run as cancelled, and so does the wait for the lock.
-        cancelling = true;
-        if (lockWatch.isActive()) {
-            say(nothingInstalledAfterCancel());
-            finish(ServiceStatus::Cancelled);
-        }
+    if (phase == Phase::LockWait) {
+        say(nothingInstalledAfterCancel());
+        finish(ServiceStatus::Cancelled);
         return;
     }
+    // No transaction yet: the answer on its way ends the run as cancelled.
+    if (enter(Phase::CancelPending) || phase == Phase::CancelPending)
+        return;
     if (!allowCancel) {
         if (parentGone) {
             say(QStringLiteral("Setup ended while PackageKit was changing the system: the installation goes on "
@@ -408,25 +419,22 @@ void PackageKitTransaction::cancel(bool parentGone)
         }
         return;
     }
-    if (!cancelling) {
-        cancelling = true;
+    if (enter(Phase::Cancelling)) {
         say(QStringLiteral("Cancelling the installation: PackageKit has not changed the system yet."));
         watch(bus.asyncCall(packageKitCall(transaction, kTransactionInterface, "Cancel"), kDaemonAnswerMs),
               SLOT(cancelAnswered(QDBusPendingCallWatcher*)));
     }
     // Nobody waits for the outcome any more: it is not waited for long.
-    if (parentGone && !cancelWithoutParent) {
-        cancelWithoutParent = true;
-        QTimer::singleShot(kOrphanGraceMs, this, [this] { finish(ServiceStatus::Cancelled); });
-    }
+    if (parentGone && !orphanGrace.isActive())
+        orphanGrace.start(kOrphanGraceMs);
 }
 
 void PackageKitTransaction::cancelAnswered(QDBusPendingCallWatcher *call)
 {
     call->deleteLater();
     const QDBusPendingReply<> reply = *call;
-    if (reply.isError() && !finished) {
-        cancelling = false;
+    if (reply.isError() && phase != Phase::Ended) {
+        enter(Phase::Running);
         say(QStringLiteral("PackageKit did not cancel the installation: ") + inWords(reply.error()));
     }
 }
@@ -453,4 +461,15 @@ void PackageKitTransaction::onPropertiesChanged(const QString &, const QVariantM
         if (percentage < PkPercentageUnknown)
             report(lastPercentage, ServiceLine::progress(kService, int(percentage)));
     }
+}
+
+// Another package manager holds the lock: it is waited for, and the
+// installation asked for again once it has gone. False when the wait is over.
+bool PackageKitTransaction::retryAfterLock()
+{
+    if (phase != Phase::Running || !lockWait->begin(errorDetails))
+        return false;
+    listen(false);
+    transaction.clear();
+    return enter(Phase::LockWait);
 }

@@ -6,6 +6,7 @@
 #include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -13,11 +14,7 @@
 
 #include "package_service_u.h"
 
-// How long another package manager holding the lock is waited for, in
-// seconds, where the environment sets it (an administrator who knows that
-// unattended upgrades take longer here); 600 otherwise.
-extern const char kLockWaitVariable[];
-
+class LockWait;
 class QDBusError;
 class QDBusPendingCall;
 class QDBusPendingCallWatcher;
@@ -47,7 +44,7 @@ private slots:
     void cancelAnswered(QDBusPendingCallWatcher *call);
     void pingAnswered(QDBusPendingCallWatcher *call);
     void ping();
-    void retryWhenLockFree();
+    void createTransaction();
     void daemonGone();
     void onErrorCode(uint code, const QString &details);
     void onFinished(uint exit, uint runtime);
@@ -56,15 +53,25 @@ private slots:
     void onDestroy();
 
 private:
+    // Where the run is. Only enter() changes it, and only along the ways
+    // that its table allows; after Ended nothing changes.
+    enum class Phase {
+        Probing,       // asking the bus, then PackageKit, which backend installs what
+        Creating,      // a transaction asked for
+        CancelPending, // cancelled with no transaction yet: the answer on its way ends the run
+        Running,       // the installation asked for, in a transaction
+        Cancelling,    // PackageKit asked to cancel it
+        Destroyed,     // PackageKit dropped it before answering the request: the answer says why
+        LockWait,      // between two attempts, while another package manager holds the lock: no transaction
+        Ended
+    };
+    bool enter(Phase next);
+
     bool kindSupported(const QStringList &types);
-    void createTransaction();
     void listen(bool on);
     void report(QString &last, const ServiceLine &line);
     void failWith(const QString &what, const QDBusError &error);
-    // packagekit_lock_wait_u.cpp: the wait for another package manager.
-    static qint64 lockPatienceFromEnvironment();
     bool retryAfterLock();
-    void sayLockWaitOver();
     void endUnsigned();
     void sayAuthorisationTimedOut();
     void finish(ServiceStatus status);
@@ -73,29 +80,26 @@ private:
     QDBusConnection bus;
     const QString path;
     const bool deb;
+    Phase phase = Phase::Probing;
     QString backend;
     QString transaction;
     // Status and package lines each show when they change; percentages too.
     QString lastStatus;
     QString lastPackage;
     QString lastPercentage;
+    // The transaction's own properties, as PackageKit last announced them.
     uint statusCode = 0;
-    QTimer pinger;
-    QTimer lockWatch;
-    const qint64 lockPatienceMs;
-    QElapsedTimer lockedSince;
-    QElapsedTimer waitingForAuth;
-    qint64 lockWaitFrom = 0;
-    qint64 lockHolder = 0;
-    bool pingPending = false;
-    bool installPending = false;
-    bool destroyed = false;
-    bool finished = false;
     bool allowCancel = true;
-    bool cancelling = false;
-    bool cancelWithoutParent = false;
-    uint errorCode = 0;
-    bool errorSeen = false;
+    QTimer pinger;
+    QTimer orphanGrace;
+    LockWait *lockWait;
+    QElapsedTimer waitingForAuth;
+    // The calls still to answer, null once answered.
+    QPointer<QDBusPendingCallWatcher> installCall;
+    QPointer<QDBusPendingCallWatcher> pingCall;
+    // The last error PackageKit sent of this attempt, if it sent one.
+    static const uint kNoError = ~0u;
+    uint errorCode = kNoError;
     QString errorDetails;
     ServiceStatus exitStatus = ServiceStatus::Failed;
 };

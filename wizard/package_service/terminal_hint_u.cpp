@@ -25,7 +25,7 @@ QString terminalInstallHint()
     // not search: named from the current folder then.
     QString command = QFile::decodeName(qgetenv(QOR_INSTALLER_COMMAND_VARIABLE));
     if (command.isEmpty())
-        command = QStringLiteral("./qor-setup");
+        command = QStringLiteral("./" QOR_INSTALLER_NAME);
     else if (!command.contains(QLatin1Char('/')))
         command.prepend(QStringLiteral("./"));
     return QStringLiteral("To install from a terminal instead, run the installer as root, for example: sudo ")

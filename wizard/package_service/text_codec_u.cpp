@@ -1,4 +1,4 @@
-#include "text_codec_u.h"
+#include "package_service_u.h"
 
 #include <QByteArray>
 #include <QTextCodec>
