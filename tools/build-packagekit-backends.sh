@@ -31,9 +31,8 @@ cached_root_tool=build-packagekit-backends
 
 cache=${QOR_PACKAGEKIT_RPM_CACHE:-/var/cache/qor-packagekit-rpm}
 suite=trixie
-mirror=${QOR_PACKAGEKIT_RPM_MIRROR:-$("$here/debian-mirror.sh" || true)}
+packagekit_mirror QOR_PACKAGEKIT_RPM_MIRROR
 security=$("$here/debian-mirror.sh" security || true)
-[ -n "$mirror" ] || stop "this machine's apt configuration names no Debian mirror: name one in QOR_PACKAGEKIT_RPM_MIRROR"
 
 # Every line that changes the result is in the key.
 recipe_version=1
