@@ -25,8 +25,8 @@
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
-note() { echo "build-musl-zstd: $*" >&2; }
-stop() { note "$*"; exit 1; }
+cached_root_tool=build-musl-zstd
+. "$here/cached-root.sh"
 
 [ $# -ge 1 ] || stop "usage: build-musl-zstd.sh TRIPLET [OUTPUT_DIR]"
 triplet=$1 output=${2:-}
@@ -49,7 +49,7 @@ cflags='-O2 -fno-pie -ffunction-sections -fdata-sections -fno-asynchronous-unwin
 recipe_version=1
 musl_version=$(dpkg-query -W -f '${Version}' "musl-dev:$arch" 2>/dev/null || echo unknown)
 key=$(printf '%s\n' "$recipe_version" "$triplet" "$($cc -dumpfullversion)" "$musl_version" $make_options $cflags |
-  md5sum | cut -c 1-10)
+  cache_key 10)
 
 # cached: the newest complete build of this recipe (of the version asked for, if any).
 cached() {
@@ -70,10 +70,7 @@ deliver() { # DIR
 dir=$(cached)
 [ -z "$dir" ] || deliver "$dir"
 
-mkdir -p "$cache" 2>/dev/null && [ -w "$cache" ] ||
-  stop "$cache cannot be written: run this once as root, or set QOR_ZSTD_MUSL_CACHE to a folder of yours"
-exec 9>"$cache/lock"
-flock 9
+cache_lock "$cache" "run this once as root, or set QOR_ZSTD_MUSL_CACHE to a folder of yours"
 # Another run may have finished it while this one waited.
 dir=$(cached)
 [ -z "$dir" ] || deliver "$dir"
@@ -82,11 +79,6 @@ tmp=$cache/$triplet-$key.tmp
 rm -rf "$tmp"
 mkdir -p "$tmp/apt/lists/partial" "$tmp/apt/cache/archives/partial" "$tmp/apt/parts" "$tmp/src"
 log=$tmp/build.log
-fail() {
-  note "$1; the last lines of $log:"
-  tail -n 30 "$log" >&2
-  exit 1
-}
 
 # deb-src entries for this machine's Debian release, its updates and its
 # security updates, at the mirrors its apt configuration names

@@ -11,12 +11,11 @@
 # stock GNOME desktop has of X11 (no Qt). The X server and the programs that
 # drive it run outside.
 #
-# The backends are built in a throwaway build root (mmdebstrap's target is
-# /dev/null): libdnf's development files need libcurl4-gnutls-dev (through
-# librepo) and libzypp's need libcurl4-openssl-dev, and the two exclude each
-# other, so the dnf backend is built first, then libzypp's files replace
-# libdnf's. Only what `meson install` writes comes out, with the names of the
-# Debian packages its programs and libraries load.
+# The backends are built in a throwaway build root (tools/packagekit-roots.sh
+# holds what this and tools/build-packagekit-dnf5.sh share): libdnf's
+# development files need libcurl4-gnutls-dev (through librepo) and libzypp's
+# need libcurl4-openssl-dev, and the two exclude each other, so the dnf
+# backend is built first, then libzypp's files replace libdnf's.
 #
 # Made once per machine, recipe and mirror, in $QOR_PACKAGEKIT_RPM_CACHE
 # (default /var/cache/qor-packagekit-rpm)/trixie-<key>/root, locked with
@@ -26,14 +25,14 @@
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
-note() { echo "build-packagekit-backends: $*" >&2; }
-stop() { note "$*"; exit 1; }
+cached_root_tool=build-packagekit-backends
+. "$here/cached-root.sh"
+. "$here/packagekit-roots.sh"
 
 cache=${QOR_PACKAGEKIT_RPM_CACHE:-/var/cache/qor-packagekit-rpm}
 suite=trixie
-mirror=${QOR_PACKAGEKIT_RPM_MIRROR:-$("$here/debian-mirror.sh" || true)}
+packagekit_mirror QOR_PACKAGEKIT_RPM_MIRROR
 security=$("$here/debian-mirror.sh" security || true)
-[ -n "$mirror" ] || stop "this machine's apt configuration names no Debian mirror: name one in QOR_PACKAGEKIT_RPM_MIRROR"
 
 # Every line that changes the result is in the key.
 recipe_version=1
@@ -43,47 +42,30 @@ build_packages=build-essential,meson,ninja-build,pkgconf,dpkg-dev,file,libappstr
 build_packages=$build_packages,librpm-dev,libsqlite3-dev,libglib2.0-dev,libpolkit-gobject-1-dev,gettext,libsystemd-dev
 dnf_dev_packages='libdnf-dev librepo-dev libmodulemd-dev'
 zypp_dev_packages='libzypp-dev'
-meson_options='--prefix=/usr --sysconfdir=/etc --localstatedir=/var -Dsystemd=false -Doffline_update=false
-  -Dgobject_introspection=false -Dman_pages=false -Dgtk_doc=false -Dbash_completion=false
-  -Dbash_command_not_found=false -Dgstreamer_plugin=false -Dgtk_module=false -Dcron=false
-  -Dpython_backend=false -Ddaemon_tests=false'
 desktop=$(sed '/^#/d' "$here/../tests/desktop_packages.txt")
 run_packages=dnf,zypper,rpm,shared-mime-info,dbus,dbus-daemon,dbus-bin,libglib2.0-bin,polkitd,passwd,gnupg,$desktop
 
 key=$(printf '%s\n' "$recipe_version" "$suite" "$mirror" "$security" "$build_packages" "$dnf_dev_packages" \
-  "$zypp_dev_packages" "$meson_options" "$run_packages" | md5sum | cut -c 1-10)
+  "$zypp_dev_packages" "$meson_options" "$run_packages" | cache_key 10)
 dir=$cache/$suite-$key
 [ -e "$dir/done" ] && { echo "$dir/root"; exit 0; }
 
 [ "$(id -u)" -eq 0 ] || stop "needs root (mmdebstrap --mode=root, chroot)"
 command -v mmdebstrap >/dev/null || stop "mmdebstrap not found: install the Debian package mmdebstrap"
-mkdir -p "$cache" || stop "$cache cannot be made"
-exec 9>"$cache/lock"
-flock 9
-# Another run may have finished it while this one waited.
-[ -e "$dir/done" ] && { echo "$dir/root"; exit 0; }
-
-rm -rf "$dir"
-mkdir -p "$dir/stage"
-log=$dir/build.log
-fail() {
-  note "$1; the last lines of $log:"
-  tail -n 40 "$log" >&2
-  exit 1
-}
 set -- "deb $mirror $suite main" "deb $mirror $suite-updates main"
 [ -z "$security" ] || set -- "$@" "deb $security $suite-security main"
+packagekit_ldd_check='/usr/libexec/packagekitd /usr/lib/*/packagekit-backend/*.so'
 
-# The build, inside the build root. The dnf backend's meson file also builds
-# the notification plugin of dnf5 (libdnf5, sdbus-c++), which Debian 13 does
-# not have: only that plugin is left out, not the dnf backend.
-cat >"$dir/build-inside.sh" <<EOF
-set -eu
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get build-dep -y -q packagekit
-mkdir /src && cd /src && apt-get source -q packagekit
-cd /src/packagekit-*/
+# make_root SOURCE...: the roots, from those apt lines.
+make_root() {
+  rm -rf "$dir"
+  mkdir -p "$dir/stage"
+  # The dnf backend's meson file also builds the notification plugin of dnf5
+  # (libdnf5, sdbus-c++), which Debian 13 does not have: only that plugin is
+  # left out, not the dnf backend.
+  {
+    packagekit_inside_prelude
+    cat <<EOF
 awk '/^(dnf5_dep|libdnf5_version|sdbus_cpp_dep) =/ { next }
   /^add_languages\(.cpp./ { skip = 1 }
   skip && /libdnf5-plugins/ { skip = 2; next }
@@ -92,15 +74,6 @@ awk '/^(dnf5_dep|libdnf5_version|sdbus_cpp_dep) =/ { next }
 if grep -q 'dnf5\|sdbus' backends/dnf/meson.build; then
   echo "the dnf5 plugin is still in backends/dnf/meson.build:"; cat backends/dnf/meson.build; exit 1
 fi
-# needed FILE...: the Debian packages that hold the libraries FILE loads.
-needed() {
-  LD_LIBRARY_PATH=/stage/usr/lib/x86_64-linux-gnu ldd "\$@" | sed -n 's/.* => \(\/[^ ]*\) .*/\1/p' |
-    grep -v '^/stage/' | sort -u | while read -r lib; do
-      real=\$(readlink -f "\$lib")
-      dpkg -S "\$real" 2>/dev/null || dpkg -S "/usr\$real" 2>/dev/null || dpkg -S "\${real#/usr}" 2>/dev/null ||
-        { echo "no package holds \$lib" >&2; exit 1; }
-    done | sed 's/:.*//; s/,.*//' | sort -u
-}
 apt-get install -y -q $dnf_dev_packages
 meson setup build-dnf $(echo $meson_options) -Dpackaging_backend=dnf
 ninja -C build-dnf
@@ -113,37 +86,12 @@ install -m 0644 build-zypp/backends/zypp/libpk_backend_zypp.so /stage/usr/lib/x8
 needed /stage/usr/lib/x86_64-linux-gnu/packagekit-backend/libpk_backend_zypp.so >>/stage-packages
 sort -u /stage-packages >/stage/packagekit-run-packages
 EOF
-
-start=$(date +%s)
-note "building PackageKit's dnf and zypp backends from Debian's source, once, in $dir"
-unshare --mount --propagation private mmdebstrap --mode=root --variant=apt --include="$build_packages" \
-  --customize-hook="copy-in $dir/build-inside.sh /" \
-  --customize-hook='chroot "$1" sh /build-inside.sh' \
-  --customize-hook="sync-out /stage $dir/stage" \
-  "$suite" /dev/null "$@" "deb-src $mirror $suite main" "deb-src $mirror $suite-updates main" \
-  >"$log" 2>&1 || fail "the build root or the build failed"
-built=$(($(date +%s) - start))
-[ -s "$dir/stage/packagekit-run-packages" ] && [ -x "$dir/stage/usr/libexec/packagekitd" ] &&
-  [ -f "$dir/stage/usr/lib/x86_64-linux-gnu/packagekit-backend/libpk_backend_dnf.so" ] &&
-  [ -f "$dir/stage/usr/lib/x86_64-linux-gnu/packagekit-backend/libpk_backend_zypp.so" ] ||
-  fail "the build left no daemon or backend"
-loaded=$(tr '\n' , <"$dir/stage/packagekit-run-packages")
-rm "$dir/stage/packagekit-run-packages"
-note "built in $built s; making the test root"
-
-# The test root: the run-time packages, then what the build installed. The
-# rpm database lives where Fedora's and openSUSE's rpm keep it, for rpm,
-# libdnf and libzypp alike (Debian's rpm would use ~/.rpmdb).
-unshare --mount --propagation private mmdebstrap --mode=root --variant=minbase \
-  --include="$run_packages,${loaded%,}" \
-  --customize-hook="sync-in $dir/stage /" \
-  --customize-hook='mkdir -p "$1/etc/rpm" "$1/var/cache/PackageKit" "$1/var/lib/PackageKit" &&
-    echo "%_dbpath /var/lib/rpm" >"$1/etc/rpm/macros" && chroot "$1" rpm --initdb && chroot "$1" ldconfig' \
-  --customize-hook='! chroot "$1" sh -c "ldd /usr/libexec/packagekitd /usr/lib/*/packagekit-backend/*.so" | grep "not found"' \
-  "$suite" "$dir/root" "$@" >>"$log" 2>&1 || fail "the test root could not be made"
-rm -rf "$dir/stage"
-printf '%s\n' "packagekit from Debian's source, backends dnf and zypp, $suite from $mirror" \
-  "run-time packages: $run_packages,${loaded%,}" >"$dir/recipe.txt"
-touch "$dir/done"
-note "made in $(($(date +%s) - start)) s ($built s the build), $(du -sm "$dir/root" | cut -f 1) MB"
+  } >"$dir/build-inside.sh"
+  note "building PackageKit's dnf and zypp backends from Debian's source, once, in $dir"
+  printf '%s\n' "packagekit from Debian's source, backends dnf and zypp, $suite from $mirror" >"$dir/recipe.txt"
+  backends=/usr/lib/x86_64-linux-gnu/packagekit-backend
+  packagekit_roots "$dir" "$suite" "$build_packages" "$run_packages" \
+    "/usr/libexec/packagekitd $backends/libpk_backend_dnf.so $backends/libpk_backend_zypp.so" "$@"
+}
+cache_once "$cache" "$dir/done" make_root "$@"
 echo "$dir/root"

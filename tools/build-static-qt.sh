@@ -28,6 +28,8 @@
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
+cached_root_tool=build-static-qt
+. "$here/cached-root.sh"
 cache=${QOR_QT_STATIC_CACHE:-/var/cache/qor-qt5-static}
 pinned=${QOR_QT_SOURCE_VERSION:-}
 prefix=/opt/qt5-static
@@ -59,13 +61,10 @@ recipe_version=1
 # root_name VERSION: the cache folder's name for Qt built from that source.
 root_name() {
   printf '%s-%s\n' "${1%%+*}" "$(printf '%s\n' "$recipe_version" "$1" $packages $configure_options |
-    md5sum | cut -c 1-10)"
+    cache_key 10)"
 }
 
-link_stamp=link-$(printf '%s\n' $link_packages | md5sum | cut -c 1-10)
-
-note() { echo "build-static-qt: $*" >&2; }
-stop() { note "$*"; exit 1; }
+link_stamp=link-$(printf '%s\n' $link_packages | cache_key 10)
 
 # built VERSION: a finished root for that source, ready for the wizard's link.
 built() { [ -e "$cache/$(root_name "$1")/done" ] && [ -e "$cache/$(root_name "$1")/$link_stamp" ]; }
@@ -159,9 +158,7 @@ for tool in mmdebstrap:mmdebstrap unshare:util-linux flock:util-linux; do
   command -v "${tool%%:*}" >/dev/null || stop "${tool%%:*} not found: install the Debian package ${tool#*:}"
 done
 
-mkdir -p "$cache"
-exec 9>"$cache/lock"
-flock 9
+cache_lock "$cache"
 # Another run may have finished it while this one waited.
 if [ -e "$dir/done" ] && [ -e "$dir/$link_stamp" ]; then echo "$dir/root"; exit 0; fi
 
@@ -194,11 +191,6 @@ tmp=$cache/$name.tmp
 rm -rf "$tmp"
 mkdir -p "$tmp"
 log=$tmp/build.log
-fail() {
-  note "$1; the last lines of $log:"
-  tail -n 30 "$log" >&2
-  exit 1
-}
 
 start=$(date +%s)
 note "making the bullseye root with Qt $source_version in $dir, once (15 to 30 minutes)"

@@ -19,6 +19,8 @@ self=$(readlink -f "$0")
 . "$(dirname "$self")/../system/bus_services.sh"
 # The build's texts: QOR_BUILD_FACTS names its qor_build_facts.sh.
 . "$QOR_BUILD_FACTS" || exit 1
+cached_root_tool=compat
+. "$(dirname "$self")/../../tools/cached-root.sh"
 
 # in_ns COMMAND...: COMMAND in a mount namespace of its own; with qemu, as
 # root of a user namespace that maps every id to itself (mmdebstrap and dpkg
@@ -38,21 +40,18 @@ in_ns() {
 case $1 in
 root)
   name=$2 spec=$3 mirror=$4 cache=$5
-  dir=$cache/$name-$(printf '%s %s' "$spec" "$mirror" | md5sum | cut -c 1-8)
-  mkdir -p "$cache" || exit 1
-  (
-    flock 9
-    [ -e "$dir/done" ] && exit 0
-    set -- $spec
+  dir=$cache/$name-$(printf '%s %s' "$spec" "$mirror" | cache_key 8)
+  # make_root SUITE ARCH PACKAGES
+  make_root() {
     rm -rf "$dir" && mkdir -p "$dir" || exit 1
-    echo "note: making the $1 $2 root in $dir, once" >&2
-    SECONDS=0
+    note "making the $1 $2 root in $dir, once"
+    SECONDS=0 log=$dir/mmdebstrap.log
     in_ns mmdebstrap --mode=root --variant=minbase --architectures="$2" --include="$3" \
-      "$1" "$dir/root" "$mirror" >"$dir/mmdebstrap.log" 2>&1 \
-      || { echo "mmdebstrap failed:" >&2; tail -n 20 "$dir/mmdebstrap.log" >&2; exit 1; }
-    echo "note: made in $SECONDS s, $(du -sm "$dir/root" | cut -f 1) MB" >&2
-    touch "$dir/done"
-  ) 9>"$cache/lock" && echo "$dir/root"
+      "$1" "$dir/root" "$mirror" >"$log" 2>&1 || fail "mmdebstrap failed"
+    note "made in $SECONDS s, $(du -sm "$dir/root" | cut -f 1) MB"
+  }
+  # shellcheck disable=SC2086
+  cache_once "$cache" "$dir/done" make_root $spec && echo "$dir/root"
   ;;
 row)
   cd "$5" || exit 1

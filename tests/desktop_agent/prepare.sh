@@ -10,23 +10,23 @@
 # compat test's desktop roots have.
 set -u
 src=$1 work=$2 cmake=$3 demo_deb=$4
+cached_root_tool=prepare
+. "$src/tools/cached-root.sh"
 cache=${QOR_DESKTOP_AGENT_CACHE:-/var/cache/qor-desktop-agent}
 mirror=${QOR_COMPAT_MIRROR:-$("$src/tools/debian-mirror.sh")}
 [ -n "$mirror" ] || { echo "this machine's apt configuration names no Debian mirror: name one in QOR_COMPAT_MIRROR" >&2; exit 1; }
 desktop=$(sed '/^#/d' "$src/tests/desktop_packages.txt")
 packages=dbus,dbus-daemon,dbus-bin,polkitd,packagekit,passwd,shared-mime-info,lxpolkit,$desktop
-dir=$cache/trixie-agent-$(printf '%s %s' "$packages" "$mirror" | md5sum | cut -c 1-8)
-mkdir -p "$cache" "$work" || exit 1
-(
-  flock 9
-  [ -e "$dir/done" ] && exit 0
+dir=$cache/trixie-agent-$(printf '%s %s' "$packages" "$mirror" | cache_key 8)
+mkdir -p "$work" || exit 1
+make_root() {
   rm -rf "$dir" && mkdir -p "$dir" || exit 1
-  echo "note: making the Debian 13 agent root in $dir, once" >&2
+  note "making the Debian 13 agent root in $dir, once"
+  log=$dir/mmdebstrap.log
   unshare --mount --propagation private mmdebstrap --mode=root --variant=minbase --architectures=amd64 \
-    --include="$packages" trixie "$dir/root" "$mirror" >"$dir/mmdebstrap.log" 2>&1 \
-    || { echo "mmdebstrap failed:" >&2; tail -n 20 "$dir/mmdebstrap.log" >&2; exit 1; }
-  touch "$dir/done"
-) 9>"$cache/lock" || exit 1
+    --include="$packages" trixie "$dir/root" "$mirror" >"$log" 2>&1 || fail "mmdebstrap failed"
+}
+cache_once "$cache" "$dir/done" make_root || exit 1
 { cd "$src" && "$cmake" --preset release -B "$work/ubuntu" -DQOR_PACKAGE_FILE_NAME=qor-3.1.1.1912102.ubuntu.amd64.deb \
     -DQOR_NATIVE_PACKAGE="$demo_deb" && "$cmake" --build "$work/ubuntu" --target qor-setup -j2; } >"$work/ubuntu.log" 2>&1 \
   || { echo "the Ubuntu release build failed:" >&2; tail -n 20 "$work/ubuntu.log" >&2; exit 1; }

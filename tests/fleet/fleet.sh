@@ -5,12 +5,13 @@
 set -u
 [ "$(id -u)" -eq 0 ] || { echo "fleet.sh: needs root for namespaces and chroots; skipped"; exit 77; }
 if [ "${1:-}" != --inside ]; then
+  cached_root_tool=fleet && . "$(dirname "$0")/../../tools/cached-root.sh"
   packages=python3,rpm,gdebi-core cache=/var/cache/qor-fleet
-  root=$cache/bookworm-$(echo $packages | md5sum | cut -c 1-8)
-  mkdir -p $cache && (flock 9; [ -e "$root.done" ] || { rm -rf "$root" && echo "note: making $root (once)" &&
-    unshare --mount mmdebstrap --variant=minbase --include=$packages --customize-hook='mkdir -p "$1/etc/rpm" "$1/var/lib/rpm" &&
-      echo "%_dbpath /var/lib/rpm" >"$1/etc/rpm/macros"' bookworm "$root" >"$root.log" 2>&1 && touch "$root.done"
-  } || { echo "FAIL: mmdebstrap:"; tail "$root.log"; exit 1; }) 9>$cache/lock || exit 1
+  root=$cache/bookworm-$(echo $packages | cache_key 8) && log=$root.log
+  make_root() { rm -rf "$root" && note "making $root (once)" && unshare --mount mmdebstrap --variant=minbase \
+    --include=$packages --customize-hook='mkdir -p "$1/etc/rpm" "$1/var/lib/rpm" &&
+      echo "%_dbpath /var/lib/rpm" >"$1/etc/rpm/macros"' bookworm "$root" >"$log" 2>&1 || fail "mmdebstrap failed"; }
+  cache_once $cache "$root.done" make_root || exit 1
   state() { ls -d {,"$root"}/{usr/bin/qor-cli,var/cache/qor-setup} 2>&1; cat {,"$root"}/var/lib/{dpkg/status,rpm/*} 2>&1 | md5sum; }
   before=$(state) && rm -rf "$2" && mkdir -p "$2/layers" || exit 1
   unshare --mount --propagation private --pid --net --fork --mount-proc "$0" --inside "$root" "$@"

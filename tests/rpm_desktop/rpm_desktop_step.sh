@@ -10,7 +10,11 @@
 #                                    typed into its wizard
 #   packagekit WIZARD PACKAGE [kill] the wizard's PackageKit mode on a copy of
 #                                    PACKAGE; with kill, packagekitd is killed
-#                                    once the transaction runs
+#                                    once the transaction runs: while the
+#                                    backend loads its repositories (dnf), or
+#                                    once the package is written and it loads
+#                                    them again (dnf5, which loads none first
+#                                    when it is offline)
 # --display XVFB_RUN: under an Xvfb of the row's own (run-under-xvfb.sh),
 # inside the row's network namespace, so its sockets are nobody else's.
 # --key KEY: rpm --import KEY into the root's database first.
@@ -19,10 +23,11 @@
 # fails; the dnf backend may skip it. With "never" it stays silent, and the
 # dnf backend's transaction stays in its first step.
 # Facts go into the folder RESULT, one file each: backend (BackendName as
-# the daemon reports it), status, out (the command's output), install.log,
-# rpm-version (empty when qor is not installed), tmp-left (qor files left in
-# /tmp), the zypp backend's log for a reader, and for setup the times at
-# which the install page was entered and the log held the result.
+# the daemon reports it), service (PackageKit and its version), status, out
+# (the command's output), install.log, rpm-version (empty when qor is not
+# installed), tmp-left (qor files left in /tmp), the zypp backend's log for a
+# reader, and for setup the times at which the install page was entered and
+# the log held the result.
 set -u
 self=$(readlink -f "$0")
 . "$(dirname "$self")/../system/bus_services.sh"
@@ -83,9 +88,11 @@ fi
 mkdir -p "$r/run/dbus" && in_root dbus-daemon --system --fork --nopidfile || fail "no system bus"
 export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$r/run/dbus/system_bus_socket
 start_bus_services "$r" --backend="$backend" --disable-timer || fail "no polkitd or packagekitd"
-in_root dbus-send --system --print-reply=literal --dest=org.freedesktop.PackageKit /org/freedesktop/PackageKit \
-  org.freedesktop.DBus.Properties.Get string:org.freedesktop.PackageKit string:BackendName 2>&1 |
-  awk '{ print $NF }' >"$result/backend"
+in_root gdbus call --system --dest org.freedesktop.PackageKit --object-path /org/freedesktop/PackageKit \
+  --method org.freedesktop.DBus.Properties.GetAll org.freedesktop.PackageKit >"$result/properties" 2>&1
+property() { sed -n "s/.*'$1': <\(uint32 \)\{0,1\}'\{0,1\}\([^'>]*\)'\{0,1\}>.*/\2/p" "$result/properties"; }
+property BackendName >"$result/backend"
+echo "PackageKit $(property VersionMajor).$(property VersionMinor).$(property VersionMicro)" >"$result/service"
 
 home=$r/home/qor
 case $command in
@@ -130,7 +137,7 @@ packagekit)
     # Killed while the backend loads its repositories (with --slow-repo
     # never, for as long as it takes).
     for _ in $(seq 1200); do
-      grep -q '^PackageKit: loading the cache' "$result/out" && break
+      grep -q -e '^PackageKit: loading the cache' -e '^PackageKit: 100% done' "$result/out" && break
       kill -0 $pid 2>/dev/null || break
       sleep 0.1
     done

@@ -1,6 +1,8 @@
 // The RPM road of a user who is not root, against the PackageKit backends
-// that Fedora, RHEL (dnf) and openSUSE (zypp) run, built from Debian's own
-// PackageKit source into a Debian 13 root (tools/build-packagekit-backends.sh).
+// that RHEL (dnf) and openSUSE (zypp) run, built from Debian's own PackageKit
+// source into a Debian 13 root (tools/build-packagekit-backends.sh), and the
+// one Fedora runs since 44 (dnf5, on PackageKit 1.4.0), built from forky's
+// source into a forky root (tools/build-packagekit-dnf5.sh).
 // Each row is one step of rpm_desktop_step.sh in a throwaway overlay over
 // that root; the step leaves its facts in a folder, and the row judges them.
 #include "../table_steps.h"
@@ -10,7 +12,7 @@
 // A whole row on a slow, loaded two-core machine: daemons started cold, a
 // 20 MB wizard unpacked, PackageKit's transaction.
 const int kStepMs = 15 * 60 * 1000;
-// The backend root is made once per machine, in 5 to 15 minutes.
+// The root of each backend is made once per machine, in 5 to 15 minutes.
 const int kRootMs = 60 * 60 * 1000;
 const int kToolMs = 10 * 60 * 1000;
 const QString kVersion = "3.1.1.1912102", kSigner = "Qor Test Signer <qor-test@example.invalid>";
@@ -44,7 +46,10 @@ public:
 
 private:
     QTemporaryDir work;
-    QString root, signerKey;
+    QString signerKey;
+    // The root of each backend, by the tool that makes it.
+    QMap<QString, QString> roots{{"dnf", "build-packagekit-backends.sh"}, {"zypp", "build-packagekit-backends.sh"},
+                                 {"dnf5", "build-packagekit-dnf5.sh"}};
     QMap<QString, QString> inputs{{"release", QOR_RELEASE_LAUNCHER}, {"demo", QOR_DEMO_RPM}};
 
     // The demo package built for TARGET, with EXTRASPECLINE among its tags.
@@ -72,9 +77,15 @@ private slots:
     {
         QVERIFY2(QFile::exists(QOR_RELEASE_LAUNCHER) && QFile::exists(QOR_RELEASE_WIZARD),
                  "the release installer is missing: build it with cmake --preset release && cmake --build --preset release");
-        const auto made = run_step(QOR_SOURCE_DIR "/tools/build-packagekit-backends.sh", {}, kRootMs);
-        root = made.second.trimmed().split('\n').last();
-        QVERIFY2(made.first == 0 && QFile::exists(root + "/usr/libexec/packagekitd"), made.second);
+        QMap<QString, QString> made;
+        for (QString &root : roots) {
+            if (!made.contains(root)) {
+                const auto ran = run_step(QOR_SOURCE_DIR "/tools/" + root, {}, kRootMs);
+                made[root] = ran.second.trimmed().split('\n').last();
+                QVERIFY2(ran.first == 0 && QFile::exists(made[root] + "/usr/libexec/packagekitd"), ran.second);
+            }
+            root = made[root];
+        }
 
         inputs["s390x"] = buildRpm("s390x", "s390x", "");
         inputs["unprovided dependency"] = buildRpm("unprovided", "i686", "Requires:       qor-no-such-library");
@@ -127,6 +138,14 @@ private slots:
         // take, as RHEL's repositories were seen to: the daemon still answers,
         // so the wait goes on, with the backend's state on the page.
         QTest::newRow("stalling repository") << Row{"dnf", "packagekit", "demo", "75", false, 0, {"^PackageKit: loading the cache$.*" + installed.first()}};
+        // Fedora 44 and later. libdnf5 checks the signature of a local file
+        // only where localpkg_gpgcheck is set, and Fedora leaves it off: the
+        // unsigned package installs.
+        QTest::newRow("dnf5 unsigned") << Row{"dnf5", "setup", "release", "", false, 0, installed + QStringList{"Installation Finished\\s*\\z"}};
+        QTest::newRow("dnf5 another architecture") << Row{"dnf5", "packagekit", "s390x", "", false, 1, {"\\barchitecture\\b"}};
+        QTest::newRow("dnf5 unprovided dependency") << Row{"dnf5", "packagekit", "unprovided dependency", "", false, 1, {"\\bqor-no-such-library\\b"}};
+        QTest::newRow("dnf5 daemon killed") << Row{"dnf5", "packagekit", "demo", "never", true, 3,
+                                                   {"^PackageKit stopped before the installation ended: the package may not be installed\\.$"}};
     }
     void installsOrSaysWhy()
     {
@@ -142,22 +161,33 @@ private slots:
             options << "--slow-repo" << row.slowRepo;
         QStringList command{row.command, row.command == "setup" ? "" : QOR_RELEASE_WIZARD, inputs.value(row.input)};
         command << (row.command == "setup" ? QStringList{"Return", "Tab", "space", "Return"} : QStringList{row.kill ? "kill" : ""});
-        const auto ran = run_step(QOR_RPM_DESKTOP_STEP, options + QStringList{root, result, row.backend} + command.filter(QRegularExpression(".")), kStepMs);
+        const auto ran = run_step(QOR_RPM_DESKTOP_STEP, options + QStringList{roots[row.backend], result, row.backend} + command.filter(QRegularExpression(".")), kStepMs);
         if (ran.first != 0)
             qWarning("the step failed: %s", ran.second.constData());
 
         const auto facts = [&](const char *name) { return QString::fromUtf8(fact(result + '/' + name)); };
         const QString out = facts("out"), log = facts("install.log"), judged = row.command == "setup" ? log : out;
         const QByteArray seen = (out + "\ninstall log:\n" + log + "\nzypp:\n" + facts("pk_backend_zypp").right(3000)).toLocal8Bit();
-        qInfo("%s: PackageKit reported backend \"%s\"", QTest::currentDataTag(), qPrintable(facts("backend").trimmed()));
+        qInfo("%s: %s reported backend \"%s\"", QTest::currentDataTag(), qPrintable(facts("service").trimmed()),
+              qPrintable(facts("backend").trimmed()));
         QCOMPARE(facts("backend").trimmed(), row.backend);
         QVERIFY2(facts("status").trimmed() == QString::number(row.status), seen);
+        QEXPECT_FAIL("dnf5 daemon killed", "the dnf5 backend writes the package before it reloads the repositories; "
+                     "the client still says it may not be installed", Continue);
         QCOMPARE(facts("rpm-version").trimmed(), row.status == 0 ? kVersion : QString());
         const QString asking = "^PackageKit: asking to install /tmp/qor-\\S+\\.rpm \\(backend: " + row.backend + "\\)$";
-        for (const QString &holds : row.holds + QStringList{asking})
+        for (const QString &holds : row.holds + QStringList{asking}) {
+            // The dnf5 backend says only "Transaction failed: ": the words
+            // must come from the package's own header, which the client does
+            // not read for these yet.
+            if (holds != asking) {
+                QEXPECT_FAIL("dnf5 another architecture", "the client does not name the package's architecture", Continue);
+                QEXPECT_FAIL("dnf5 unprovided dependency", "the client does not name the missing capability", Continue);
+            }
             QVERIFY2((holds == asking ? out + log : judged)
                          .contains(QRegularExpression(holds, QRegularExpression::MultilineOption | QRegularExpression::DotMatchesEverythingOption)),
                      qPrintable(holds + " not in:\n" + seen));
+        }
         QCOMPARE(facts("tmp-left").trimmed(), QString());
     }
 };
