@@ -1,29 +1,39 @@
 #!/bin/bash
-# prepare.sh SOURCE_DIR WORK_DIR CMAKE DEMO_DEB: prints the Debian 13 root
-# that the agent rows run in, then the Ubuntu release installer they start
-# (built into WORK_DIR with DEMO_DEB as its package; its static Qt is made
-# once per machine). The root is made by mmdebstrap once per machine and
+# prepare.sh SOURCE_DIR WORK_DIR CMAKE DEMO_DEB [SUITE]: prints the Debian
+# root that the agent rows run in (SUITE: trixie, Debian 13, the default; or
+# forky, Debian's testing release), then the Ubuntu release installer they
+# start (built into WORK_DIR with DEMO_DEB as its package; its static Qt is
+# made once per machine). The root is made by mmdebstrap once per machine and
 # package list and cached in $QOR_DESKTOP_AGENT_CACHE (default
 # /var/cache/qor-desktop-agent). It holds a stock desktop's installing set
 # (PackageKit, polkit, the MIME database by which PackageKit tells what a file
 # is), a graphical polkit agent, and the X11 libraries and fonts that the
 # compat test's desktop roots have.
 set -u
-src=$1 work=$2 cmake=$3 demo_deb=$4
+src=$1 work=$2 cmake=$3 demo_deb=$4 suite=${5:-trixie}
 cache=${QOR_DESKTOP_AGENT_CACHE:-/var/cache/qor-desktop-agent}
 mirror=${QOR_COMPAT_MIRROR:-$("$src/tools/debian-mirror.sh")}
 [ -n "$mirror" ] || { echo "this machine's apt configuration names no Debian mirror: name one in QOR_COMPAT_MIRROR" >&2; exit 1; }
 desktop=$(sed '/^#/d' "$src/tests/desktop_packages.txt")
 packages=dbus,dbus-daemon,dbus-bin,polkitd,packagekit,passwd,shared-mime-info,lxpolkit,$desktop
-dir=$cache/trixie-agent-$(printf '%s %s' "$packages" "$mirror" | md5sum | cut -c 1-8)
+# forky: its Release on the mirror is past Valid-Until, the packages are
+# consistent; polkit 127 and later leave the agent's helper to a systemd
+# socket, and without systemd it needs the setuid bit older polkit shipped.
+case $suite in
+trixie) options=() ;;
+forky) options=(--aptopt='Acquire::Check-Valid-Until "false"'
+         --customize-hook='chmod 4755 "$1/usr/lib/polkit-1/polkit-agent-helper-1"') ;;
+*) echo "prepare.sh: no agent root for $suite" >&2; exit 1 ;;
+esac
+dir=$cache/$suite-agent-$(printf '%s %s' "$packages" "$mirror" | md5sum | cut -c 1-8)
 mkdir -p "$cache" "$work" || exit 1
 (
   flock 9
   [ -e "$dir/done" ] && exit 0
   rm -rf "$dir" && mkdir -p "$dir" || exit 1
-  echo "note: making the Debian 13 agent root in $dir, once" >&2
+  echo "note: making the $suite agent root in $dir, once" >&2
   unshare --mount --propagation private mmdebstrap --mode=root --variant=minbase --architectures=amd64 \
-    --include="$packages" trixie "$dir/root" "$mirror" >"$dir/mmdebstrap.log" 2>&1 \
+    "${options[@]}" --include="$packages" "$suite" "$dir/root" "$mirror" >"$dir/mmdebstrap.log" 2>&1 \
     || { echo "mmdebstrap failed:" >&2; tail -n 20 "$dir/mmdebstrap.log" >&2; exit 1; }
   touch "$dir/done"
 ) 9>"$cache/lock" || exit 1
