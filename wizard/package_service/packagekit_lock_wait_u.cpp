@@ -3,7 +3,9 @@
 // and the installation is asked for again once the lock's holder is gone.
 #include "packagekit_transaction_u.h"
 #include "packagekit_bus_u.h"
+#include "packagekit_names_u.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cerrno>
@@ -64,11 +66,16 @@ bool PackageKitTransaction::retryAfterLock()
     const QRegularExpressionMatch holder =
         QRegularExpression(QStringLiteral("held by process (\\d+)(?: \\(([^)]*)\\))?")).match(errorDetails);
     lockHolder = holder.hasMatch() ? holder.captured(1).toLongLong() : 0;
+    lockFreed = errorCode != PkErrorCannotGetLock;
     const QString who = holder.hasMatch() && !holder.captured(2).isEmpty()
         ? QStringLiteral(" (%1, process %2)").arg(holder.captured(2), holder.captured(1))
         : QString();
-    say(QStringLiteral("Another program is installing or updating software%1: waiting until it has finished, "
-                       "then trying again.").arg(who));
+    if (lockFreed)
+        say(QStringLiteral("Another program was installing or updating software while PackageKit waited for it: "
+                           "it has finished, trying again."));
+    else
+        say(QStringLiteral("Another program is installing or updating software%1: waiting until it has finished, "
+                           "then trying again.").arg(who));
     lockWaitFrom = lockedSince.elapsed();
     lockWatch.start(kLockPollMs);
     return true;
@@ -79,11 +86,19 @@ void PackageKitTransaction::retryWhenLockFree()
     // Every attempt costs the user a password: a holder that PackageKit
     // named is waited out, and only an unnamed one is tried again on a timer.
     const qint64 waited = lockedSince.elapsed() - lockWaitFrom;
-    const bool due = lockHolder > 0 ? !processRuns(lockHolder) : waited >= kUnnamedHolderMs;
+    const bool due = lockFreed || (lockHolder > 0 ? !processRuns(lockHolder) : waited >= kUnnamedHolderMs);
     if (!due && lockedSince.elapsed() < lockPatienceMs)
         return;
     lockWatch.stop();
     createTransaction();
+}
+
+// PackageKit 1.4's apt backend waits for the lock itself, and once it has
+// it, fails a local file that is there as package-not-found: the cause was
+// the other program, which has just finished.
+bool PackageKitTransaction::lostToLockWait() const
+{
+    return errorCode == PkErrorPackageNotFound && lockWaitSeen && QFileInfo(path).isFile();
 }
 
 void PackageKitTransaction::sayLockWaitOver()

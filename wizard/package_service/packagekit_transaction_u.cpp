@@ -166,6 +166,7 @@ void PackageKitTransaction::createTransaction()
 {
     errorSeen = false;
     errorCode = 0;
+    lockWaitSeen = false;
     destroyed = false;
     allowCancel = true;
     watch(bus.asyncCall(packageKitCall(QLatin1String(kPackageKitPath), kPackageKitInterface, "CreateTransaction"),
@@ -334,7 +335,7 @@ void PackageKitTransaction::onFinished(uint exit, uint)
         finish(ServiceStatus::AuthorisationTimedOut);
         return;
     }
-    if (errorCode == PkErrorCannotGetLock && retryAfterLock())
+    if ((errorCode == PkErrorCannotGetLock || lostToLockWait()) && retryAfterLock())
         return;
     say(ServiceLine::state(kService, QStringLiteral("the installation ended: ") + packageKitExitName(exit)));
     if (errorCode == PkErrorNotAuthorized) {
@@ -355,7 +356,7 @@ void PackageKitTransaction::onFinished(uint exit, uint)
         endUnsigned();
         return;
     }
-    if (errorCode == PkErrorCannotGetLock)
+    if (errorCode == PkErrorCannotGetLock || lostToLockWait())
         sayLockWaitOver();
     finish(ServiceStatus::Failed);
 }
@@ -442,6 +443,7 @@ void PackageKitTransaction::onPropertiesChanged(const QString &, const QVariantM
         allowCancel = changed.value(QStringLiteral("AllowCancel")).toBool();
     if (changed.contains(QStringLiteral("Status"))) {
         statusCode = changed.value(QStringLiteral("Status")).toUInt();
+        lockWaitSeen = lockWaitSeen || statusCode == PkStatusWaitingForLock;
         if (statusCode != PkStatusWaitingForAuth)
             waitingForAuth.invalidate();
         else if (!waitingForAuth.isValid())

@@ -64,6 +64,7 @@ private:
     // packagekit_lock_wait_u.cpp: the wait for another package manager.
     static qint64 lockPatienceFromEnvironment();
     bool retryAfterLock();
+    bool lostToLockWait() const;
     void sayLockWaitOver();
     void endUnsigned();
     void sayAuthorisationTimedOut();
@@ -87,6 +88,10 @@ private:
     QElapsedTimer waitingForAuth;
     qint64 lockWaitFrom = 0;
     qint64 lockHolder = 0;
+    // This attempt's transaction waited for the lock; the lock was let go
+    // before it failed.
+    bool lockWaitSeen = false;
+    bool lockFreed = false;
     bool pingPending = false;
     bool installPending = false;
     bool destroyed = false;
