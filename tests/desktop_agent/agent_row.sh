@@ -17,8 +17,9 @@
 #             moment the password is typed; every dialog gets the password
 #   lock:N:W  the same, with the installer's wait for the lock set to W seconds
 # It leaves facts in FACTS_DIR for the test to judge: facts ("key: value"
-# lines), out (the launcher's output) and log (the install log).
-# QOR_BUILD_FACTS names the build's qor_build_facts.sh.
+# lines), out (the launcher's output), log (the install log) and monitor
+# (the private bus's traffic, from dbus-monitor). It prints the service and
+# backend that ran. QOR_BUILD_FACTS names the build's qor_build_facts.sh.
 set -u
 . "$QOR_BUILD_FACTS" || exit 1
 password=Agent-row-1
@@ -66,7 +67,18 @@ in_root useradd -m -G sudo qor && echo "qor:$password" | in_root chpasswd &&
 # No polkit rule: the agent must ask.
 in_root dbus-daemon --system --fork --nopidfile
 export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$r/run/dbus/system_bus_socket
+# chroot and env exec it: $! is the monitor's own PID; env -i, as the
+# address above names the socket as seen from outside the root.
+chroot "$r" /usr/bin/env -i /usr/bin/dbus-monitor --system >"$facts/monitor" 2>&1 &
+monitor=$!
 start_bus_services "$r" || exit 1
+service=$(in_root dbus-send --system --print-reply --dest=org.freedesktop.PackageKit /org/freedesktop/PackageKit \
+  org.freedesktop.DBus.Properties.GetAll string:org.freedesktop.PackageKit |
+  awk '/string "(VersionMajor|VersionMinor|VersionMicro|BackendName)"/ { k = $2; getline; v[k] = $NF }
+    END { gsub(/"/, "", v["\"BackendName\""])
+      printf "PackageKit %s.%s.%s, backend %s", v["\"VersionMajor\""], v["\"VersionMinor\""], v["\"VersionMicro\""], v["\"BackendName\""] }')
+fact service "$service"
+echo "service: $service"
 
 # The session, as logind would have written it; this shell and all it starts
 # from here on (the agent, the installer, xdotool) are in its scope.
@@ -166,6 +178,17 @@ done
 kill $pid 2>/dev/null
 wait $pid
 fact status $?
+# Each attempt its own transaction, and each transaction one action: a
+# second one on a transaction (PackageKit 1.3.5 and later answer it with
+# InvalidState) would be a client that reuses what it must not.
+kill $monitor
+wait $monitor
+awk '/^method call .*interface=org\.freedesktop\.PackageKit;.*member=CreateTransaction$/ { n++ }
+  /^method call .*interface=org\.freedesktop\.PackageKit\.Transaction;/ && !/member=(SetHints|Cancel)$/ {
+    split($0, a, "path="); split(a[2], b, ";"); if (acted[b[1]]++) second++ }
+  /^error .*error_name=org\.freedesktop\.PackageKit\.Transaction\.InvalidState / { invalid++ }
+  END { printf "transactions: %d\nsecond actions: %d\ninvalid-state errors: %d\n", n, second, invalid }' \
+  "$facts/monitor" >>"$facts/facts"
 fact installed "$(in_root dpkg-query -W -f='${Status}' qor 2>/dev/null)"
 fact "package files left" "$(ls "$r/tmp" | grep -c '^qor-')"
 cp "$log" "$facts/log" 2>/dev/null

@@ -52,7 +52,7 @@ LockWait::LockWait(QObject *parent) : QObject(parent), patienceMs(patienceFromEn
 
 // Waited for up to patienceMs in all, over every attempt. Each attempt is a
 // transaction of its own, which polkit authorises anew.
-bool LockWait::begin(const QString &details)
+bool LockWait::begin(const QString &details, bool freed)
 {
     if (!lockedSince.isValid())
         lockedSince.start();
@@ -65,8 +65,13 @@ bool LockWait::begin(const QString &details)
     const QString who = named.hasMatch() && !named.captured(2).isEmpty()
         ? QStringLiteral(" (%1, process %2)").arg(named.captured(2), named.captured(1))
         : QString();
-    say(QStringLiteral("Another program is installing or updating software%1: waiting until it has finished, "
-                       "then trying again.").arg(who));
+    lockFreed = freed;
+    if (freed)
+        say(QStringLiteral("Another program was installing or updating software while PackageKit waited for it: "
+                           "it has finished, trying again."));
+    else
+        say(QStringLiteral("Another program is installing or updating software%1: waiting until it has finished, "
+                           "then trying again.").arg(who));
     waitFrom = lockedSince.elapsed();
     poll.start(kLockPollMs);
     return true;
@@ -77,7 +82,7 @@ void LockWait::look()
     // Every attempt costs the user a password: a holder that PackageKit
     // named is waited out, and only an unnamed one is tried again on a timer.
     const qint64 waited = lockedSince.elapsed() - waitFrom;
-    const bool due = holder > 0 ? !processRuns(holder) : waited >= kUnnamedHolderMs;
+    const bool due = lockFreed || (holder > 0 ? !processRuns(holder) : waited >= kUnnamedHolderMs);
     if (!due && lockedSince.elapsed() < patienceMs)
         return;
     poll.stop();

@@ -23,8 +23,10 @@ public:
     explicit LockWait(QObject *parent);
 
     // PackageKit could not get the lock, and said details: true when the
-    // wait goes on (its words were printed), false when it is over.
-    bool begin(const QString &details);
+    // wait goes on (its words were printed), false when it is over. Freed:
+    // PackageKit waited for the lock itself and the holder has let it go,
+    // so the next attempt is due at once.
+    bool begin(const QString &details, bool freed);
     bool waiting() const { return poll.isActive(); }
     void stop() { poll.stop(); }
     // The last words of a run that found the lock held all along.
@@ -42,6 +44,7 @@ private:
     QElapsedTimer lockedSince;
     qint64 waitFrom = 0;
     qint64 holder = 0;
+    bool lockFreed = false;
 };
 
 #endif

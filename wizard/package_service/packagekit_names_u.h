@@ -11,12 +11,14 @@ enum {
     PkExitCancelled = 3,
     PkErrorInternal = 4,               // PkErrorEnum
     PkErrorGpgFailure = 5,
+    PkErrorPackageNotFound = 8,
     PkErrorTransactionCancelled = 17,
     PkErrorCannotGetLock = 26,
     PkErrorBadGpgSignature = 30,
     PkErrorMissingGpgSignature = 31,
     PkErrorNotAuthorized = 48,
-    PkStatusWaitingForAuth = 31,       // PkStatusEnum
+    PkStatusWaitingForLock = 30,       // PkStatusEnum
+    PkStatusWaitingForAuth = 31,
     PkPercentageUnknown = 101          // the Percentage property
 };
 

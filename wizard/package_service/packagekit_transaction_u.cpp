@@ -10,6 +10,7 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
+#include <QFileInfo>
 
 namespace {
 
@@ -200,6 +201,7 @@ void PackageKitTransaction::createTransaction()
     if (!enter(Phase::Creating))
         return;
     errorCode = kNoError;
+    lockWaitSeen = false;
     allowCancel = true;
     watch(bus.asyncCall(packageKitCall(QLatin1String(kPackageKitPath), kPackageKitInterface, "CreateTransaction"),
                         kDaemonAnswerMs),
@@ -347,7 +349,7 @@ void PackageKitTransaction::onFinished(uint exit, uint)
         finish(ServiceStatus::AuthorisationTimedOut);
         return;
     }
-    if (errorCode == PkErrorCannotGetLock && retryAfterLock())
+    if ((errorCode == PkErrorCannotGetLock || lostToLockWait()) && retryAfterLock())
         return;
     say(ServiceLine::state(kService, QStringLiteral("the installation ended: ") + packageKitExitName(exit)));
     if (errorCode == PkErrorNotAuthorized) {
@@ -368,7 +370,7 @@ void PackageKitTransaction::onFinished(uint exit, uint)
         endUnsigned();
         return;
     }
-    if (errorCode == PkErrorCannotGetLock)
+    if (errorCode == PkErrorCannotGetLock || lostToLockWait())
         lockWait->sayOver();
     finish(ServiceStatus::Failed);
 }
@@ -450,6 +452,7 @@ void PackageKitTransaction::onPropertiesChanged(const QString &, const QVariantM
         allowCancel = changed.value(QStringLiteral("AllowCancel")).toBool();
     if (changed.contains(QStringLiteral("Status"))) {
         statusCode = changed.value(QStringLiteral("Status")).toUInt();
+        lockWaitSeen = lockWaitSeen || statusCode == PkStatusWaitingForLock;
         if (statusCode != PkStatusWaitingForAuth)
             waitingForAuth.invalidate();
         else if (!waitingForAuth.isValid())
@@ -467,9 +470,17 @@ void PackageKitTransaction::onPropertiesChanged(const QString &, const QVariantM
 // installation asked for again once it has gone. False when the wait is over.
 bool PackageKitTransaction::retryAfterLock()
 {
-    if (phase != Phase::Running || !lockWait->begin(errorDetails))
+    if (phase != Phase::Running || !lockWait->begin(errorDetails, errorCode != PkErrorCannotGetLock))
         return false;
     listen(false);
     transaction.clear();
     return enter(Phase::LockWait);
+}
+
+// PackageKit 1.4's apt backend waits for the lock itself, and once it has
+// it, fails a local file that is there as package-not-found: the cause was
+// the other program, which has just finished.
+bool PackageKitTransaction::lostToLockWait() const
+{
+    return errorCode == PkErrorPackageNotFound && lockWaitSeen && QFileInfo(path).isFile();
 }

@@ -72,6 +72,7 @@ private:
     void report(QString &last, const ServiceLine &line);
     void failWith(const QString &what, const QDBusError &error);
     bool retryAfterLock();
+    bool lostToLockWait() const;
     void endUnsigned();
     void sayAuthorisationTimedOut();
     void finish(ServiceStatus status);
@@ -100,6 +101,9 @@ private:
     // The last error PackageKit sent of this attempt, if it sent one.
     static const uint kNoError = ~0u;
     uint errorCode = kNoError;
+    // This attempt's transaction waited for the lock (PackageKit 1.4 waits
+    // for it itself).
+    bool lockWaitSeen = false;
     QString errorDetails;
     ServiceStatus exitStatus = ServiceStatus::Failed;
 };
