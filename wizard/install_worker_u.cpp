@@ -291,7 +291,7 @@ void InstallWorker::run()
         emitStartFailure(process.errorString());
         return;
     }
-    if (taken == InstallRoad::PackageKit) {
+    if (taken == InstallRoad::PackageKit || taken == InstallRoad::Dnf5Daemon) {
         std::lock_guard<std::mutex> lock(cancellableMutex);
         cancellablePid = process.processId();
     }

@@ -6,12 +6,16 @@
 #include "packagekit_install_u.h"
 
 #include <csignal>
+#include <cstdio>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -22,6 +26,10 @@ const char kDnf5DaemonInstallArgument[] = "--install-with-dnf5daemon";
 const char kDnf5DaemonService[] = "org.rpm.dnf.v0";
 
 namespace {
+
+// How long the system bus may take to accept a connection and answer.
+const int kBusSetupMs = 30000;
+bool leftWaiting = false;
 
 // SIGTERM, SIGINT and SIGHUP reach the event loop through this pipe: the
 // wizard's Cancel, or the wizard gone.
@@ -84,6 +92,10 @@ bool runDnf5DaemonInstallIfAsked(int argc, char **argv, int *status)
     QTimer::singleShot(0, &run, [&run] { run.start(); });
     app.exec();
     *status = run.status();
+    if (dnf5DaemonCheckLeftWaiting()) {
+        fflush(stdout);
+        _exit(*status);
+    }
     return true;
 }
 
@@ -108,4 +120,33 @@ bool dnf5DaemonAvailable(QString *why)
         return true;
     *why = QStringLiteral("the dnf5 daemon (org.rpm.dnf.v0) is neither running nor installed");
     return false;
+}
+
+bool dnf5DaemonAvailableInBackground(QString *why)
+{
+    // Shared with the thread, which may outlive this call.
+    struct Answer {
+        bool available = false;
+        QString reason;
+    };
+    const auto answer = std::make_shared<Answer>();
+    QThread *asking = QThread::create([answer] { answer->available = dnf5DaemonAvailable(&answer->reason); });
+    QEventLoop loop;
+    QObject::connect(asking, SIGNAL(finished()), &loop, SLOT(quit()));
+    QTimer::singleShot(kBusSetupMs, &loop, SLOT(quit()));
+    asking->start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!asking->isFinished()) {
+        *why = QStringLiteral("the system bus did not answer within %1 s").arg(kBusSetupMs / 1000);
+        leftWaiting = true;
+        return false;
+    }
+    delete asking;
+    *why = answer->reason;
+    return answer->available;
+}
+
+bool dnf5DaemonCheckLeftWaiting()
+{
+    return leftWaiting;
 }

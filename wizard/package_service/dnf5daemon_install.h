@@ -25,5 +25,12 @@ bool runDnf5DaemonInstallIfAsked(int argc, char **argv, int *status);
 // system bus, or the bus can start it. Asks the bus only, within a few
 // seconds; when false, *why says in words what is missing.
 bool dnf5DaemonAvailable(QString *why);
+// The same asked on a thread of its own, while this thread's windows go on
+// repainting: a bus that does not answer freezes no window.
+bool dnf5DaemonAvailableInBackground(QString *why);
+// True once such a check has been left waiting on a bus that never
+// answered: the program must then end with _exit() (Qt's D-Bus clean-up
+// would wait for that thread for ever).
+bool dnf5DaemonCheckLeftWaiting();
 
 #endif

@@ -27,7 +27,9 @@ const char kBase[] = "org.rpm.dnf.v0.Base";
 const int kStepMs = 60000;
 const int kNoBoundMs = 24 * 3600 * 1000;
 const int kPingEveryMs = 15000;
-const int kCloseMs = 10000;
+// The daemon closes a vanished client's sessions itself: a close that it
+// does not answer at once (its session busy on a call) is not waited for.
+const int kCloseMs = 3000;
 
 // The daemon's resolve result that means it could not make a transaction.
 const uint kResolveFailed = 2;
@@ -63,7 +65,7 @@ QDBusPendingCallWatcher *Dnf5DaemonSession::ask(const char *interface, const cha
 void Dnf5DaemonSession::start()
 {
     QString why;
-    if (!dnf5DaemonAvailable(&why)) {
+    if (!dnf5DaemonAvailableInBackground(&why)) {
         say(QStringLiteral("Neither PackageKit nor the dnf5 daemon is available on this system: %1.").arg(why));
         say(terminalInstallHint());
         finish(PkUnavailable);
