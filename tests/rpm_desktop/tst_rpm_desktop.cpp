@@ -1,6 +1,7 @@
 // The RPM road of a user who is not root, against the PackageKit backends
 // that Fedora, RHEL (dnf) and openSUSE (zypp) run, built from Debian's own
-// PackageKit source into a Debian 13 root (tools/build-packagekit-backends.sh).
+// PackageKit source into a Debian 13 root (tools/build-packagekit-backends.sh),
+// and against the dnf5 daemon of Debian forky (tools/build-dnf5daemon-root.sh).
 // Each row is one step of rpm_desktop_step.sh in a throwaway overlay over
 // that root; the step leaves its facts in a folder, and the row judges them.
 #include "../table_steps.h"
@@ -20,7 +21,8 @@ const QString kVersion = "3.1.1.1912102", kSigner = "Qor Test Signer <qor-test@e
 // PackageKit mode on the package `input`, its output judged. slowRepo:
 // seconds until a repository's index ends, "never", or none; kill: the
 // daemon killed once the transaction runs. Each of `holds` must match.
-struct Row { QString backend, command, input, slowRepo; bool kill; int status; QStringList holds; };
+// options: more of the step's options (--refuse, --kill-wizard).
+struct Row { QString backend, command, input, slowRepo; bool kill; int status; QStringList holds, options = {}; };
 Q_DECLARE_METATYPE(Row)
 
 // Runs each command in turn: the first failure's output, or nothing.
@@ -44,7 +46,8 @@ public:
 
 private:
     QTemporaryDir work;
-    QString root, signerKey;
+    QString signerKey;
+    QMap<QString, QString> roots;
     QMap<QString, QString> inputs{{"release", QOR_RELEASE_LAUNCHER}, {"demo", QOR_DEMO_RPM}};
 
     // The demo package built for TARGET, with EXTRASPECLINE among its tags.
@@ -52,7 +55,9 @@ private:
     {
         const QString top = work.filePath("rpmbuild-" + name), spec = top + "/qor.spec";
         QString text = fact(QOR_DEMO_CLIENT_DIR "/qor.spec");
-        if (!extraSpecLine.isEmpty())
+        if (extraSpecLine.startsWith('%'))
+            text += '\n' + extraSpecLine + '\n';
+        else if (!extraSpecLine.isEmpty())
             text.replace(QRegularExpression("^(AutoReqProv:.*)$", QRegularExpression::MultilineOption), "\\1\n" + extraSpecLine);
         QFile file(spec);
         if (!QDir().mkpath(top + "/db") || !file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) != text.toUtf8().size())
@@ -72,12 +77,10 @@ private slots:
     {
         QVERIFY2(QFile::exists(QOR_RELEASE_LAUNCHER) && QFile::exists(QOR_RELEASE_WIZARD),
                  "the release installer is missing: build it with cmake --preset release && cmake --build --preset release");
-        const auto made = run_step(QOR_SOURCE_DIR "/tools/build-packagekit-backends.sh", {}, kRootMs);
-        root = made.second.trimmed().split('\n').last();
-        QVERIFY2(made.first == 0 && QFile::exists(root + "/usr/libexec/packagekitd"), made.second);
-
         inputs["s390x"] = buildRpm("s390x", "s390x", "");
         inputs["unprovided dependency"] = buildRpm("unprovided", "i686", "Requires:       qor-no-such-library");
+        // rpm waits in the package's script while the daemon is killed.
+        inputs["slow script"] = buildRpm("slow-script", "i686", "%pre\nsleep 600");
         QVERIFY(!inputs.values().contains(QString()));
 
         // A release launcher that carries the demo package signed, with a key
@@ -127,6 +130,22 @@ private slots:
         // take, as RHEL's repositories were seen to: the daemon still answers,
         // so the wait goes on, with the backend's state on the page.
         QTest::newRow("stalling repository") << Row{"dnf", "packagekit", "demo", "75", false, 0, {"^PackageKit: loading the cache$.*" + installed.first()}};
+
+        // The dnf5 daemon, where PackageKit is not on the bus. Debian's libdnf5
+        // runs its "local" plugin after rpm, which fails without createrepo_c:
+        // the package is installed all the same.
+        const QStringList daemonInstalled{"^dnf5 daemon: finished, the package is installed$", "Installation Finished\\s*\\z"};
+        QTest::newRow("dnf5daemon unsigned") << Row{"dnf5daemon", "setup", "release", "", false, 0, daemonInstalled};
+        QTest::newRow("dnf5daemon refused") << Row{"dnf5daemon", "setup", "release", "", false, 2,
+                                                   {"^Authorisation was refused: installing needs an administrator's permission"}, {"--refuse"}};
+        QTest::newRow("dnf5daemon unprovided dependency") << Row{"dnf5daemon", "dnf5daemon", "unprovided dependency", "", false, 1,
+                                                                 {"^The package needs qor-no-such-library, which no repository of this system provides"}};
+        QTest::newRow("dnf5daemon another architecture") << Row{"dnf5daemon", "dnf5daemon", "s390x", "", false, 1,
+                                                                {"^The package is built for another kind of computer \\(s390x, where this one is x86_64\\)"}};
+        QTest::newRow("dnf5daemon killed") << Row{"dnf5daemon", "dnf5daemon", "slow script", "", true, 3,
+                                                  {"^The dnf5 daemon stopped before the installation ended: the package may not be installed\\.$"}};
+        // Killed while the daemon waits for a repository: its session goes.
+        QTest::newRow("dnf5daemon wizard killed") << Row{"dnf5daemon", "setup", "release", "never", false, 2, {}, {"--kill-wizard"}};
     }
     void installsOrSaysWhy()
     {
@@ -140,21 +159,36 @@ private slots:
             options << "--key" << signerKey;
         if (!row.slowRepo.isEmpty())
             options << "--slow-repo" << row.slowRepo;
+        options << row.options;
+        const bool daemon = row.backend == "dnf5daemon";
+        const QString tool = daemon ? "/tools/build-dnf5daemon-root.sh" : "/tools/build-packagekit-backends.sh";
+        if (!roots.contains(tool)) {
+            // Each root is made on the first row that needs it.
+            const auto made = run_step(QOR_SOURCE_DIR + tool, {}, kRootMs);
+            const QString root = made.second.trimmed().split('\n').last();
+            QVERIFY2(made.first == 0 && QFile::exists(root + (daemon ? "/usr/sbin/dnf5daemon-server" : "/usr/libexec/packagekitd")), made.second);
+            roots[tool] = root;
+        }
         QStringList command{row.command, row.command == "setup" ? "" : QOR_RELEASE_WIZARD, inputs.value(row.input)};
         command << (row.command == "setup" ? QStringList{"Return", "Tab", "space", "Return"} : QStringList{row.kill ? "kill" : ""});
-        const auto ran = run_step(QOR_RPM_DESKTOP_STEP, options + QStringList{root, result, row.backend} + command.filter(QRegularExpression(".")), kStepMs);
+        const auto ran = run_step(QOR_RPM_DESKTOP_STEP, options + QStringList{roots[tool], result, row.backend} + command.filter(QRegularExpression(".")), kStepMs);
         if (ran.first != 0)
             qWarning("the step failed: %s", ran.second.constData());
 
         const auto facts = [&](const char *name) { return QString::fromUtf8(fact(result + '/' + name)); };
         const QString out = facts("out"), log = facts("install.log"), judged = row.command == "setup" ? log : out;
         const QByteArray seen = (out + "\ninstall log:\n" + log + "\nzypp:\n" + facts("pk_backend_zypp").right(3000)).toLocal8Bit();
-        qInfo("%s: PackageKit reported backend \"%s\"", QTest::currentDataTag(), qPrintable(facts("backend").trimmed()));
-        QCOMPARE(facts("backend").trimmed(), row.backend);
+        qInfo("%s: %s \"%s\"", QTest::currentDataTag(), daemon ? "the service was" : "PackageKit reported backend",
+              qPrintable(facts("backend").trimmed()));
+        QCOMPARE(facts("backend").trimmed().section(' ', 0, 0), row.backend);
+        if (daemon)
+            QCOMPARE(facts("sessions").trimmed(), QString("0"));
         QVERIFY2(facts("status").trimmed() == QString::number(row.status), seen);
         QCOMPARE(facts("rpm-version").trimmed(), row.status == 0 ? kVersion : QString());
-        const QString asking = "^PackageKit: asking to install /tmp/qor-\\S+\\.rpm \\(backend: " + row.backend + "\\)$";
-        for (const QString &holds : row.holds + QStringList{asking})
+        const QString asking = daemon ? "^dnf5 daemon: asking to install /tmp/qor-\\S+\\.rpm$"
+                                      : "^PackageKit: asking to install /tmp/qor-\\S+\\.rpm \\(backend: " + row.backend + "\\)$";
+        // A wizard killed early leaves no record to read.
+        for (const QString &holds : row.holds + (row.options.contains("--kill-wizard") ? QStringList() : QStringList{asking}))
             QVERIFY2((holds == asking ? out + log : judged)
                          .contains(QRegularExpression(holds, QRegularExpression::MultilineOption | QRegularExpression::DotMatchesEverythingOption)),
                      qPrintable(holds + " not in:\n" + seen));

@@ -31,6 +31,10 @@ const int kPingEveryMs = 15000;
 // does not answer at once (its session busy on a call) is not waited for.
 const int kCloseMs = 3000;
 
+// The daemon waits 2 minutes for polkit's answer, then takes it as a
+// refusal: a refusal that late is the password dialog left open.
+const qint64 kAuthorisationLimitMs = 115000;
+
 // The daemon's resolve result that means it could not make a transaction.
 const uint kResolveFailed = 2;
 
@@ -179,6 +183,7 @@ void Dnf5DaemonSession::resolved(QDBusPendingCallWatcher *call)
     }
     report(QStringLiteral("waiting for an administrator's permission"));
     transactionAsked = true;
+    asked.start();
     ask(kGoal, "do_transaction", {QVariantMap{{QStringLiteral("interactive"), true}}}, kNoBoundMs,
         SLOT(transactionAnswered(QDBusPendingCallWatcher*)));
 }
@@ -248,6 +253,10 @@ void Dnf5DaemonSession::failWith(const QString &what, const QDBusError &error)
     if (refused && cancelling) {
         say(QStringLiteral("The installation was cancelled: nothing was installed."));
         finish(PkCancelled);
+    } else if (refused && asked.isValid() && asked.hasExpired(kAuthorisationLimitMs)) {
+        say(QStringLiteral("The dnf5 daemon stopped waiting for an administrator's password (it waits 2 minutes): "
+                           "nothing was installed."));
+        finish(PkAuthorisationTimedOut);
     } else if (refused) {
         say(QStringLiteral("Authorisation was refused: installing needs an administrator's permission, which was "
                            "not given (%1).").arg(inWords(error)));

@@ -6,6 +6,7 @@
 
 #include <QDBusConnection>
 #include <QDBusObjectPath>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -65,6 +66,7 @@ private:
     const QString path;
     QString session;
     QTimer pinger;
+    QElapsedTimer asked; // since the transaction was asked for
     QString lastPercentage;
     QString lastPackage;
     bool pingPending = false;
