@@ -125,6 +125,7 @@ setup)
   fi
   if [ -n "$kill_wizard" ]; then
     for _ in $(seq 1200); do [ "$(sessions)" -gt 0 ] && break; sleep 0.1; done
+    sessions >"$result/sessions-before-kill"
     pkill -KILL -f '_ui_bin$'
   fi
   # Finish is the default button after a success, Cancel's key is Escape.
@@ -154,7 +155,7 @@ packagekit | dnf5daemon)
   if [ "$action" = kill ] && [ "$command" = dnf5daemon ]; then
     # Killed while rpm runs the package's script (which waits).
     for _ in $(seq 1200); do
-      grep -q '^dnf5 daemon: installing ' "$result/out" && break
+      grep -q '^dnf5 daemon: running a script of ' "$result/out" && break
       kill -0 $pid 2>/dev/null || break
       sleep 0.1
     done

@@ -119,6 +119,7 @@ void Dnf5DaemonSession::listen()
         {"transaction_action_start", SLOT(onActionStart(QDBusObjectPath,QString,uint,qulonglong))},
         {"transaction_action_progress", SLOT(onActionProgress(QDBusObjectPath,QString,qulonglong,qulonglong))},
         {"transaction_after_complete", SLOT(onAfterComplete(QDBusObjectPath,bool))},
+        {"transaction_script_start", SLOT(onScriptStart(QDBusObjectPath,QString,uint))},
         {"transaction_script_error", SLOT(onScriptError(QDBusObjectPath,QString,uint,qulonglong))},
         {"transaction_unpack_error", SLOT(onUnpackError(QDBusObjectPath,QString))},
     };
@@ -389,6 +390,14 @@ void Dnf5DaemonSession::onAfterComplete(const QDBusObjectPath &, bool success)
     rpmSucceeded = success;
     if (!success)
         report(QStringLiteral("the rpm transaction failed"));
+}
+
+// A package's script runs inside rpm's transaction, before its files for
+// a script that comes first.
+void Dnf5DaemonSession::onScriptStart(const QDBusObjectPath &, const QString &nevra, uint)
+{
+    rpmStarted = true;
+    report(QStringLiteral("running a script of ") + nevra);
 }
 
 void Dnf5DaemonSession::onScriptError(const QDBusObjectPath &, const QString &nevra, uint, qulonglong code)

@@ -50,6 +50,7 @@ private slots:
     void onActionStart(const QDBusObjectPath &session, const QString &nevra, uint action, qulonglong total);
     void onActionProgress(const QDBusObjectPath &session, const QString &nevra, qulonglong done, qulonglong total);
     void onAfterComplete(const QDBusObjectPath &session, bool success);
+    void onScriptStart(const QDBusObjectPath &session, const QString &nevra, uint type);
     void onScriptError(const QDBusObjectPath &session, const QString &nevra, uint type, qulonglong code);
     void onUnpackError(const QDBusObjectPath &session, const QString &nevra);
 
