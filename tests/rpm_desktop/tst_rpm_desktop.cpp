@@ -188,8 +188,8 @@ private slots:
             QVERIFY2(facts("sessions-before-kill").toInt() > 0, "the wizard was killed before the daemon held its session");
         QVERIFY2(facts("status").trimmed() == QString::number(row.status), seen);
         QCOMPARE(facts("rpm-version").trimmed(), row.status == 0 ? kVersion : QString());
-        const QString asking = daemon ? "^dnf5 daemon: asking to install /tmp/qor-\\S+\\.rpm$"
-                                      : "^PackageKit: asking to install /tmp/qor-\\S+\\.rpm \\(backend: " + row.backend + "\\)$";
+        const QString asking = QString("^%1: asking to install /tmp/qor-\\S+\\.rpm \\(backend: %2\\)$")
+                                   .arg(daemon ? "dnf5 daemon" : "PackageKit", daemon ? "libdnf5" : row.backend);
         // A wizard killed early leaves no record to read.
         for (const QString &holds : row.holds + (row.options.contains("--kill-wizard") ? QStringList() : QStringList{asking}))
             QVERIFY2((holds == asking ? out + log : judged)

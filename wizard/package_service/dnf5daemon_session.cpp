@@ -1,7 +1,7 @@
 #include "dnf5daemon_session.h"
-#include "dnf5daemon_install.h"
+#include "dnf5daemon_client.h"
 #include "packagekit_bus_u.h"
-#include "packagekit_install_u.h"
+#include "package_service_u.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -38,11 +38,19 @@ const qint64 kAuthorisationLimitMs = 115000;
 // The daemon's resolve result that means it could not make a transaction.
 const uint kResolveFailed = 2;
 
-// One line of the mode's output. The daemon's name leads, as PackageKit's
-// does in its mode.
-void report(const QString &line)
+const PackageService kService = PackageService::Dnf5Daemon;
+
+// What the daemon is doing, as a line of the client's.
+void report(const QString &words)
 {
-    say(QStringLiteral("dnf5 daemon: ") + line);
+    say(ServiceLine::state(kService, words));
+}
+
+// A package as both the daemon's resolve and its transaction name it.
+QString packageWords(const QString &nevra)
+{
+    QString words = nevra;
+    return words.replace(QLatin1String("-0:"), QLatin1String("-"));
 }
 
 } // namespace
@@ -69,17 +77,17 @@ QDBusPendingCallWatcher *Dnf5DaemonSession::ask(const char *interface, const cha
 void Dnf5DaemonSession::start()
 {
     QString why;
-    if (!dnf5DaemonAvailableInBackground(&why)) {
+    if (!packageServiceAvailable(kService, &why)) {
         say(QStringLiteral("Neither PackageKit nor the dnf5 daemon is available on this system: %1.").arg(why));
         say(terminalInstallHint());
-        finish(PkUnavailable);
+        finish(ServiceStatus::Unavailable);
         return;
     }
     bus = QDBusConnection::systemBus();
     QDBusServiceWatcher *watcher = new QDBusServiceWatcher(QLatin1String(kDnf5DaemonService), bus,
                                                            QDBusServiceWatcher::WatchForUnregistration, this);
     connect(watcher, SIGNAL(serviceUnregistered(QString)), this, SLOT(daemonGone()));
-    report(QStringLiteral("asking to install ") + path);
+    say(ServiceLine::asking(kService, path, QStringLiteral("libdnf5")));
     QVariantMap options;
     const QString locale = userLocale();
     if (!locale.isEmpty())
@@ -99,7 +107,7 @@ void Dnf5DaemonSession::opened(QDBusPendingCallWatcher *call)
     session = reply.value().path();
     if (finished || cancelling) {
         // Cancelled while the daemon opened it: closed again at once.
-        finish(PkCancelled);
+        finish(ServiceStatus::Cancelled);
         return;
     }
     listen();
@@ -165,21 +173,23 @@ void Dnf5DaemonSession::resolved(QDBusPendingCallWatcher *call)
         if (type != QLatin1String("Package"))
             continue;
         ++items;
-        report(QStringLiteral("%1 %2 %3 (%4)")
-                   .arg(action.toLower(), object.value(QStringLiteral("name")).toString(),
-                        object.value(QStringLiteral("evr")).toString(), object.value(QStringLiteral("arch")).toString()));
+        report(QStringLiteral("the transaction will %1 %2")
+                   .arg(action.toLower(), packageWords(QStringLiteral("%1-%2.%3").arg(
+                                              object.value(QStringLiteral("name")).toString(),
+                                              object.value(QStringLiteral("evr")).toString(),
+                                              object.value(QStringLiteral("arch")).toString()))));
     }
     list.endArray();
     if (result == kResolveFailed) {
         explainProblems();
-        finish(PkFailed);
+        finish(ServiceStatus::Failed);
         return;
     }
     if (items == 0) {
         // Nothing to do: the daemon found this very package installed.
         explainProblems();
         report(QStringLiteral("finished, the package is installed"));
-        finish(PkInstalled);
+        finish(ServiceStatus::Installed);
         return;
     }
     report(QStringLiteral("waiting for an administrator's permission"));
@@ -239,7 +249,7 @@ void Dnf5DaemonSession::transactionAnswered(QDBusPendingCallWatcher *call)
         report(QStringLiteral("rpm installed the package; what the daemon did after that failed: ")
                + inWords(reply.error()));
     report(QStringLiteral("finished, the package is installed"));
-    finish(PkInstalled);
+    finish(ServiceStatus::Installed);
 }
 
 // The daemon answers every error with its own name and a message; its
@@ -252,26 +262,26 @@ void Dnf5DaemonSession::failWith(const QString &what, const QDBusError &error)
     const bool refused = error.message().contains(QLatin1String("Not authorized"))
                          || name == QLatin1String("org.freedesktop.DBus.Error.AccessDenied");
     if (refused && cancelling) {
-        say(QStringLiteral("The installation was cancelled: nothing was installed."));
-        finish(PkCancelled);
+        say(nothingInstalledAfterCancel());
+        finish(ServiceStatus::Cancelled);
     } else if (refused && asked.isValid() && asked.hasExpired(kAuthorisationLimitMs)) {
         say(QStringLiteral("The dnf5 daemon stopped waiting for an administrator's password (it waits 2 minutes): "
                            "nothing was installed."));
-        finish(PkAuthorisationTimedOut);
+        finish(ServiceStatus::AuthorisationTimedOut);
     } else if (refused) {
         say(QStringLiteral("Authorisation was refused: installing needs an administrator's permission, which was "
                            "not given (%1).").arg(inWords(error)));
-        finish(PkNotAuthorised);
+        finish(ServiceStatus::NotAuthorised);
     } else if (cancelling && !rpmStarted) {
-        say(QStringLiteral("The installation was cancelled: nothing was installed."));
-        finish(PkCancelled);
+        say(nothingInstalledAfterCancel());
+        finish(ServiceStatus::Cancelled);
     } else if (name.startsWith(QLatin1String("org.rpm.dnf."))) {
         say(QStringLiteral("The dnf5 daemon failed: %1: %2").arg(what, inWords(error)));
-        finish(PkFailed);
+        finish(ServiceStatus::Failed);
     } else {
         say(QStringLiteral("The dnf5 daemon could not be reached: %1: %2").arg(what, inWords(error)));
         say(terminalInstallHint());
-        finish(PkUnavailable);
+        finish(ServiceStatus::Unavailable);
     }
 }
 
@@ -306,7 +316,7 @@ void Dnf5DaemonSession::daemonGone()
     session.clear(); // gone with the daemon
     say(QStringLiteral("The dnf5 daemon stopped before the installation ended: the package may not be installed."));
     say(terminalInstallHint());
-    finish(PkUnavailable);
+    finish(ServiceStatus::Unavailable);
 }
 
 void Dnf5DaemonSession::cancel(bool parentGone)
@@ -314,15 +324,15 @@ void Dnf5DaemonSession::cancel(bool parentGone)
     if (finished)
         return;
     if (!transactionAsked) {
-        say(QStringLiteral("The installation was cancelled: nothing was installed."));
-        finish(PkCancelled);
+        say(nothingInstalledAfterCancel());
+        finish(ServiceStatus::Cancelled);
         return;
     }
     if (rpmStarted) {
         if (parentGone) {
             say(QStringLiteral("Setup ended while the dnf5 daemon was changing the system: the installation goes on "
                                "without it."));
-            finish(PkFailed);
+            finish(ServiceStatus::Failed);
         } else {
             say(QStringLiteral("The dnf5 daemon is changing the system now: the installation can no longer be "
                                "cancelled. Setup can be closed when it has finished."));
@@ -349,7 +359,7 @@ void Dnf5DaemonSession::cancelAnswered(QDBusPendingCallWatcher *call)
         // Nobody waits for the outcome: the session ends with this process.
         say(QStringLiteral("Setup ended while the system asked for the password: the installation goes on only if "
                            "the password is given (%1).").arg(why));
-        finish(PkFailed);
+        finish(ServiceStatus::Failed);
         return;
     }
     // The daemon cancels nothing while polkit asks for the password: the
@@ -369,7 +379,7 @@ void Dnf5DaemonSession::onActionStart(const QDBusObjectPath &, const QString &ne
     rpmStarted = true;
     if (nevra != lastPackage) {
         lastPackage = nevra;
-        report(QStringLiteral("installing ") + nevra);
+        say(ServiceLine::package(kService, QStringLiteral("installing"), packageWords(nevra)));
     }
 }
 
@@ -378,10 +388,10 @@ void Dnf5DaemonSession::onActionProgress(const QDBusObjectPath &, const QString 
     rpmStarted = true;
     if (total == 0)
         return;
-    const QString line = QStringLiteral("%1% done").arg(qMin<qulonglong>(100, done * 100 / total));
-    if (line != lastPercentage) {
-        lastPercentage = line;
-        report(line);
+    const int percent = int(qMin<qulonglong>(100, done * 100 / total));
+    if (percent != lastPercentage) {
+        lastPercentage = percent;
+        say(ServiceLine::progress(kService, percent));
     }
 }
 
@@ -397,7 +407,7 @@ void Dnf5DaemonSession::onAfterComplete(const QDBusObjectPath &, bool success)
 void Dnf5DaemonSession::onScriptStart(const QDBusObjectPath &, const QString &nevra, uint)
 {
     rpmStarted = true;
-    report(QStringLiteral("running a script of ") + nevra);
+    report(QStringLiteral("running a script of ") + packageWords(nevra));
 }
 
 void Dnf5DaemonSession::onScriptError(const QDBusObjectPath &, const QString &nevra, uint, qulonglong code)
@@ -424,13 +434,13 @@ void Dnf5DaemonSession::closeSession()
     callAndWait(bus, call, kCloseMs);
 }
 
-void Dnf5DaemonSession::finish(int status)
+void Dnf5DaemonSession::finish(ServiceStatus status)
 {
     if (finished)
         return;
     finished = true;
-    exitStatus = status;
+    exitStatus = int(status);
     pinger.stop();
     closeSession();
-    QCoreApplication::exit(status);
+    QCoreApplication::exit(exitStatus);
 }

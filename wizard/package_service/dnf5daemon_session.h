@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QVariantList>
 
+enum class ServiceStatus;
 class QDBusError;
 class QDBusPendingCallWatcher;
 
@@ -60,7 +61,7 @@ private:
     void listen();
     void explainProblems();
     void failWith(const QString &what, const QDBusError &error);
-    void finish(int status);
+    void finish(ServiceStatus status);
     void closeSession();
 
     QDBusConnection bus;
@@ -68,7 +69,7 @@ private:
     QString session;
     QTimer pinger;
     QElapsedTimer asked; // since the transaction was asked for
-    QString lastPercentage;
+    int lastPercentage = -1;
     QString lastPackage;
     bool pingPending = false;
     bool transactionAsked = false;
