@@ -1,6 +1,7 @@
 // The Ubuntu release installer as a user who is not root meets it on a stock
 // Debian 13 desktop: PackageKit installs, and a real graphical polkit agent
-// asks for the password. Each row is one run by agent_row.sh, which leaves
+// asks for the password. The "dnf5 daemon" rows do the same with the RPM
+// release installer on Debian forky's dnf5 daemon, without PackageKit. Each row is one run by agent_row.sh, which leaves
 // facts (the launcher's status and output, the install log, what dpkg has
 // installed, what is left running); the rows judge our own texts and those
 // facts, never what the agent or PackageKit say.
@@ -27,7 +28,7 @@ public:
     static QString skipReason() { return geteuid() ? "needs root for namespaces, cgroups and mmdebstrap" : ""; }
 
 private:
-    QString rootDir, launcher;
+    QString rootDir, launcher, dnf5Root;
 
 private slots:
     void initTestCase()
@@ -82,6 +83,23 @@ private slots:
                    "Installation failed: the product was not installed; the setup window showed why.",
                    {"^Another program kept the package manager busy for 20 seconds: nothing was installed\\. Try again "
                     "once it has finished\\.$", "Error Code:1" + record}};
+
+        const QString rpmInstalled = "installed: 3.1.1.1912102",
+                      rpmRecord = "\\nApplication:dnf5daemon\\nArguments:/tmp/qor-3\\.1\\.1\\.1912102-1912102\\.rhel6\\.i686\\.rpm\\s*\\z";
+        QTest::newRow("dnf5 daemon: password typed") << Row{"dnf5daemon:password", {shown, "status: 0", rpmInstalled, noFiles}, finished, {finishedLast}};
+        QTest::newRow("dnf5 daemon: dialog dismissed")
+            << Row{"dnf5daemon:dismiss", {shown, "status: 2", nothing, noFiles},
+                   "Installation failed: the product was not installed; the setup window showed why.",
+                   {"^Authorisation was refused", "Error Code:2" + rpmRecord}};
+        // The daemon cancels nothing while polkit asks: the page says to use
+        // the dialog's Cancel, and the dialog's Cancel then ends the run cancelled.
+        QTest::newRow("dnf5 daemon: cancelled while the dialog is open")
+            << Row{"dnf5daemon:cancel", {shown, "dialog after cancel: open", "status: 3", nothing, noFiles},
+                   "Installation cancelled: nothing was installed.",
+                   {"^Cancelling the installation\\. If the system is asking for the password, choose Cancel in that dialog",
+                    "^The installation was cancelled: nothing was installed\\.$", "Error Code:5" + rpmRecord}};
+        QTest::newRow("dnf5 daemon: wizard killed while the dialog is open")
+            << Row{"dnf5daemon:kill", {shown, "clients left: 0", "transactions left: 0", nothing, noFiles}, "", {}};
     }
 
     void row()
@@ -89,7 +107,16 @@ private slots:
         QFETCH(Row, row);
         QTemporaryDir facts;
         QVERIFY(facts.isValid());
-        Step run(QOR_AGENT_DIR "/agent_row.sh", {row.step, rootDir, launcher, QOR_XVFB_RUN, facts.path()});
+        const bool dnf5 = row.step.startsWith("dnf5daemon:");
+        if (dnf5 && dnf5Root.isEmpty()) {
+            const auto made = run_step(QOR_SOURCE_DIR "/tools/build-dnf5daemon-root.sh", {}, kPrepareMs);
+            dnf5Root = QString::fromUtf8(made.second).trimmed().section('\n', -1);
+            QVERIFY2(made.first == 0 && QFile::exists(QOR_SOURCE_DIR "/build-release/qor-setup"),
+                     made.second + "\n(the RPM release installer: cmake --preset release && cmake --build --preset release)");
+        }
+        Step run(QOR_AGENT_DIR "/agent_row.sh", {row.step, dnf5 ? dnf5Root : rootDir,
+                                                 dnf5 ? QOR_SOURCE_DIR "/build-release/qor-setup" : launcher, QOR_XVFB_RUN,
+                                                 facts.path()});
         // The row's namespace, session and overlay are cleared up on SIGTERM.
         const bool inTime = run.p.waitForFinished(kRowMs);
         if (!inTime)

@@ -339,33 +339,35 @@ void Dnf5DaemonSession::cancel(bool parentGone)
         }
         return;
     }
+    if (parentGone) {
+        // Nobody waits for the outcome: the session ends with this process.
+        say(QStringLiteral("Setup ended before the dnf5 daemon changed the system: if the system is asking for the "
+                           "password, the installation goes on only if it is given."));
+        finish(ServiceStatus::Failed);
+        return;
+    }
+    if (cancelling)
+        return;
     cancelling = true;
-    ask(kGoal, "cancel", {}, kStepMs, SLOT(cancelAnswered(QDBusPendingCallWatcher*)))
-        ->setProperty("parentGone", parentGone);
+    // The daemon takes no call of a session while polkit asks for the
+    // password (it waits up to 2 minutes for the answer): the dialog's own
+    // Cancel ends it then, as cancelled. Once authorised, the daemon
+    // cancels while it fetches packages.
+    say(QStringLiteral("Cancelling the installation. If the system is asking for the password, choose Cancel in "
+                       "that dialog: the dnf5 daemon does not cancel while it waits for it."));
+    ask(kGoal, "cancel", {}, kNoBoundMs, SLOT(cancelAnswered(QDBusPendingCallWatcher*)));
 }
 
 void Dnf5DaemonSession::cancelAnswered(QDBusPendingCallWatcher *call)
 {
     call->deleteLater();
     const QDBusPendingReply<bool, QString> reply = *call;
-    if (finished)
+    // Refused: rpm has begun, or no transaction runs (polkit has just
+    // answered, or still asks): the transaction's own answer tells which.
+    if (finished || reply.isError() || reply.argumentAt<0>() || !rpmStarted)
         return;
-    if (!reply.isError() && reply.argumentAt<0>()) {
-        say(QStringLiteral("Cancelling the installation: the dnf5 daemon has not changed the system yet."));
-        return;
-    }
-    const QString why = reply.isError() ? inWords(reply.error()) : reply.argumentAt<1>();
-    if (call->property("parentGone").toBool()) {
-        // Nobody waits for the outcome: the session ends with this process.
-        say(QStringLiteral("Setup ended while the system asked for the password: the installation goes on only if "
-                           "the password is given (%1).").arg(why));
-        finish(ServiceStatus::Failed);
-        return;
-    }
-    // The daemon cancels nothing while polkit asks for the password: the
-    // dialog's own Cancel ends it, as cancelled then.
-    say(QStringLiteral("The system is asking for the password: choose Cancel in that dialog to cancel the "
-                       "installation (%1).").arg(why));
+    say(QStringLiteral("The dnf5 daemon is changing the system now: the installation can no longer be cancelled (%1).")
+            .arg(reply.argumentAt<1>()));
 }
 
 void Dnf5DaemonSession::onDownloadAddNew(const QDBusObjectPath &, const QString &id, const QString &name, qlonglong)
