@@ -13,8 +13,11 @@
 #   packagekit WIZARD PACKAGE [kill] the wizard's PackageKit mode on a copy of
 #                                    PACKAGE; with kill, packagekitd is killed
 #                                    once the transaction runs
-#   dnf5daemon WIZARD PACKAGE [kill] the same in the dnf5 daemon mode; with
-#                                    kill, the daemon is killed once rpm runs
+#   dnf5daemon WIZARD PACKAGE [kill|stop] the same in the dnf5 daemon mode;
+#                                    with kill, the daemon is killed once rpm
+#                                    runs; with stop, stopped (SIGSTOP) once
+#                                    it resolves: it keeps its name, and
+#                                    answers nothing
 # --display XVFB_RUN: under an Xvfb of the row's own (run-under-xvfb.sh),
 # inside the row's network namespace, so its sockets are nobody else's.
 # --key KEY: rpm --import KEY into the root's database first.
@@ -152,7 +155,14 @@ packagekit | dnf5daemon)
   [ "$command" = dnf5daemon ] && mode=--install-with-dnf5daemon
   as_user timeout 900 /home/qor/qor-wizard $mode "$path" >"$result/out" 2>&1 &
   pid=$!
-  if [ "$action" = kill ] && [ "$command" = dnf5daemon ]; then
+  if [ "$action" = stop ]; then
+    for _ in $(seq 1200); do
+      grep -q '^dnf5 daemon: loading the repositories' "$result/out" && break
+      kill -0 $pid 2>/dev/null || break
+      sleep 0.1
+    done
+    pkill -STOP -x dnf5daemon-serv
+  elif [ "$action" = kill ] && [ "$command" = dnf5daemon ]; then
     # Killed while rpm runs the package's script (which waits).
     for _ in $(seq 1200); do
       grep -q '^dnf5 daemon: running a script of ' "$result/out" && break
@@ -182,6 +192,7 @@ in_root rpm -q --qf '%{VERSION}\n' qor >"$result/rpm-version" 2>/dev/null || : >
 cp "$home/.qor/install.log" "$result/install.log" 2>/dev/null || : >"$result/install.log"
 find "$r/tmp" -mindepth 1 -maxdepth 1 -name 'qor*' -printf '%f\n' >"$result/tmp-left"
 if [ "$backend" = dnf5daemon ]; then
+  pkill -CONT -x dnf5daemon-serv
   # A vanished client's sessions go as the daemon hears of it.
   for _ in $(seq 300); do [ "$(sessions)" = 0 ] && break; sleep 0.1; done
   sessions >"$result/sessions"

@@ -20,9 +20,10 @@ const QString kVersion = "3.1.1.1912102", kSigner = "Qor Test Signer <qor-test@e
 // keyboard, its install log judged; packagekit: the release wizard's
 // PackageKit mode on the package `input`, its output judged. slowRepo:
 // seconds until a repository's index ends, "never", or none; kill: the
-// daemon killed once the transaction runs. Each of `holds` must match.
+// daemon killed once the transaction runs (for dnf5daemon, stop: stopped
+// while it resolves). Each of `holds` must match.
 // options: more of the step's options (--refuse, --kill-wizard).
-struct Row { QString backend, command, input, slowRepo; bool kill; int status; QStringList holds, options = {}; };
+struct Row { QString backend, command, input, slowRepo; bool kill; int status; QStringList holds, options = {}; QString action = {}; };
 Q_DECLARE_METATYPE(Row)
 
 // Runs each command in turn: the first failure's output, or nothing.
@@ -146,6 +147,9 @@ private slots:
         QTest::newRow("dnf5daemon killed") << Row{"dnf5daemon", "dnf5daemon", "slow script", "", true, 3,
                                                   {"^The dnf5 daemon stopped before the installation ended: the package may not be installed\\.$"}};
         // Killed while the daemon waits for a repository: its session goes.
+        // A daemon that keeps its name and answers nothing: the pings' bound.
+        QTest::newRow("dnf5daemon silent") << Row{"dnf5daemon", "dnf5daemon", "demo", "", false, 3,
+                                                  {"^The dnf5 daemon stopped answering \\(60 s\\): the package may not be installed\\.$"}, {}, "stop"};
         QTest::newRow("dnf5daemon wizard killed") << Row{"dnf5daemon", "setup", "release", "never", false, 9, {}, {"--kill-wizard"}};
     }
     void installsOrSaysWhy()
@@ -171,7 +175,7 @@ private slots:
             roots[tool] = root;
         }
         QStringList command{row.command, row.command == "setup" ? "" : QOR_RELEASE_WIZARD, inputs.value(row.input)};
-        command << (row.command == "setup" ? QStringList{"Return", "Tab", "space", "Return"} : QStringList{row.kill ? "kill" : ""});
+        command << (row.command == "setup" ? QStringList{"Return", "Tab", "space", "Return"} : QStringList{row.kill ? "kill" : row.action});
         const auto ran = run_step(QOR_RPM_DESKTOP_STEP, options + QStringList{roots[tool], result, row.backend} + command.filter(QRegularExpression(".")), kStepMs);
         if (ran.first != 0)
             qWarning("the step failed: %s", ran.second.constData());
