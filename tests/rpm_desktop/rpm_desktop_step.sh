@@ -16,8 +16,9 @@
 #   dnf5daemon WIZARD PACKAGE [kill|stop] the same in the dnf5 daemon mode;
 #                                    with kill, the daemon is killed once rpm
 #                                    runs; with stop, stopped (SIGSTOP) once
-#                                    it resolves: it keeps its name, and
-#                                    answers nothing
+#                                    it loads a repository (--slow-repo
+#                                    never): it keeps its name, and answers
+#                                    nothing
 # --display XVFB_RUN: under an Xvfb of the row's own (run-under-xvfb.sh),
 # inside the row's network namespace, so its sockets are nobody else's.
 # --key KEY: rpm --import KEY into the root's database first.
@@ -157,7 +158,7 @@ packagekit | dnf5daemon)
   pid=$!
   if [ "$action" = stop ]; then
     for _ in $(seq 1200); do
-      grep -q '^dnf5 daemon: loading the repositories' "$result/out" && break
+      grep -q '^dnf5 daemon: loading the repository ' "$result/out" && break
       kill -0 $pid 2>/dev/null || break
       sleep 0.1
     done

@@ -148,7 +148,7 @@ private slots:
                                                   {"^The dnf5 daemon stopped before the installation ended: the package may not be installed\\.$"}};
         // Killed while the daemon waits for a repository: its session goes.
         // A daemon that keeps its name and answers nothing: the pings' bound.
-        QTest::newRow("dnf5daemon silent") << Row{"dnf5daemon", "dnf5daemon", "demo", "", false, 3,
+        QTest::newRow("dnf5daemon silent") << Row{"dnf5daemon", "dnf5daemon", "demo", "never", false, 3,
                                                   {"^The dnf5 daemon stopped answering \\(60 s\\): the package may not be installed\\.$"}, {}, "stop"};
         QTest::newRow("dnf5daemon wizard killed") << Row{"dnf5daemon", "setup", "release", "never", false, 9, {}, {"--kill-wizard"}};
     }
