@@ -34,7 +34,7 @@ void InstallPage::showOutcome(int retcode)
     }
     if (retcode != 0) {
         setTitle(QString::fromLatin1("Failed."));
-        if (road == InstallRoad::PackageKit && retcode == int(ServiceStatus::AuthorisationTimedOut))
+        if (isServiceRoad(road) && retcode == int(ServiceStatus::AuthorisationTimedOut))
             offerTryAgain();
         if (frame) {
             frame->button(QWizard::CancelButton)->setVisible(true);

@@ -124,7 +124,16 @@ void InstallPage::initializePage()
             }
         }
     }
-    road = chooseInstallRoad(target.deb, root, toolsPresent);
+    // An RPM goes to the dnf5 daemon where it can be reached: its words on
+    // a failure name what is missing (README).
+    QString noDnf5Daemon;
+    const bool dnf5Daemon = !root && !toolsPresent && !target.deb
+                            && packageServiceAvailable(PackageService::Dnf5Daemon, &noDnf5Daemon);
+    road = chooseInstallRoad(target.deb, root, toolsPresent, dnf5Daemon);
+    if (road == InstallRoad::Dnf5Daemon)
+        process_readData(installTextCodec()
+                             ->fromUnicode(packageServiceIntroduction(PackageService::Dnf5Daemon))
+                             .constData());
 
     if (!isInitialized) {
         isInitialized = true;
@@ -418,7 +427,7 @@ void InstallPage::process_readData(const char *str)
         drop_cut_character(text);
     // PackageKit's percentages move the progress bar, and its package
     // lines show only where the package changes.
-    if (road == InstallRoad::PackageKit)
+    if (isServiceRoad(road))
         text = percentages.take(text, progressBar);
     if (!text.isEmpty() || from > 0)
         queueOutput(text, from > 0);
@@ -457,7 +466,7 @@ void InstallPage::process_finished(int retcode, const char *str)
         const int size = int(qstrlen(str));
         const int from = keptFrom(str, size, ViewKeeps);
         QString report = decoded_text(str + from, size - from, from > 0 && str[from - 1] != '\n');
-        if (road == InstallRoad::PackageKit)
+        if (isServiceRoad(road))
             report = ServiceLines().take(report + QLatin1Char('\n'), nullptr);
         pendingPieces.append({report, true, true, from > 0, retcode});
     } else {

@@ -14,13 +14,18 @@ InstallTarget builtInInstallTarget()
             QFileInfo::exists(self) ? self : QCoreApplication::applicationFilePath()};
 }
 
-InstallRoad chooseInstallRoad(bool deb, bool root, bool desktopToolsPresent)
+InstallRoad chooseInstallRoad(bool deb, bool root, bool desktopToolsPresent, bool dnf5DaemonReachable)
 {
     if (root)
         return deb ? InstallRoad::Dpkg : InstallRoad::Rpm;
     if (!desktopToolsPresent)
-        return InstallRoad::PackageKit;
+        return !deb && dnf5DaemonReachable ? InstallRoad::Dnf5Daemon : InstallRoad::PackageKit;
     return deb ? InstallRoad::PkexecGdebi : InstallRoad::GpkInstallLocalFile;
+}
+
+bool isServiceRoad(InstallRoad road)
+{
+    return road == InstallRoad::PackageKit || road == InstallRoad::Dnf5Daemon;
 }
 
 InstallCommand installCommand(InstallRoad road, const InstallTarget &target)
@@ -50,6 +55,11 @@ InstallCommand installCommand(InstallRoad road, const InstallTarget &target)
         command.application = QStringLiteral("PackageKit");
         command.program = target.packageKitProgram;
         command.programArguments = packageServiceArguments(PackageService::PackageKit, target.deb, target.path);
+        break;
+    case InstallRoad::Dnf5Daemon:
+        command.application = QStringLiteral("dnf5daemon");
+        command.program = target.packageKitProgram;
+        command.programArguments = packageServiceArguments(PackageService::Dnf5Daemon, false, target.path);
         break;
     }
     command.arguments << target.path;

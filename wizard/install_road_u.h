@@ -24,14 +24,18 @@ enum class InstallRoad {
     PkexecGdebi,         // a user, Debian package: pkexec gdebi -n -q
     GpkInstallLocalFile, // a user, RPM: the desktop's installer
     PackageKit,          // a user whose desktop lacks those: PackageKit itself
+    Dnf5Daemon,          // the same, RPM, where the dnf5 daemon can be reached: the daemon
     RpmOstree,           // root, ostree system: rpm-ostree install --apply-live
     TransactionalUpdate  // root, transactional system: transactional-update pkg install
 };
 
 // Root runs the package manager; a user runs the desktop's installer
 // programs for the kind of package where they are present, and otherwise
-// asks PackageKit.
-InstallRoad chooseInstallRoad(bool deb, bool root, bool desktopToolsPresent);
+// asks the system's package service: for an RPM the dnf5 daemon where it
+// can be reached (dnf5DaemonReachable), else PackageKit.
+InstallRoad chooseInstallRoad(bool deb, bool root, bool desktopToolsPresent, bool dnf5DaemonReachable = false);
+// Whether a road's program is one of this program's package-service clients.
+bool isServiceRoad(InstallRoad road);
 
 // What runs for a road: the program started with its arguments, and the
 // application and arguments as the install log's record names them.

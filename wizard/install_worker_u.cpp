@@ -291,7 +291,7 @@ void InstallWorker::run()
         emitStartFailure(process.errorString());
         return;
     }
-    if (taken == InstallRoad::PackageKit) {
+    if (isServiceRoad(taken)) {
         std::lock_guard<std::mutex> lock(cancellableMutex);
         cancellablePid = process.processId();
     }

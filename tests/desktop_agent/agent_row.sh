@@ -16,6 +16,8 @@
 #   lock:N    another root process holds dpkg's lock for N seconds from the
 #             moment the password is typed; every dialog gets the password
 #   lock:N:W  the same, with the installer's wait for the lock set to W seconds
+#   dnf5daemon:ROW  ROW with the RPM release installer in a root of the dnf5
+#             daemon (tools/build-dnf5daemon-root.sh), which installs there
 # It leaves facts in FACTS_DIR for the test to judge: facts ("key: value"
 # lines), out (the launcher's output), log (the install log) and monitor
 # (the private bus's traffic, from dbus-monitor). It prints the service and
@@ -49,6 +51,8 @@ if [ "${1:-}" != --inside ]; then
 fi
 
 row=$2 rootdir=$3 launcher=$4 facts=$5 session=$6 slice=$7
+service=packagekit
+case $row in dnf5daemon:*) service=dnf5daemon row=${row#dnf5daemon:} ;; esac
 . "$(dirname "$0")/../system/bus_services.sh"
 fact() { printf '%s: %s\n' "$1" "$2" >>"$facts/facts"; }
 r=$(mktemp -d)
@@ -57,6 +61,21 @@ mount -t tmpfs row "$r" && mkdir "$r/up" "$r/wk" "$r/root" && r=$r/root &&
   mount --rbind /dev "$r/dev" && mount -t proc proc "$r/proc" && mount --rbind /sys "$r/sys" &&
   mkdir -p "$r/tmp/.X11-unix" "$r/run/dbus" && mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix" || exit 1
 in_root() { chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"; }
+installed() {
+  if [ $service = dnf5daemon ]; then in_root rpm -q --qf '%{VERSION}' qor 2>/dev/null | grep -v 'not installed'
+  else in_root dpkg-query -W -f='${Status}' qor 2>/dev/null; fi
+}
+# What the service still holds for a client: PackageKit's transactions, the
+# dnf5 daemon's sessions (the children of its object).
+left_behind() {
+  if [ $service = dnf5daemon ]; then
+    in_root gdbus introspect --system --dest org.rpm.dnf.v0 --object-path /org/rpm/dnf/v0 2>&1 >"$r/tmp/answer" &&
+      echo "method return" && grep -c '^ *node [0-9a-f]' "$r/tmp/answer"
+  else
+    in_root dbus-send --system --print-reply --dest=org.freedesktop.PackageKit /org/freedesktop/PackageKit \
+      org.freedesktop.PackageKit.GetTransactionList 2>&1
+  fi
+}
 as_user() { chroot --userspec=qor:qor "$r" /usr/bin/env -i HOME=/home/qor PATH=/usr/bin:/bin DISPLAY="$DISPLAY" "$@"; }
 
 # Debian's polkit rules make the group sudo the administrators: the agent
@@ -120,14 +139,14 @@ cancel)
   ;;
 kill)
   # The wizard is the parent of its PackageKit client, which asked for the dialog.
-  wizard=$(ps -o ppid= -p "$(pgrep -f -- --install-with-packagekit | head -n 1)" | tr -d ' ')
+  wizard=$(ps -o ppid= -p "$(pgrep -f -- --install-with-$service | head -n 1)" | tr -d ' ')
   [ -n "$d" ] && [ -n "$wizard" ] && kill -KILL "$wizard"
   # PackageKit's answer to the cancellation may take its time.
   for _ in $(seq 120); do
-    clients=$(pgrep -fc -- --install-with-packagekit)
-    list=$(in_root dbus-send --system --print-reply --dest=org.freedesktop.PackageKit /org/freedesktop/PackageKit \
-      org.freedesktop.PackageKit.GetTransactionList 2>&1)
-    transactions=$(echo "$list" | grep -c 'object path')
+    clients=$(pgrep -fc -- --install-with-$service)
+    list=$(left_behind)
+    if [ $service = dnf5daemon ]; then transactions=$(echo "$list" | tail -n 1)
+    else transactions=$(echo "$list" | grep -c 'object path'); fi
     [ "$clients" = 0 ] && [ "$transactions" = 0 ] && echo "$list" | grep -q '^method return' && break
     sleep 1
   done
@@ -139,7 +158,7 @@ leftopen)
   for _ in $(seq 420); do grep -q "^$QOR_RECORD_ERROR_CODE" "$log" 2>/dev/null && break; sleep 1; done
   for _ in $(seq 60); do [ -z "$(dialog)" ] && break; sleep 1; done
   fact "dialog at the limit" "$([ -n "$(dialog)" ] && echo open || echo gone)"
-  fact "installed at the limit" "$(in_root dpkg-query -W -f='${Status}' qor 2>/dev/null)"
+  fact "installed at the limit" "$(installed)"
   # The page offers Try again once it has the result the log holds. PackageKit
   # 1.3.1 has aborted on the refusal that follows the drop: the bus starts it.
   sleep 5
@@ -189,7 +208,7 @@ awk '/^method call .*interface=org\.freedesktop\.PackageKit;.*member=CreateTrans
   /^error .*error_name=org\.freedesktop\.PackageKit\.Transaction\.InvalidState / { invalid++ }
   END { printf "transactions: %d\nsecond actions: %d\ninvalid-state errors: %d\n", n, second, invalid }' \
   "$facts/monitor" >>"$facts/facts"
-fact installed "$(in_root dpkg-query -W -f='${Status}' qor 2>/dev/null)"
+fact installed "$(installed)"
 fact "package files left" "$(ls "$r/tmp" | grep -c '^qor-')"
 cp "$log" "$facts/log" 2>/dev/null
 exit 0

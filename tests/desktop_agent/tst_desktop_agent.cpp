@@ -1,6 +1,7 @@
 // The Ubuntu release installer as a user who is not root meets it on a stock
 // Debian 13 desktop: PackageKit installs, and a real graphical polkit agent
-// asks for the password. Each row is one run by agent_row.sh, which leaves
+// asks for the password. The "dnf5 daemon" rows do the same with the RPM
+// release installer on Debian forky's dnf5 daemon, without PackageKit. Each row is one run by agent_row.sh, which leaves
 // facts (the launcher's status and output, the install log, what dpkg has
 // installed, what is left running); the rows judge our own texts and those
 // facts, never what the agent or PackageKit say.
@@ -27,19 +28,27 @@ public:
     static QString skipReason() { return geteuid() ? "needs root for namespaces, cgroups and mmdebstrap" : ""; }
 
 private:
-    QMap<QString, QString> rootDirs;
-    QString launcher;
+    QMap<QString, QString> rootDirs, launchers;
 
     // A suite's root, made (or found in the cache) by its first row.
     void prepare(const QString &suite)
     {
         if (rootDirs.contains(suite))
             return;
+        if (suite == "dnf5daemon") {
+            // The RPM release installer, in a root of the dnf5 daemon without PackageKit.
+            const auto made = run_step(QOR_SOURCE_DIR "/tools/build-dnf5daemon-root.sh", {}, kPrepareMs);
+            QVERIFY2(made.first == 0 && QFile::exists(QOR_SOURCE_DIR "/build-release/qor-setup"),
+                     made.second + "\n(the RPM release installer: cmake --preset release && cmake --build --preset release)");
+            rootDirs[suite] = QString::fromUtf8(made.second).trimmed().section('\n', -1);
+            launchers[suite] = QOR_SOURCE_DIR "/build-release/qor-setup";
+            return;
+        }
         const auto prepared = run_step(QOR_AGENT_DIR "/prepare.sh", {QOR_SOURCE_DIR, QOR_WORK_DIR, QOR_CMAKE, QOR_DEMO_DEB, suite},
                                        kPrepareMs);
         const QStringList lines = QString::fromUtf8(prepared.second).trimmed().split('\n');
         QVERIFY2(prepared.first == 0 && lines.size() >= 2, prepared.second);
-        rootDirs[suite] = lines.at(lines.size() - 2), launcher = lines.last();
+        rootDirs[suite] = lines.at(lines.size() - 2), launchers[suite] = lines.last();
     }
 
 private slots:
@@ -106,6 +115,22 @@ private slots:
             << Row{"leftopen", {shown, "dialog at the limit: gone", "dialogs: 2", "status: 0", installed, noFiles,
                                 "transactions: 2", oneAction, "invalid-state errors: 0"},
                    finished, {"^PackageKit stopped waiting for an administrator's password", finishedLast}, "forky"};
+        const QString rpmInstalled = "installed: 3.1.1.1912102",
+                      rpmRecord = "\\nApplication:dnf5daemon\\nArguments:/tmp/qor-3\\.1\\.1\\.1912102-1912102\\.rhel6\\.i686\\.rpm\\s*\\z";
+        QTest::newRow("dnf5 daemon: password typed") << Row{"dnf5daemon:password", {shown, "status: 0", rpmInstalled, noFiles}, finished, {finishedLast}, "dnf5daemon"};
+        QTest::newRow("dnf5 daemon: dialog dismissed")
+            << Row{"dnf5daemon:dismiss", {shown, "status: 2", nothing, noFiles},
+                   "Installation failed: the product was not installed; the setup window showed why.",
+                   {"^Authorisation was refused", "Error Code:2" + rpmRecord}, "dnf5daemon"};
+        // The daemon cancels nothing while polkit asks: the page says to use
+        // the dialog's Cancel, and the dialog's Cancel then ends the run cancelled.
+        QTest::newRow("dnf5 daemon: cancelled while the dialog is open")
+            << Row{"dnf5daemon:cancel", {shown, "dialog after cancel: open", "status: 3", nothing, noFiles},
+                   "Installation cancelled: nothing was installed.",
+                   {"^Cancelling the installation\\. If the system is asking for the password, choose Cancel in that dialog",
+                    "^The installation was cancelled: nothing was installed\\.$", "Error Code:5" + rpmRecord}, "dnf5daemon"};
+        QTest::newRow("dnf5 daemon: wizard killed while the dialog is open")
+            << Row{"dnf5daemon:kill", {shown, "clients left: 0", "transactions left: 0", nothing, noFiles}, "", {}, "dnf5daemon"};
     }
 
     void row()
@@ -114,7 +139,8 @@ private slots:
         prepare(row.suite);
         QTemporaryDir facts;
         QVERIFY(facts.isValid());
-        Step run(QOR_AGENT_DIR "/agent_row.sh", {row.step, rootDirs.value(row.suite), launcher, QOR_XVFB_RUN, facts.path()});
+        Step run(QOR_AGENT_DIR "/agent_row.sh", {row.step, rootDirs.value(row.suite), launchers.value(row.suite), QOR_XVFB_RUN,
+                                                 facts.path()});
         // The row's namespace, session and overlay are cleared up on SIGTERM.
         const bool inTime = run.p.waitForFinished(kRowMs);
         if (!inTime)

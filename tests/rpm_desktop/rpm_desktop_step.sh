@@ -1,8 +1,10 @@
 #!/bin/bash
-# rpm_desktop_step.sh [--display XVFB_RUN] [--key KEY] [--slow-repo SECONDS] ROOT RESULT BACKEND COMMAND...
+# rpm_desktop_step.sh [--display XVFB_RUN] [--key KEY] [--slow-repo SECONDS] [--refuse] [--kill-wizard] ROOT RESULT BACKEND COMMAND...
 # One row of tst_rpm_desktop: a throwaway overlay over ROOT (made by
-# tools/build-packagekit-backends.sh) in mount, PID and network namespaces
-# of its own, with a system bus, polkitd and `packagekitd --backend=BACKEND`,
+# tools/build-packagekit-backends.sh, or for BACKEND dnf5daemon by
+# tools/build-dnf5daemon-root.sh) in mount, PID and network namespaces
+# of its own, with a system bus, polkitd and `packagekitd --backend=BACKEND`
+# (the dnf5 daemon's root has none: the bus starts dnf5daemon-server),
 # a user "qor" who is not root and whom a polkit rule grants PackageKit's
 # actions (and pkexec's, which the root does not have: the launcher's road
 # is PackageKit's); then one command as that user. COMMAND is one of
@@ -15,6 +17,12 @@
 #                                    once the package is written and it loads
 #                                    them again (dnf5, which loads none first
 #                                    when it is offline)
+#   dnf5daemon WIZARD PACKAGE [kill|stop] the same in the dnf5 daemon mode;
+#                                    with kill, the daemon is killed once rpm
+#                                    runs; with stop, stopped (SIGSTOP) once
+#                                    it loads a repository (--slow-repo
+#                                    never): it keeps its name, and answers
+#                                    nothing
 # --display XVFB_RUN: under an Xvfb of the row's own (run-under-xvfb.sh),
 # inside the row's network namespace, so its sockets are nobody else's.
 # --key KEY: rpm --import KEY into the root's database first.
@@ -22,12 +30,17 @@
 # nothing for SECONDS, then ends empty, as a mirror that stalls and then
 # fails; the dnf backend may skip it. With "never" it stays silent, and the
 # dnf backend's transaction stays in its first step.
+# --refuse: polkit refuses the user the dnf5 daemon's actions, as a refused
+# or dismissed password dialog does.
+# --kill-wizard: with setup, the wizard is killed (SIGKILL) once the daemon
+# holds a session for it.
 # Facts go into the folder RESULT, one file each: backend (BackendName as
-# the daemon reports it), service (PackageKit and its version), status, out
-# (the command's output), install.log, rpm-version (empty when qor is not
-# installed), tmp-left (qor files left in /tmp), the zypp backend's log for a
-# reader, and for setup the times at which the install page was entered and
-# the log held the result.
+# the daemon reports it, or dnf5daemon with the version of dnf5-server),
+# service (PackageKit and its version), sessions (the dnf5 daemon's sessions
+# left at the end), status, out (the command's output), install.log,
+# rpm-version (empty when qor is not installed), tmp-left (qor files left in
+# /tmp), the zypp backend's log for a reader, and for setup the times at
+# which the install page was entered and the log held the result.
 set -u
 self=$(readlink -f "$0")
 . "$(dirname "$self")/../system/bus_services.sh"
@@ -44,11 +57,13 @@ if [ "${1:-}" != --inside ]; then
   exit $status
 fi
 shift
-key='' slow=''
+key='' slow='' refuse='' kill_wizard=''
 while :; do
   case ${1:-} in
   --key) key=$2; shift 2 ;;
   --slow-repo) slow=$2; shift 2 ;;
+  --refuse) refuse=1; shift ;;
+  --kill-wizard) kill_wizard=1; shift ;;
   *) break ;;
   esac
 done
@@ -72,7 +87,7 @@ as_user() {
 }
 
 in_root useradd -m qor || fail "no user"
-write_polkit_rule qor "$r/etc/polkit-1/rules.d/49-qor-rpm-desktop.rules" || fail "no polkit rule"
+write_polkit_rule qor "$r/etc/polkit-1/rules.d/49-qor-rpm-desktop.rules" ${refuse:+NO} || fail "no polkit rule"
 if [ -n "$key" ]; then
   cp "$key" "$r/root/signer.asc" && in_root rpm --import /root/signer.asc || fail "rpm --import $key failed"
 fi
@@ -88,11 +103,20 @@ fi
 mkdir -p "$r/run/dbus" && in_root dbus-daemon --system --fork --nopidfile || fail "no system bus"
 export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$r/run/dbus/system_bus_socket
 start_bus_services "$r" --backend="$backend" --disable-timer || fail "no polkitd or packagekitd"
-in_root gdbus call --system --dest org.freedesktop.PackageKit --object-path /org/freedesktop/PackageKit \
-  --method org.freedesktop.DBus.Properties.GetAll org.freedesktop.PackageKit >"$result/properties" 2>&1
-property() { sed -n "s/.*'$1': <\(uint32 \)\{0,1\}'\{0,1\}\([^'>]*\)'\{0,1\}>.*/\2/p" "$result/properties"; }
-property BackendName >"$result/backend"
-echo "PackageKit $(property VersionMajor).$(property VersionMinor).$(property VersionMicro)" >"$result/service"
+if [ "$backend" = dnf5daemon ]; then
+  echo "dnf5daemon $(in_root dpkg-query -W -f '${Version}' dnf5-server)" >"$result/backend"
+  echo "dnf5 daemon $(in_root dpkg-query -W -f '${Version}' dnf5-server)" >"$result/service"
+else
+  in_root gdbus call --system --dest org.freedesktop.PackageKit --object-path /org/freedesktop/PackageKit \
+    --method org.freedesktop.DBus.Properties.GetAll org.freedesktop.PackageKit >"$result/properties" 2>&1
+  property() { sed -n "s/.*'$1': <\(uint32 \)\{0,1\}'\{0,1\}\([^'>]*\)'\{0,1\}>.*/\2/p" "$result/properties"; }
+  property BackendName >"$result/backend"
+  echo "PackageKit $(property VersionMajor).$(property VersionMinor).$(property VersionMicro)" >"$result/service"
+fi
+# The dnf5 daemon's sessions are the children of its object.
+sessions() {
+  in_root gdbus introspect --system --dest org.rpm.dnf.v0 --object-path /org/rpm/dnf/v0 2>/dev/null | grep -c '^ *node [0-9a-f]'
+}
 
 home=$r/home/qor
 case $command in
@@ -111,6 +135,11 @@ setup)
     xdotool windowfocus --sync "$w" key --delay 500 "${@:1:$#-1}" && sleep 0.5 &&
       xdotool windowfocus --sync "$w" && date +%s%3N >"$result/entered" && xdotool key "$last"
   fi
+  if [ -n "$kill_wizard" ]; then
+    for _ in $(seq 1200); do [ "$(sessions)" -gt 0 ] && break; sleep 0.1; done
+    sessions >"$result/sessions-before-kill"
+    pkill -KILL -f '_ui_bin$'
+  fi
   # Finish is the default button after a success, Cancel's key is Escape.
   log=$home/.qor/install.log
   for _ in $(seq 9000); do
@@ -127,13 +156,30 @@ setup)
   wait $pid
   echo $? >"$result/status"
   ;;
-packagekit)
+packagekit | dnf5daemon)
   wizard=$1 package=$2 action=${3:-}
   path=/tmp/qor-pk-$(basename "$package")
   install -m 0755 "$wizard" "$home/qor-wizard" && in_root chown qor:qor /home/qor/qor-wizard && install -m 0644 "$package" "$r$path" || fail "no wizard"
-  as_user timeout 900 /home/qor/qor-wizard --install-with-packagekit --rpm "$path" >"$result/out" 2>&1 &
+  mode="--install-with-packagekit --rpm"
+  [ "$command" = dnf5daemon ] && mode=--install-with-dnf5daemon
+  as_user timeout 900 /home/qor/qor-wizard $mode "$path" >"$result/out" 2>&1 &
   pid=$!
-  if [ "$action" = kill ]; then
+  if [ "$action" = stop ]; then
+    for _ in $(seq 1200); do
+      grep -q '^dnf5 daemon: loading the repository ' "$result/out" && break
+      kill -0 $pid 2>/dev/null || break
+      sleep 0.1
+    done
+    pkill -STOP -x dnf5daemon-serv
+  elif [ "$action" = kill ] && [ "$command" = dnf5daemon ]; then
+    # Killed while rpm runs the package's script (which waits).
+    for _ in $(seq 1200); do
+      grep -q '^dnf5 daemon: running a script of ' "$result/out" && break
+      kill -0 $pid 2>/dev/null || break
+      sleep 0.1
+    done
+    pkill -KILL -x dnf5daemon-serv
+  elif [ "$action" = kill ]; then
     # Killed while the backend loads its repositories (with --slow-repo
     # never, for as long as it takes).
     for _ in $(seq 1200); do
@@ -154,6 +200,12 @@ esac
 in_root rpm -q --qf '%{VERSION}\n' qor >"$result/rpm-version" 2>/dev/null || : >"$result/rpm-version"
 cp "$home/.qor/install.log" "$result/install.log" 2>/dev/null || : >"$result/install.log"
 find "$r/tmp" -mindepth 1 -maxdepth 1 -name 'qor*' -printf '%f\n' >"$result/tmp-left"
+if [ "$backend" = dnf5daemon ]; then
+  pkill -CONT -x dnf5daemon-serv
+  # A vanished client's sessions go as the daemon hears of it.
+  for _ in $(seq 300); do [ "$(sessions)" = 0 ] && break; sleep 0.1; done
+  sessions >"$result/sessions"
+fi
 # The daemon may have things to say about the transaction: stop it first.
 pkill -x packagekitd && await_name org.freedesktop.PackageKit false
 cp "$r/var/log/pk_backend_zypp" "$result/" 2>/dev/null

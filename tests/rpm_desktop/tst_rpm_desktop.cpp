@@ -1,8 +1,9 @@
 // The RPM road of a user who is not root, against the PackageKit backends
 // that RHEL (dnf) and openSUSE (zypp) run, built from Debian's own PackageKit
-// source into a Debian 13 root (tools/build-packagekit-backends.sh), and the
-// one Fedora runs since 44 (dnf5, on PackageKit 1.4.0), built from forky's
-// source into a forky root (tools/build-packagekit-dnf5.sh).
+// source into a Debian 13 root (tools/build-packagekit-backends.sh), the one
+// Fedora runs since 44 (dnf5, on PackageKit 1.4.0), built from forky's source
+// into a forky root (tools/build-packagekit-dnf5.sh), and against the dnf5
+// daemon of Debian forky (tools/build-dnf5daemon-root.sh).
 // Each row is one step of rpm_desktop_step.sh in a throwaway overlay over
 // that root; the step leaves its facts in a folder, and the row judges them.
 #include "../table_steps.h"
@@ -21,8 +22,10 @@ const QString kVersion = "3.1.1.1912102", kSigner = "Qor Test Signer <qor-test@e
 // keyboard, its install log judged; packagekit: the release wizard's
 // PackageKit mode on the package `input`, its output judged. slowRepo:
 // seconds until a repository's index ends, "never", or none; kill: the
-// daemon killed once the transaction runs. Each of `holds` must match.
-struct Row { QString backend, command, input, slowRepo; bool kill; int status; QStringList holds; };
+// daemon killed once the transaction runs (for dnf5daemon, stop: stopped
+// while it resolves). Each of `holds` must match.
+// options: more of the step's options (--refuse, --kill-wizard).
+struct Row { QString backend, command, input, slowRepo; bool kill; int status; QStringList holds, options = {}; QString action = {}; };
 Q_DECLARE_METATYPE(Row)
 
 // Runs each command in turn: the first failure's output, or nothing.
@@ -47,9 +50,10 @@ public:
 private:
     QTemporaryDir work;
     QString signerKey;
-    // The root of each backend, by the tool that makes it.
-    QMap<QString, QString> roots{{"dnf", "build-packagekit-backends.sh"}, {"zypp", "build-packagekit-backends.sh"},
-                                 {"dnf5", "build-packagekit-dnf5.sh"}};
+    // The tool that makes each backend's root, and the roots made so far, by tool.
+    const QMap<QString, QString> rootTools{{"dnf", "build-packagekit-backends.sh"}, {"zypp", "build-packagekit-backends.sh"},
+                                           {"dnf5", "build-packagekit-dnf5.sh"}, {"dnf5daemon", "build-dnf5daemon-root.sh"}};
+    QMap<QString, QString> roots;
     QMap<QString, QString> inputs{{"release", QOR_RELEASE_LAUNCHER}, {"demo", QOR_DEMO_RPM}};
 
     // The demo package built for TARGET, with EXTRASPECLINE among its tags.
@@ -57,7 +61,9 @@ private:
     {
         const QString top = work.filePath("rpmbuild-" + name), spec = top + "/qor.spec";
         QString text = fact(QOR_DEMO_CLIENT_DIR "/qor.spec");
-        if (!extraSpecLine.isEmpty())
+        if (extraSpecLine.startsWith('%'))
+            text += '\n' + extraSpecLine + '\n';
+        else if (!extraSpecLine.isEmpty())
             text.replace(QRegularExpression("^(AutoReqProv:.*)$", QRegularExpression::MultilineOption), "\\1\n" + extraSpecLine);
         QFile file(spec);
         if (!QDir().mkpath(top + "/db") || !file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) != text.toUtf8().size())
@@ -77,18 +83,11 @@ private slots:
     {
         QVERIFY2(QFile::exists(QOR_RELEASE_LAUNCHER) && QFile::exists(QOR_RELEASE_WIZARD),
                  "the release installer is missing: build it with cmake --preset release && cmake --build --preset release");
-        QMap<QString, QString> made;
-        for (QString &root : roots) {
-            if (!made.contains(root)) {
-                const auto ran = run_step(QOR_SOURCE_DIR "/tools/" + root, {}, kRootMs);
-                made[root] = ran.second.trimmed().split('\n').last();
-                QVERIFY2(ran.first == 0 && QFile::exists(made[root] + "/usr/libexec/packagekitd"), ran.second);
-            }
-            root = made[root];
-        }
-
         inputs["s390x"] = buildRpm("s390x", "s390x", "");
         inputs["unprovided dependency"] = buildRpm("unprovided", "i686", "Requires:       qor-no-such-library");
+        // rpm waits in the package's script while the daemon is killed (a
+        // script in rpm's own Lua, or the package would need /bin/sh).
+        inputs["slow script"] = buildRpm("slow-script", "i686", "%pre -p <lua>\nposix.sleep(600)");
         QVERIFY(!inputs.values().contains(QString()));
 
         // A release launcher that carries the demo package signed, with a key
@@ -146,6 +145,25 @@ private slots:
         QTest::newRow("dnf5 unprovided dependency") << Row{"dnf5", "packagekit", "unprovided dependency", "", false, 1, {"\\bqor-no-such-library\\b"}};
         QTest::newRow("dnf5 daemon killed") << Row{"dnf5", "packagekit", "demo", "never", true, 3,
                                                    {"^PackageKit stopped before the installation ended: the package may not be installed\\.$"}};
+
+        // The dnf5 daemon, where PackageKit is not on the bus. Debian's libdnf5
+        // runs its "local" plugin after rpm, which fails without createrepo_c:
+        // the package is installed all the same.
+        const QStringList daemonInstalled{"^dnf5 daemon: finished, the package is installed$", "Installation Finished\\s*\\z"};
+        QTest::newRow("dnf5daemon unsigned") << Row{"dnf5daemon", "setup", "release", "", false, 0, daemonInstalled};
+        QTest::newRow("dnf5daemon refused") << Row{"dnf5daemon", "setup", "release", "", false, 2,
+                                                   {"^Authorisation was refused: installing needs an administrator's permission"}, {"--refuse"}};
+        QTest::newRow("dnf5daemon unprovided dependency") << Row{"dnf5daemon", "dnf5daemon", "unprovided dependency", "", false, 1,
+                                                                 {"^The package needs qor-no-such-library, which no repository of this system provides"}};
+        QTest::newRow("dnf5daemon another architecture") << Row{"dnf5daemon", "dnf5daemon", "s390x", "", false, 1,
+                                                                {"^The package is built for another kind of computer \\(s390x, where this one is x86_64\\)"}};
+        QTest::newRow("dnf5daemon killed") << Row{"dnf5daemon", "dnf5daemon", "slow script", "", true, 3,
+                                                  {"^The dnf5 daemon stopped before the installation ended: the package may not be installed\\.$"}};
+        // Killed while the daemon waits for a repository: its session goes.
+        // A daemon that keeps its name and answers nothing: the pings' bound.
+        QTest::newRow("dnf5daemon silent") << Row{"dnf5daemon", "dnf5daemon", "demo", "never", false, 3,
+                                                  {"^The dnf5 daemon stopped answering \\(60 s\\): the package may not be installed\\.$"}, {}, "stop"};
+        QTest::newRow("dnf5daemon wizard killed") << Row{"dnf5daemon", "setup", "release", "never", false, 9, {}, {"--kill-wizard"}};
     }
     void installsOrSaysWhy()
     {
@@ -159,24 +177,40 @@ private slots:
             options << "--key" << signerKey;
         if (!row.slowRepo.isEmpty())
             options << "--slow-repo" << row.slowRepo;
+        options << row.options;
+        const bool daemon = row.backend == "dnf5daemon";
+        const QString tool = rootTools.value(row.backend);
+        if (!roots.contains(tool)) {
+            // Each root is made on the first row that needs it.
+            const auto made = run_step(QOR_SOURCE_DIR "/tools/" + tool, {}, kRootMs);
+            const QString root = made.second.trimmed().split('\n').last();
+            QVERIFY2(made.first == 0 && QFile::exists(root + (daemon ? "/usr/sbin/dnf5daemon-server" : "/usr/libexec/packagekitd")), made.second);
+            roots[tool] = root;
+        }
         QStringList command{row.command, row.command == "setup" ? "" : QOR_RELEASE_WIZARD, inputs.value(row.input)};
-        command << (row.command == "setup" ? QStringList{"Return", "Tab", "space", "Return"} : QStringList{row.kill ? "kill" : ""});
-        const auto ran = run_step(QOR_RPM_DESKTOP_STEP, options + QStringList{roots[row.backend], result, row.backend} + command.filter(QRegularExpression(".")), kStepMs);
+        command << (row.command == "setup" ? QStringList{"Return", "Tab", "space", "Return"} : QStringList{row.kill ? "kill" : row.action});
+        const auto ran = run_step(QOR_RPM_DESKTOP_STEP, options + QStringList{roots[tool], result, row.backend} + command.filter(QRegularExpression(".")), kStepMs);
         if (ran.first != 0)
             qWarning("the step failed: %s", ran.second.constData());
 
         const auto facts = [&](const char *name) { return QString::fromUtf8(fact(result + '/' + name)); };
         const QString out = facts("out"), log = facts("install.log"), judged = row.command == "setup" ? log : out;
         const QByteArray seen = (out + "\ninstall log:\n" + log + "\nzypp:\n" + facts("pk_backend_zypp").right(3000)).toLocal8Bit();
-        qInfo("%s: %s reported backend \"%s\"", QTest::currentDataTag(), qPrintable(facts("service").trimmed()),
+        qInfo("%s: %s, backend \"%s\"", QTest::currentDataTag(), qPrintable(facts("service").trimmed()),
               qPrintable(facts("backend").trimmed()));
-        QCOMPARE(facts("backend").trimmed(), row.backend);
+        QCOMPARE(facts("backend").trimmed().section(' ', 0, 0), row.backend);
+        if (daemon)
+            QCOMPARE(facts("sessions").trimmed(), QString("0"));
+        if (row.options.contains("--kill-wizard"))
+            QVERIFY2(facts("sessions-before-kill").toInt() > 0, "the wizard was killed before the daemon held its session");
         QVERIFY2(facts("status").trimmed() == QString::number(row.status), seen);
         QEXPECT_FAIL("dnf5 daemon killed", "the dnf5 backend writes the package before it reloads the repositories; "
                      "the client still says it may not be installed", Continue);
         QCOMPARE(facts("rpm-version").trimmed(), row.status == 0 ? kVersion : QString());
-        const QString asking = "^PackageKit: asking to install /tmp/qor-\\S+\\.rpm \\(backend: " + row.backend + "\\)$";
-        for (const QString &holds : row.holds + QStringList{asking}) {
+        const QString asking = QString("^%1: asking to install /tmp/qor-\\S+\\.rpm \\(backend: %2\\)$")
+                                   .arg(daemon ? "dnf5 daemon" : "PackageKit", daemon ? "libdnf5" : row.backend);
+        // A wizard killed early leaves no record to read.
+        for (const QString &holds : row.holds + (row.options.contains("--kill-wizard") ? QStringList() : QStringList{asking})) {
             // The dnf5 backend says only "Transaction failed: ": the words
             // must come from the package's own header, which the client does
             // not read for these yet.

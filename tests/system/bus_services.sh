@@ -3,14 +3,16 @@
 # who is not root. A system bus must already run (sandbox.sh starts one);
 # DBUS_SYSTEM_BUS_ADDRESS names it where it is not this system's default.
 
-# write_polkit_rule USER FILE: polkit lets USER run pkexec and every
-# PackageKit action without asking (no agent answers in a test).
+# write_polkit_rule USER FILE [NO]: polkit lets USER run pkexec and every
+# PackageKit and dnf5 daemon action without asking (no agent answers in a
+# test); with NO it refuses them all.
 write_polkit_rule() {
   mkdir -p "$(dirname "$2")" && cat >"$2" <<RULE
 polkit.addRule(function(action, subject) {
     if (subject.user == "$1" && (action.id == "org.freedesktop.policykit.exec"
-                                 || action.id.indexOf("org.freedesktop.packagekit.") == 0))
-        return polkit.Result.YES;
+                                 || action.id.indexOf("org.freedesktop.packagekit.") == 0
+                                 || action.id.indexOf("org.rpm.dnf.v0.") == 0))
+        return polkit.Result.${3:-YES};
 });
 RULE
 }

@@ -67,6 +67,12 @@ private slots:
         QTest::newRow("package with a hyphened action") << ServiceLine::package(pk, "collection-installed", "qor") << "PackageKit: collection-installed package qor";
         QTest::newRow("progress 0") << ServiceLine::progress(pk, 0) << "PackageKit: 0% done";
         QTest::newRow("progress 100") << ServiceLine::progress(pk, 100) << "PackageKit: 100% done";
+        const PackageService dnf5 = PackageService::Dnf5Daemon;
+        QTest::newRow("dnf5 daemon asking") << ServiceLine::asking(dnf5, "/tmp/q.rpm", "libdnf5")
+                                            << "dnf5 daemon: asking to install /tmp/q.rpm (backend: libdnf5)";
+        QTest::newRow("dnf5 daemon package") << ServiceLine::package(dnf5, "installing", "qor-3.1-1.i686")
+                                             << "dnf5 daemon: installing package qor-3.1-1.i686";
+        QTest::newRow("dnf5 daemon progress") << ServiceLine::progress(dnf5, 40) << "dnf5 daemon: 40% done";
     }
     void serviceLineRoundTrips()
     {
@@ -107,15 +113,21 @@ private slots:
         QTest::addColumn<bool>("deb");
         QTest::addColumn<bool>("toolsPresent");
         QTest::addColumn<int>("road"); // InstallRoad
+        QTest::addColumn<bool>("dnf5Daemon");
         const int rpm = int(InstallRoad::Rpm), dpkg = int(InstallRoad::Dpkg), pk = int(InstallRoad::PackageKit);
-        QTest::newRow("root, rpm, tools") << true << false << true << rpm;
-        QTest::newRow("root, rpm, no tools") << true << false << false << rpm;
-        QTest::newRow("root, deb, tools") << true << true << true << dpkg;
-        QTest::newRow("root, deb, no tools") << true << true << false << dpkg;
-        QTest::newRow("user, rpm, tools") << false << false << true << int(InstallRoad::GpkInstallLocalFile);
-        QTest::newRow("user, rpm, no tools") << false << false << false << pk;
-        QTest::newRow("user, deb, tools") << false << true << true << int(InstallRoad::PkexecGdebi);
-        QTest::newRow("user, deb, no tools") << false << true << false << pk;
+        QTest::newRow("root, rpm, tools") << true << false << true << rpm << false;
+        QTest::newRow("root, rpm, no tools") << true << false << false << rpm << false;
+        QTest::newRow("root, deb, tools") << true << true << true << dpkg << false;
+        QTest::newRow("root, deb, no tools") << true << true << false << dpkg << false;
+        QTest::newRow("user, rpm, tools") << false << false << true << int(InstallRoad::GpkInstallLocalFile) << false;
+        QTest::newRow("user, rpm, no tools") << false << false << false << pk << false;
+        QTest::newRow("user, deb, tools") << false << true << true << int(InstallRoad::PkexecGdebi) << false;
+        QTest::newRow("user, deb, no tools") << false << true << false << pk << false;
+        const int dnf5 = int(InstallRoad::Dnf5Daemon);
+        QTest::newRow("user, rpm, no tools, dnf5 daemon") << false << false << false << dnf5 << true;
+        QTest::newRow("user, rpm, tools, dnf5 daemon") << false << false << true << int(InstallRoad::GpkInstallLocalFile) << true;
+        QTest::newRow("user, deb, no tools, dnf5 daemon") << false << true << false << pk << true;
+        QTest::newRow("root, rpm, dnf5 daemon") << true << false << false << rpm << true;
     }
     void roadChoice()
     {
@@ -123,7 +135,8 @@ private slots:
         QFETCH(bool, deb);
         QFETCH(bool, toolsPresent);
         QFETCH(int, road);
-        QCOMPARE(int(chooseInstallRoad(deb, root, toolsPresent)), road);
+        QFETCH(bool, dnf5Daemon);
+        QCOMPARE(int(chooseInstallRoad(deb, root, toolsPresent, dnf5Daemon)), road);
     }
 
     void terminalHint_data()

@@ -15,7 +15,11 @@ function(qor_add_package_service_library name)
       ${src}/packagekit_bus_u.h ${src}/packagekit_bus_u.cpp
       ${src}/packagekit_names_u.h ${src}/packagekit_names_u.cpp
       ${src}/packagekit_transaction_u.h ${src}/packagekit_transaction_u.cpp
-      ${src}/packagekit_lock_wait_u.h ${src}/packagekit_lock_wait_u.cpp)
+      ${src}/packagekit_lock_wait_u.h ${src}/packagekit_lock_wait_u.cpp
+      ${src}/service_client_u.h ${src}/service_client_u.cpp
+      ${src}/dnf5daemon_client.h ${src}/dnf5daemon_client.cpp
+      ${src}/dnf5daemon_session.h ${src}/dnf5daemon_session.cpp
+      ${src}/dnf5daemon_rpm_header.cpp)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   target_include_directories(${name} PUBLIC "${src}" "${PROJECT_BINARY_DIR}/config")
   target_link_libraries(${name} PUBLIC Qt5::Core Qt5::DBus)

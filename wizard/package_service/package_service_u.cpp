@@ -5,13 +5,14 @@
 #include <QRegularExpression>
 
 const char kPackageKitInstallArgument[] = "--install-with-packagekit";
+const char kDnf5DaemonInstallArgument[] = "--install-with-dnf5daemon";
 const char kDebArgument[] = "--deb";
 const char kRpmArgument[] = "--rpm";
 const char kClientParentVariable[] = "QOR_CLIENT_PARENT";
 
 namespace {
 
-const PackageService kServices[] = {PackageService::PackageKit};
+const PackageService kServices[] = {PackageService::PackageKit, PackageService::Dnf5Daemon};
 
 const QLatin1String kAskingStart("asking to install ");
 const QLatin1String kBackendStart(" (backend: ");
@@ -25,6 +26,8 @@ QString packageServiceName(PackageService service)
     switch (service) {
     case PackageService::PackageKit:
         break;
+    case PackageService::Dnf5Daemon:
+        return QStringLiteral("dnf5 daemon");
     }
     return QStringLiteral("PackageKit");
 }
@@ -33,12 +36,13 @@ QString packageServiceIntroduction(PackageService service)
 {
     return QStringLiteral("The package is installed by %1, this system's software service. "
                           "The system will ask for your password.")
-        .arg(packageServiceName(service));
+        .arg(service == PackageService::Dnf5Daemon ? QStringLiteral("the dnf5 daemon") : packageServiceName(service));
 }
 
-QStringList packageServiceArguments(PackageService, bool deb, const QString &path)
+QStringList packageServiceArguments(PackageService service, bool deb, const QString &path)
 {
-    return {QLatin1String(kPackageKitInstallArgument), QLatin1String(deb ? kDebArgument : kRpmArgument), path};
+    const char *flag = service == PackageService::Dnf5Daemon ? kDnf5DaemonInstallArgument : kPackageKitInstallArgument;
+    return {QLatin1String(flag), QLatin1String(deb ? kDebArgument : kRpmArgument), path};
 }
 
 ServiceLine ServiceLine::note(const QString &text)

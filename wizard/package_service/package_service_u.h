@@ -20,10 +20,12 @@ class QTextCodec;
 
 // The system services that install a package file for a user.
 enum class PackageService {
-    PackageKit
+    PackageKit,
+    Dnf5Daemon // dnf5daemon-server, of the RPM desktops that left PackageKit
 };
 
-// The service as a user knows it, and as its lines begin: "PackageKit".
+// The service as a user knows it, and as its lines begin: "PackageKit",
+// "dnf5 daemon".
 QString packageServiceName(PackageService service);
 // The words that tell a user which service installs the package, and that
 // the system will ask for the password.
@@ -31,6 +33,7 @@ QString packageServiceIntroduction(PackageService service);
 
 // The client's flags.
 extern const char kPackageKitInstallArgument[];
+extern const char kDnf5DaemonInstallArgument[];
 extern const char kDebArgument[];
 extern const char kRpmArgument[];
 // Set by whoever starts a client, to its own process id: a client whose

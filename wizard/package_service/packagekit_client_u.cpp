@@ -3,76 +3,24 @@
 #include "package_service_u.h"
 #include "packagekit_bus_u.h"
 #include "packagekit_transaction_u.h"
+#include "dnf5daemon_client.h"
+#include "service_client_u.h"
 #include "qor_build_config.h"
 
-#include <csignal>
 #include <cstdio>
 
-#include <fcntl.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <QTimer>
 
-namespace {
-
-// SIGTERM, SIGINT and SIGHUP reach the event loop through this pipe: the
-// wizard's Cancel, or the wizard gone.
-int signalPipe[2] = {-1, -1};
-
-extern "C" void noteSignal(int)
-{
-    const char byte = 1;
-    const ssize_t written = write(signalPipe[1], &byte, 1);
-    (void)written;
-}
-
-// The kernel sends SIGTERM when the wizard ends, however it ends; until
-// cancelOnSignals takes it, that ends the client at once, before it has
-// asked anything of anyone. Armed before anything else, and then the
-// parent is checked: a wizard gone before the signal was armed leaves a
-// client that no signal would reach. The parent is the one named by
-// whoever started the client, where it says.
-bool armDeathSignal(pid_t *wizard)
-{
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    const pid_t parent = getppid();
-    bool number = false;
-    const qint64 named = qEnvironmentVariable(kClientParentVariable).toLongLong(&number);
-    *wizard = number ? pid_t(named) : parent;
-    return parent == *wizard;
-}
-
-// Cancel requests and the wizard's end become calls of cancel().
-void cancelOnSignals(PackageKitTransaction *transaction, pid_t wizard)
-{
-    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    QSocketNotifier *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, transaction);
-    QObject::connect(notifier, &QSocketNotifier::activated, transaction, [transaction, wizard] {
-        char bytes[16];
-        while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
-        }
-        transaction->cancel(getppid() != wizard);
-    });
-    struct sigaction action = {};
-    action.sa_handler = noteSignal;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGTERM, SIGINT, SIGHUP})
-        sigaction(signal, &action, nullptr);
-    // Gone while the handler was being set up.
-    if (getppid() != wizard)
-        noteSignal(SIGTERM);
-}
-
-} // namespace
 
 bool runPackageServiceClientIfAsked(int argc, char **argv, int *status)
 {
+    if (argc >= 2 && qstrcmp(argv[1], kDnf5DaemonInstallArgument) == 0)
+        return runDnf5DaemonClient(argc, argv, status);
     if (argc < 2 || qstrcmp(argv[1], kPackageKitInstallArgument) != 0)
         return false;
     pid_t wizard = 0;
@@ -109,7 +57,7 @@ bool runPackageServiceClientIfAsked(int argc, char **argv, int *status)
     }
     package.close();
     PackageKitTransaction transaction(path, deb, &app);
-    cancelOnSignals(&transaction, wizard);
+    cancelOnSignals(&transaction, [&transaction](bool parentGone) { transaction.cancel(parentGone); }, wizard);
     QTimer::singleShot(0, &transaction, [&transaction] { transaction.start(); });
     app.exec();
     *status = int(transaction.status());

@@ -1,5 +1,6 @@
-// Whether PackageKit can be reached, asked of the bus only.
+// Whether a package service can be reached, asked of the bus only.
 #include "package_service_u.h"
+#include "dnf5daemon_client.h"
 #include "packagekit_bus_u.h"
 
 #include <memory>
@@ -13,32 +14,33 @@ namespace {
 
 bool leftWaiting = false;
 
-bool packageKitReachable(QString *why)
+bool serviceReachable(PackageService service, QString *why)
 {
+    const QString name = QLatin1String(service == PackageService::Dnf5Daemon ? kDnf5DaemonService : kPackageKitService);
+    const QString known = service == PackageService::Dnf5Daemon ? QStringLiteral("the dnf5 daemon") : packageServiceName(service);
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) {
         *why = QStringLiteral("the system bus cannot be reached: ") + inWords(bus.lastError());
         return false;
     }
-    const QString name = QLatin1String(kPackageKitService);
     const QDBusMessage owned = callAndWait(bus, busCall("NameHasOwner", {name}), kBusAnswerMs);
     if (owned.type() == QDBusMessage::ReplyMessage && owned.arguments().value(0).toBool())
         return true;
     const QDBusMessage startable = callAndWait(bus, busCall("ListActivatableNames"), kBusAnswerMs);
     if (startable.type() == QDBusMessage::ErrorMessage) {
-        *why = QStringLiteral("the system bus did not say whether it can start PackageKit: ")
+        *why = QStringLiteral("the system bus did not say whether it can start %1: ").arg(known)
                + inWords(QDBusError(startable));
         return false;
     }
     if (startable.arguments().value(0).toStringList().contains(name))
         return true;
-    *why = QStringLiteral("PackageKit (org.freedesktop.PackageKit) is neither running nor installed");
+    *why = QStringLiteral("%1 (%2) is neither running nor installed").arg(known, name);
     return false;
 }
 
 } // namespace
 
-bool packageServiceAvailable(PackageService, QString *why)
+bool packageServiceAvailable(PackageService service, QString *why)
 {
     // Shared with the thread, which may outlive this call.
     struct Answer {
@@ -46,7 +48,7 @@ bool packageServiceAvailable(PackageService, QString *why)
         QString reason;
     };
     const auto answer = std::make_shared<Answer>();
-    QThread *asking = QThread::create([answer] { answer->available = packageKitReachable(&answer->reason); });
+    QThread *asking = QThread::create([answer, service] { answer->available = serviceReachable(service, &answer->reason); });
     QEventLoop loop;
     QObject::connect(asking, SIGNAL(finished()), &loop, SLOT(quit()));
     QTimer::singleShot(kBusSetupMs, &loop, SLOT(quit()));
