@@ -6,14 +6,9 @@
 #include "packagekit_bus_u.h"
 #include "service_client_u.h"
 
-#include <cstdio>
 
-#include <unistd.h>
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
-#include <QTimer>
 
 const char kDnf5DaemonService[] = "org.rpm.dnf.v0";
 
@@ -34,23 +29,10 @@ bool runDnf5DaemonClient(int argc, char **argv, int *status)
         return true;
     }
     QCoreApplication app(argc, argv);
-    // The daemon reads the file as root, from a working folder of its own.
-    const QString path = QFileInfo(QFile::decodeName(argv[pathAt])).absoluteFilePath();
-    QFile package(path);
-    if (!package.open(QIODevice::ReadOnly)) {
-        say(QStringLiteral("Cannot read the package file %1: %2").arg(path, package.errorString()));
-        *status = int(ServiceStatus::Failed);
+    const QString path = readablePackagePath(argv[pathAt], status);
+    if (path.isNull())
         return true;
-    }
-    package.close();
     Dnf5DaemonSession run(path, &app);
-    cancelOnSignals(&run, [&run](bool parentGone) { run.cancel(parentGone); }, wizard);
-    QTimer::singleShot(0, &run, [&run] { run.start(); });
-    app.exec();
-    *status = run.status();
-    if (busCheckLeftWaiting()) {
-        fflush(stdout);
-        _exit(*status);
-    }
+    *status = runClient(app, run, wizard);
     return true;
 }

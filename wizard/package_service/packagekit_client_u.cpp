@@ -7,14 +7,9 @@
 #include "service_client_u.h"
 #include "qor_build_config.h"
 
-#include <cstdio>
 
-#include <unistd.h>
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
-#include <QTimer>
 
 
 bool runPackageServiceClientIfAsked(int argc, char **argv, int *status)
@@ -46,24 +41,10 @@ bool runPackageServiceClientIfAsked(int argc, char **argv, int *status)
         return true;
     }
     QCoreApplication app(argc, argv);
-    // PackageKit reads the file as root, from its own working folder: a
-    // relative path would name another file there, or none.
-    const QString path = QFileInfo(QFile::decodeName(argv[pathAt])).absoluteFilePath();
-    QFile package(path);
-    if (!package.open(QIODevice::ReadOnly)) {
-        say(QStringLiteral("Cannot read the package file %1: %2").arg(path, package.errorString()));
-        *status = int(ServiceStatus::Failed);
+    const QString path = readablePackagePath(argv[pathAt], status);
+    if (path.isNull())
         return true;
-    }
-    package.close();
     PackageKitTransaction transaction(path, deb, &app);
-    cancelOnSignals(&transaction, [&transaction](bool parentGone) { transaction.cancel(parentGone); }, wizard);
-    QTimer::singleShot(0, &transaction, [&transaction] { transaction.start(); });
-    app.exec();
-    *status = int(transaction.status());
-    if (busCheckLeftWaiting()) {
-        fflush(stdout);
-        _exit(*status);
-    }
+    *status = runClient(app, transaction, wizard);
     return true;
 }

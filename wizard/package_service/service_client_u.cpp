@@ -1,12 +1,16 @@
 #include "service_client_u.h"
 #include "package_service_u.h"
+#include "packagekit_bus_u.h"
 
 #include <csignal>
+#include <cstdio>
 
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 namespace {
@@ -53,4 +57,24 @@ void cancelOnSignals(QObject *owner, const std::function<void(bool)> &cancel, pi
     // Gone while the handler was being set up.
     if (getppid() != wizard)
         noteSignal(SIGTERM);
+}
+
+QString readablePackagePath(const char *argument, int *status)
+{
+    const QString path = QFileInfo(QFile::decodeName(argument)).absoluteFilePath();
+    QFile package(path);
+    if (package.open(QIODevice::ReadOnly))
+        return path;
+    say(QStringLiteral("Cannot read the package file %1: %2").arg(path, package.errorString()));
+    *status = int(ServiceStatus::Failed);
+    return QString();
+}
+
+int endClient(int status)
+{
+    if (busCheckLeftWaiting()) {
+        fflush(stdout);
+        _exit(status);
+    }
+    return status;
 }
