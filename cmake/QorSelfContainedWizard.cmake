@@ -21,7 +21,7 @@ function(qor_add_self_contained_wizard target output)
   endforeach()
 
   set(src "${PROJECT_SOURCE_DIR}")
-  file(GLOB wizard_sources CONFIGURE_DEPENDS "${src}/wizard/*" "${src}/wizard/res/*" "${src}/common/*")
+  file(GLOB wizard_sources CONFIGURE_DEPENDS "${src}/wizard/*" "${src}/wizard/package_service/*" "${src}/wizard/res/*" "${src}/common/*")
   add_custom_command(OUTPUT "${output}"
       COMMAND "${src}/tools/build-static-wizard.sh" "${src}" "${CMAKE_BINARY_DIR}/self-contained-wizard"
               "${output}" "-DQOR_VERSION=${QOR_VERSION}" "-DQOR_PACKAGE_FILE_NAME=${QOR_PACKAGE_FILE_NAME}"
