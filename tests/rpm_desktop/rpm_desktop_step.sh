@@ -10,13 +10,15 @@
 # is PackageKit's); then one command as that user. COMMAND is one of
 #   setup LAUNCHER KEYS...           the launcher without arguments, KEYS
 #                                    typed into its wizard
-#   packagekit WIZARD PACKAGE [kill] the wizard's PackageKit mode on a copy of
+#   packagekit WIZARD PACKAGE [kill|term]
+#                                    the wizard's PackageKit mode on a copy of
 #                                    PACKAGE; with kill, packagekitd is killed
 #                                    once the transaction runs: while the
 #                                    backend loads its repositories (dnf), or
 #                                    once the package is written and it loads
 #                                    them again (dnf5, which loads none first
-#                                    when it is offline)
+#                                    when it is offline); with term, the
+#                                    wizard is sent SIGTERM (Cancel) at 100 %
 #   dnf5daemon WIZARD PACKAGE [kill|stop] the same in the dnf5 daemon mode;
 #                                    with kill, the daemon is killed once rpm
 #                                    runs; with stop, stopped (SIGSTOP) once
@@ -189,6 +191,13 @@ packagekit | dnf5daemon)
     done
     # The row's own PID namespace: its daemon is the only one.
     pkill -KILL -x packagekitd
+  elif [ "$action" = term ]; then
+    for _ in $(seq 1200); do
+      grep -q '^PackageKit: 100% done' "$result/out" && break
+      kill -0 $pid 2>/dev/null || break
+      sleep 0.1
+    done
+    pkill -TERM -x qor-wizard
   fi
   wait $pid
   echo $? >"$result/status"

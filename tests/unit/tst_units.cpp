@@ -4,7 +4,8 @@
 #include "install_road_u.h"
 #include "package_service_u.h"
 #include "qor_build_config.h"
-#include "rpm_signature_u.h"
+#include "package_file_facts_u.h"
+#include "rpm_header_u.h"
 
 #include <QTemporaryDir>
 
@@ -33,7 +34,8 @@ private slots:
         QFile specFile(spec);
         QVERIFY(QDir().mkpath(home) && QFile::setPermissions(home, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
                 && specFile.open(QIODevice::WriteOnly)
-                && specFile.write("Name: qor-unit\nVersion: 1\nRelease: 1\nSummary: unit\nLicense: none\n%description\nunit\n%files\n") > 0);
+                && specFile.write("Name: qor-unit\nVersion: 1\nRelease: 1\nSummary: unit\nLicense: none\nRequires: qor-unit-dep >= 2\n"
+                                 "Requires: /bin/sh\nProvides: qor-unit-feature\nRequires: qor-unit-feature\n%description\nunit\n%files\n") > 0);
         specFile.close();
         unsignedRpm = top + "/RPMS/x86_64/qor-unit-1-1.x86_64.rpm", signedRpm = work.filePath("signed.rpm");
         const QStringList env{"GNUPGHOME=" + home};
@@ -87,24 +89,48 @@ private slots:
     {
         QTest::addColumn<QString>("rpm");
         QTest::addColumn<int>("read"); // RpmSignature
+        QTest::addColumn<QString>("identity"); // name, version, release, architecture, what it requires
+        const QString demo = "qor 3.1.1.1912102 1912102.rhel6 i686 ";
         const int isSigned = int(RpmSignature::Signed), isUnsigned = int(RpmSignature::Unsigned), none = int(RpmSignature::NotAnRpm);
-        QTest::newRow("unsigned") << unsignedRpm << isUnsigned;
-        QTest::newRow("unsigned, another architecture") << QString(QOR_DEMO_RPM) << isUnsigned;
-        QTest::newRow("signed, another architecture") << signedRpm << isSigned;
-        QTest::newRow("damaged lead") << variant("lead.rpm", INT_MAX, 1, QByteArray(1, 0)) << none;
-        QTest::newRow("damaged header") << variant("header.rpm", INT_MAX, 96, QByteArray(1, 0)) << none;
-        QTest::newRow("entries beyond reason") << variant("entries.rpm", INT_MAX, 96 + 8, "\x7f\xff\xff\xff") << none;
-        QTest::newRow("truncated in the lead") << variant("short-lead.rpm", 50) << none;
-        QTest::newRow("truncated in the index") << variant("short-index.rpm", 96 + 16 + 8) << none;
-        QTest::newRow("empty") << variant("empty.rpm", 0) << none;
-        QTest::newRow("missing") << work.filePath("no-such.rpm") << none;
+        QTest::newRow("unsigned") << unsignedRpm << isUnsigned << "qor-unit 1 1 x86_64 /bin/sh,qor-unit-dep >= 2";
+        QTest::newRow("unsigned, another architecture") << QString(QOR_DEMO_RPM) << isUnsigned << demo;
+        QTest::newRow("signed, another architecture") << signedRpm << isSigned << demo;
+        QTest::newRow("damaged lead") << variant("lead.rpm", INT_MAX, 1, QByteArray(1, 0)) << none << "";
+        QTest::newRow("damaged header") << variant("header.rpm", INT_MAX, 96, QByteArray(1, 0)) << none << "";
+        QTest::newRow("entries beyond reason") << variant("entries.rpm", INT_MAX, 96 + 8, "\x7f\xff\xff\xff") << none << "";
+        QTest::newRow("truncated in the lead") << variant("short-lead.rpm", 50) << none << "";
+        QTest::newRow("truncated in the index") << variant("short-index.rpm", 96 + 16 + 8) << none << "";
+        QTest::newRow("empty") << variant("empty.rpm", 0) << none << "";
+        QTest::newRow("missing") << work.filePath("no-such.rpm") << none << "";
     }
     void rpmHeaderReader()
     {
         QFETCH(QString, rpm);
         QFETCH(int, read);
         QVERIFY(!rpm.isEmpty());
+        QFETCH(QString, identity);
         QCOMPARE(int(rpmSignature(rpm)), read);
+        const RpmHeader header = readRpmHeader(rpm);
+        const QStringList seen{header.name, header.version, header.release, header.arch, header.requires.join(',')};
+        QCOMPARE(header.complete() ? seen.join(' ') : QString(), identity);
+    }
+
+    void architectureRunsHere_data()
+    {
+        QTest::addColumn<QString>("arch");
+        QTest::addColumn<bool>("runs");
+        for (const char *arch : {"x86_64", "noarch", "i686", "i386"})
+            QTest::newRow(arch) << arch << true;
+        for (const char *arch : {"s390x", "aarch64", "ppc64le", "armv7hl"})
+            QTest::newRow(arch) << arch << false;
+    }
+    void architectureRunsHere()
+    {
+        QFETCH(QString, arch);
+        QFETCH(bool, runs);
+        if (machineArchitecture() != "x86_64")
+            QSKIP("the rows are for an x86_64 machine");
+        QCOMPARE(rpmArchitectureRunsHere(arch), runs);
     }
 
     void roadChoice_data()

@@ -17,8 +17,15 @@ enum {
     PkErrorBadGpgSignature = 30,
     PkErrorMissingGpgSignature = 31,
     PkErrorNotAuthorized = 48,
-    PkStatusWaitingForLock = 30,       // PkStatusEnum
+    PkStatusInstall = 9,               // PkStatusEnum
+    PkStatusUpdate = 10,
+    PkStatusCommit = 16,
+    PkStatusWaitingForLock = 30,
     PkStatusWaitingForAuth = 31,
+    PkInfoUpdating = 11,               // PkInfoEnum
+    PkInfoInstalling = 12,
+    PkInfoReinstalling = 19,
+    PkInfoDowngrading = 20,
     PkPercentageUnknown = 101          // the Percentage property
 };
 

@@ -2,7 +2,6 @@
 #include "packagekit_bus_u.h"
 #include "packagekit_lock_wait_u.h"
 #include "packagekit_names_u.h"
-#include "rpm_signature_u.h"
 
 #include <QCoreApplication>
 #include <QDBusObjectPath>
@@ -23,8 +22,6 @@ const int kPingEveryMs = 15000;
 // InstallFiles may answer only once the user has been asked for a password:
 // its reply is awaited without a bound of its own; the pings bound the wait.
 const int kNoBoundMs = 24 * 3600 * 1000;
-// PackageKit drops a transaction that is not authorised within 300 s.
-const qint64 kAuthorisationLimitMs = 290000;
 // The wizard gone, a cancelled transaction is given this long to end.
 const int kOrphanGraceMs = 10000;
 
@@ -60,11 +57,15 @@ bool PackageKitTransaction::enter(Phase next)
         allowed = next == Phase::Running || next == Phase::CancelPending;
         break;
     case Phase::Running:
-        allowed = next == Phase::Cancelling || next == Phase::Destroyed || next == Phase::LockWait;
+        allowed = next == Phase::Cancelling || next == Phase::Changing || next == Phase::Destroyed
+                  || next == Phase::LockWait;
         break;
     case Phase::Cancelling:
-        // Refused: the transaction runs on.
-        allowed = next == Phase::Running || next == Phase::Destroyed;
+        // Refused, or too late: the transaction runs on.
+        allowed = next == Phase::Running || next == Phase::Changing || next == Phase::Destroyed;
+        break;
+    case Phase::Changing:
+        allowed = next == Phase::Destroyed;
         break;
     case Phase::LockWait:
         allowed = next == Phase::Creating;
@@ -105,32 +106,6 @@ void PackageKitTransaction::report(QString &last, const ServiceLine &line)
         return;
     last = written;
     say(line);
-}
-
-// A D-Bus error ends the run; its name tells what kind of failure it is.
-void PackageKitTransaction::failWith(const QString &what, const QDBusError &error)
-{
-    const QString name = error.name();
-    if (name == QLatin1String("org.freedesktop.PackageKit.Transaction.MimeTypeNotSupported")) {
-        say(QStringLiteral("PackageKit on this system cannot install this kind of package: ") + inWords(error));
-        say(terminalInstallHint());
-        finish(ServiceStatus::KindNotSupported);
-    } else if (name == QLatin1String("org.freedesktop.PackageKit.Transaction.RefusedByPolicy")
-               || name == QLatin1String("org.freedesktop.PackageKit.Transaction.NotAuthorized")
-               || name == QLatin1String("org.freedesktop.DBus.Error.AccessDenied")) {
-        say(QStringLiteral("Authorisation was refused: %1: %2").arg(what, inWords(error)));
-        finish(ServiceStatus::NotAuthorised);
-    } else if (name.startsWith(QLatin1String("org.freedesktop.PackageKit."))) {
-        say(QStringLiteral("PackageKit refused: %1: %2").arg(what, inWords(error)));
-        finish(ServiceStatus::Failed);
-    } else {
-        // The bus's own errors, whatever their name (no reply, no such
-        // service, activation failures of every kind): PackageKit is not
-        // there to be asked.
-        say(QStringLiteral("PackageKit could not be reached: %1: %2").arg(what, inWords(error)));
-        say(terminalInstallHint());
-        finish(ServiceStatus::Unavailable);
-    }
 }
 
 void PackageKitTransaction::start()
@@ -258,7 +233,11 @@ void PackageKitTransaction::installAnswered(QDBusPendingCallWatcher *call)
     call->deleteLater();
     installCall = nullptr;
     const QDBusPendingReply<> reply = *call;
-    if (reply.isError())
+    const QDBusError::ErrorType error = reply.error().type();
+    // The daemon gone takes the call with it.
+    if (error == QDBusError::NoReply || error == QDBusError::Disconnected || error == QDBusError::ServiceUnknown)
+        daemonGone();
+    else if (reply.isError())
         failWith(QStringLiteral("installing ") + path, reply.error());
     else if (phase == Phase::Destroyed)
         onDestroy();
@@ -283,121 +262,16 @@ void PackageKitTransaction::pingAnswered(QDBusPendingCallWatcher *call)
     if (!reply.isError() || phase == Phase::Ended || call->property("transaction").toString() != transaction)
         return;
     if (reply.error().type() == QDBusError::UnknownObject || reply.error().type() == QDBusError::UnknownMethod)
-        say(QStringLiteral("The PackageKit transaction ended without a result: ") + inWords(reply.error()));
-    failWith(QStringLiteral("waiting for the installation"), reply.error());
-}
-
-void PackageKitTransaction::daemonGone()
-{
-    // Between two attempts there is no transaction to lose (PackageKit
-    // restarted by an upgrade of itself, or gone idle): the next attempt
-    // asks the bus, which starts it again.
-    if (phase == Phase::Ended || phase == Phase::LockWait)
-        return;
-    say(QStringLiteral("PackageKit stopped before the installation ended: the package may not be installed."));
-    say(terminalInstallHint());
-    finish(ServiceStatus::Unavailable);
-}
-
-void PackageKitTransaction::onDestroy()
-{
-    // A refused request ends the transaction before the refusal's reply
-    // arrives, and that reply says why.
-    if (phase == Phase::Ended)
-        return;
-    if (installCall) {
-        enter(Phase::Destroyed);
-        return;
-    }
-    if (statusCode == PkStatusWaitingForAuth) {
-        sayAuthorisationTimedOut();
-        finish(ServiceStatus::AuthorisationTimedOut);
-        return;
-    }
-    say(QStringLiteral("PackageKit ended the transaction without a result: the package may not be installed."));
-    finish(ServiceStatus::Failed);
-}
-
-void PackageKitTransaction::onErrorCode(uint code, const QString &details)
-{
-    errorCode = code;
-    errorDetails = details;
-    if (code == PkErrorNotAuthorized)
-        say(QStringLiteral("Authorisation was refused: installing needs an administrator's permission, "
-                           "which was not given."));
-    say(QStringLiteral("PackageKit error %1 (%2): %3").arg(packageKitErrorName(code)).arg(code).arg(details));
-}
-
-void PackageKitTransaction::onFinished(uint exit, uint)
-{
-    pinger.stop();
-    if (exit == PkExitSuccess && errorCode == kNoError) {
-        report(lastStatus, ServiceLine::state(kService, QStringLiteral("finished, the package is installed")));
-        finish(ServiceStatus::Installed);
-        return;
-    }
-    if (phase == Phase::Cancelling && (exit == PkExitCancelled || errorCode == PkErrorTransactionCancelled)) {
-        say(nothingInstalledAfterCancel());
-        finish(ServiceStatus::Cancelled);
-        return;
-    }
-    // PackageKit 1.3.1 ends a transaction dropped at its limit as cancelled,
-    // still waiting for the password, and only after Finished says
-    // not-authorized (and sends no Destroy).
-    if (exit == PkExitCancelled && waitingForAuth.isValid() && waitingForAuth.hasExpired(kAuthorisationLimitMs)) {
-        sayAuthorisationTimedOut();
-        finish(ServiceStatus::AuthorisationTimedOut);
-        return;
-    }
-    if ((errorCode == PkErrorCannotGetLock || lostToLockWait()) && retryAfterLock())
-        return;
-    say(ServiceLine::state(kService, QStringLiteral("the installation ended: ") + packageKitExitName(exit)));
-    if (errorCode == PkErrorNotAuthorized) {
-        if (waitingForAuth.isValid() && waitingForAuth.hasExpired(kAuthorisationLimitMs)) {
-            sayAuthorisationTimedOut();
-            finish(ServiceStatus::AuthorisationTimedOut);
-        } else {
-            finish(ServiceStatus::NotAuthorised);
-        }
-        return;
-    }
-    // openSUSE's backend reports an unsigned file as an aborted
-    // installation; the file itself tells why.
-    const bool signatureError = errorCode == PkErrorGpgFailure || errorCode == PkErrorBadGpgSignature
-                                || errorCode == PkErrorMissingGpgSignature
-                                || (errorCode == PkErrorInternal && backend == QLatin1String("zypp"));
-    if (!deb && signatureError) {
-        endUnsigned();
-        return;
-    }
-    if (errorCode == PkErrorCannotGetLock || lostToLockWait())
-        lockWait->sayOver();
-    finish(ServiceStatus::Failed);
-}
-
-void PackageKitTransaction::sayAuthorisationTimedOut()
-{
-    say(QStringLiteral("PackageKit stopped waiting for an administrator's password (it waits 5 minutes): "
-                       "nothing was installed."));
-}
-
-void PackageKitTransaction::endUnsigned()
-{
-    if (rpmSignature(path) == RpmSignature::Unsigned) {
-        say(QStringLiteral("This system's package service refuses packages that are not signed, and %1 is not "
-                           "signed.").arg(path));
-        say(terminalInstallHint());
-        finish(ServiceStatus::Unsigned);
-        return;
-    }
-    say(QStringLiteral("This system's package service did not accept the package's signature: the key it was "
-                       "signed with must be imported first (sudo rpm --import KEY-FILE, with the vendor's key)."));
-    say(terminalInstallHint());
-    finish(ServiceStatus::Failed);
+        endWithoutResult(QStringLiteral("The PackageKit transaction ended without a result: ") + inWords(reply.error()),
+                         ServiceStatus::Unavailable, true);
+    else
+        failWith(QStringLiteral("waiting for the installation"), reply.error());
 }
 
 // Cancel is PackageKit's to grant: it allows it (AllowCancel) until the
-// package manager starts changing the system.
+// package manager starts changing the system. Some backends go on allowing
+// it while they install: once a package is being written it is too late,
+// whatever they allow.
 void PackageKitTransaction::cancel(bool parentGone)
 {
     if (phase == Phase::Ended)
@@ -410,7 +284,7 @@ void PackageKitTransaction::cancel(bool parentGone)
     // No transaction yet: the answer on its way ends the run as cancelled.
     if (enter(Phase::CancelPending) || phase == Phase::CancelPending)
         return;
-    if (!allowCancel) {
+    if (!allowCancel || phase == Phase::Changing) {
         if (parentGone) {
             say(QStringLiteral("Setup ended while PackageKit was changing the system: the installation goes on "
                                "without it."));
@@ -443,6 +317,8 @@ void PackageKitTransaction::cancelAnswered(QDBusPendingCallWatcher *call)
 
 void PackageKitTransaction::onPackage(uint info, const QString &packageId, const QString &)
 {
+    if (info == PkInfoUpdating || info == PkInfoInstalling || info == PkInfoReinstalling || info == PkInfoDowngrading)
+        enter(Phase::Changing);
     report(lastPackage, ServiceLine::package(kService, packageKitInfoWords(info), packageKitPackageWords(packageId)));
 }
 
@@ -453,6 +329,8 @@ void PackageKitTransaction::onPropertiesChanged(const QString &, const QVariantM
     if (changed.contains(QStringLiteral("Status"))) {
         statusCode = changed.value(QStringLiteral("Status")).toUInt();
         lockWaitSeen = lockWaitSeen || statusCode == PkStatusWaitingForLock;
+        if (statusCode == PkStatusInstall || statusCode == PkStatusUpdate || statusCode == PkStatusCommit)
+            enter(Phase::Changing);
         if (statusCode != PkStatusWaitingForAuth)
             waitingForAuth.invalidate();
         else if (!waitingForAuth.isValid())

@@ -61,6 +61,7 @@ private:
         CancelPending, // cancelled with no transaction yet: the answer on its way ends the run
         Running,       // the installation asked for, in a transaction
         Cancelling,    // PackageKit asked to cancel it
+        Changing,      // the package manager changing the system: too late to cancel
         Destroyed,     // PackageKit dropped it before answering the request: the answer says why
         LockWait,      // between two attempts, while another package manager holds the lock: no transaction
         Ended
@@ -71,6 +72,8 @@ private:
     void listen(bool on);
     void report(QString &last, const ServiceLine &line);
     void failWith(const QString &what, const QDBusError &error);
+    bool installRequested() const;
+    void endWithoutResult(const QString &why, ServiceStatus status, bool hint);
     bool retryAfterLock();
     bool lostToLockWait() const;
     void endUnsigned();
