@@ -2,6 +2,7 @@
 #include "dnf5daemon_client.h"
 #include "packagekit_bus_u.h"
 #include "package_service_u.h"
+#include "rpm_header_u.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -212,8 +213,8 @@ void Dnf5DaemonSession::explainProblems()
         for (const QString &line : problem.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
             report(line.trimmed());
     }
-    RpmHeaderFacts facts;
-    if (!readRpmHeaderFacts(path, &facts))
+    const RpmHeader facts = readRpmHeader(path);
+    if (facts.name.isEmpty())
         return;
     const QString all = problems.join(QLatin1Char('\n'));
     if (all.contains(QLatin1String("does not have a compatible architecture"))) {
@@ -223,8 +224,8 @@ void Dnf5DaemonSession::explainProblems()
         return;
     }
     QStringList missing;
-    for (const QString &need : facts.requires_) {
-        if (!need.startsWith(QLatin1String("rpmlib(")) && all.contains(QLatin1String("nothing provides ") + need))
+    for (const QString &need : facts.requiredNames) {
+        if (all.contains(QLatin1String("nothing provides ") + need))
             missing << need;
     }
     if (!missing.isEmpty())
@@ -232,7 +233,7 @@ void Dnf5DaemonSession::explainProblems()
                            "installed until that is available.").arg(missing.join(QStringLiteral(", "))));
     else if (problems.isEmpty())
         say(QStringLiteral("The dnf5 daemon did not say why. The package needs: %1.")
-                .arg(facts.requires_.join(QStringLiteral(", "))));
+                .arg(facts.requires.join(QStringLiteral(", "))));
 }
 
 void Dnf5DaemonSession::transactionAnswered(QDBusPendingCallWatcher *call)

@@ -80,13 +80,4 @@ private:
     int exitStatus = 1;
 };
 
-// The RPM header's names of what the package needs and what it is built
-// for: the daemon's words on a failed resolve do not always name them.
-struct RpmHeaderFacts {
-    QString name;
-    QString arch;
-    QStringList requires_;
-};
-bool readRpmHeaderFacts(const QString &path, RpmHeaderFacts *facts);
-
 #endif

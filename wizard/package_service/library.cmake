@@ -20,8 +20,7 @@ function(qor_add_package_service_library name)
       ${src}/packagekit_lock_wait_u.h ${src}/packagekit_lock_wait_u.cpp
       ${src}/service_client_u.h ${src}/service_client_u.cpp
       ${src}/dnf5daemon_client.h ${src}/dnf5daemon_client.cpp
-      ${src}/dnf5daemon_session.h ${src}/dnf5daemon_session.cpp
-      ${src}/dnf5daemon_rpm_header.cpp)
+      ${src}/dnf5daemon_session.h ${src}/dnf5daemon_session.cpp)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   target_include_directories(${name} PUBLIC "${src}" "${PROJECT_BINARY_DIR}/config")
   target_link_libraries(${name} PUBLIC Qt5::Core Qt5::DBus)
