@@ -18,7 +18,9 @@
 #                                    once the package is written and it loads
 #                                    them again (dnf5, which loads none first
 #                                    when it is offline); with term, the
-#                                    wizard is sent SIGTERM (Cancel) at 100 %
+#                                    wizard is sent SIGTERM (Cancel) at 100 %,
+#                                    and once it has answered, packagekitd
+#                                    is killed
 #   dnf5daemon WIZARD PACKAGE [kill|stop] the same in the dnf5 daemon mode;
 #                                    with kill, the daemon is killed once rpm
 #                                    runs; with stop, stopped (SIGSTOP) once
@@ -198,6 +200,11 @@ packagekit | dnf5daemon)
       sleep 0.1
     done
     pkill -TERM -x qor-wizard
+    for _ in $(seq 600); do
+      grep -qi cancel "$result/out" && break
+      sleep 0.1
+    done
+    pkill -KILL -x packagekitd
   fi
   wait $pid
   echo $? >"$result/status"
