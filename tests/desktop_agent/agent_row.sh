@@ -91,13 +91,17 @@ export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$r/run/dbus/system_bus_socket
 chroot "$r" /usr/bin/env -i /usr/bin/dbus-monitor --system >"$facts/monitor" 2>&1 &
 monitor=$!
 start_bus_services "$r" || exit 1
-service=$(in_root dbus-send --system --print-reply --dest=org.freedesktop.PackageKit /org/freedesktop/PackageKit \
-  org.freedesktop.DBus.Properties.GetAll string:org.freedesktop.PackageKit |
-  awk '/string "(VersionMajor|VersionMinor|VersionMicro|BackendName)"/ { k = $2; getline; v[k] = $NF }
-    END { gsub(/"/, "", v["\"BackendName\""])
-      printf "PackageKit %s.%s.%s, backend %s", v["\"VersionMajor\""], v["\"VersionMinor\""], v["\"VersionMicro\""], v["\"BackendName\""] }')
-fact service "$service"
-echo "service: $service"
+if [ $service = dnf5daemon ]; then
+  ran="dnf5 daemon $(in_root dpkg-query -W -f '${Version}' dnf5-server)"
+else
+  ran=$(in_root dbus-send --system --print-reply --dest=org.freedesktop.PackageKit /org/freedesktop/PackageKit \
+    org.freedesktop.DBus.Properties.GetAll string:org.freedesktop.PackageKit |
+    awk '/string "(VersionMajor|VersionMinor|VersionMicro|BackendName)"/ { k = $2; getline; v[k] = $NF }
+      END { gsub(/"/, "", v["\"BackendName\""])
+        printf "PackageKit %s.%s.%s, backend %s", v["\"VersionMajor\""], v["\"VersionMinor\""], v["\"VersionMicro\""], v["\"BackendName\""] }')
+fi
+fact service "$ran"
+echo "service: $ran"
 
 # The session, as logind would have written it; this shell and all it starts
 # from here on (the agent, the installer, xdotool) are in its scope.

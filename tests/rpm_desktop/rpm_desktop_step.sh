@@ -104,6 +104,9 @@ if [ -n "$slow" ]; then
   [ "$slow" = never ] || (sleep "$slow"; while :; do : >"$index"; done) &
 fi
 
+# PackageKit's own dnf5 backend, as on a Fedora without the dnf5 daemon,
+# which the wizard would take where the bus can start it.
+[ "$backend" != dnf5 ] || rm -f "$r/usr/share/dbus-1/system-services/org.rpm.dnf.v0.service"
 mkdir -p "$r/run/dbus" && in_root dbus-daemon --system --fork --nopidfile || fail "no system bus"
 export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$r/run/dbus/system_bus_socket
 start_bus_services "$r" --backend="$backend" --disable-timer || fail "no polkitd or packagekitd"
