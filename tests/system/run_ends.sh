@@ -34,6 +34,9 @@ if [ "$1" = row ]; then
   L=/run/qor/$QOR_INSTALLER_NAME
   package=$(strings "$L" | grep -m 1 -x '/tmp/[A-Za-z0-9._+-]*_ui_bin') package=${package%_ui_bin}
   cd /run/row || exit 1
+  # The facts folder may lie under /tmp (a build there), which the row's own
+  # /tmp would hide.
+  mkdir -p /run/facts && mount --bind "$facts" /run/facts && facts=/run/facts || exit 1
   # A /tmp of the row's own: other tests write qor files to the shared one.
   mount -t tmpfs -o mode=1777 row /tmp || exit 1
   exec 5>out 6</dev/null
