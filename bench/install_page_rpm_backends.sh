@@ -5,7 +5,9 @@
 # and zypp backends of PackageKit 1.3.1 (RHEL's and openSUSE's, built from
 # Debian 13's PackageKit source by tools/build-packagekit-backends.sh) and
 # against the dnf5 backend of PackageKit 1.4.0 (Fedora's since 44, built from
-# forky's source by tools/build-packagekit-dnf5.sh), and the release Ubuntu
+# forky's source by tools/build-packagekit-dnf5.sh) and through the dnf5
+# daemon (forky's dnf5daemon-server, tools/build-dnf5daemon-root.sh, a root
+# without PackageKit, as RHEL 11 is to be), and the release Ubuntu
 # installer against the apt backend of Debian 13 (PackageKit 1.3.1) and of
 # forky (1.4.0), Debian's own packagekit. Each round is one step of
 # tests/rpm_desktop/rpm_desktop_step.sh: a fresh overlay over its root, the
@@ -19,7 +21,7 @@
 # Not a test: no pass or fail; the numbers depend on the machine and its load.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
-echo "## The install page through PackageKit: dnf, zypp and dnf5 beside Debian's apt backend"
+echo "## The install page through PackageKit (dnf, zypp, dnf5) and the dnf5 daemon, beside Debian's apt backend"
 echo
 if [ "$(id -u)" -ne 0 ]; then
   echo "Skipped: the roots, namespaces and daemons need root."
@@ -27,10 +29,13 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 runs=${QOR_BENCH_RUNS:-5}
 step=$here/tests/rpm_desktop/rpm_desktop_step.sh
+# The step takes the build's texts (the window title) from the release build.
+export QOR_BUILD_FACTS=$here/build-release/config/qor_build_facts.sh
 keys='Return Tab space Return'
 
 rpm_root=$("$here/tools/build-packagekit-backends.sh")
 dnf5_root=$("$here/tools/build-packagekit-dnf5.sh")
+daemon_root=$("$here/tools/build-dnf5daemon-root.sh")
 (cd "$here" && cmake --preset release >/dev/null && cmake --build --preset release >/dev/null)
 ubuntu=$here/build-release-ubuntu
 { cmake --preset release -S "$here" -B "$ubuntu" -DQOR_PACKAGE_FILE_NAME=qor-3.1.1.1912102.ubuntu.amd64.deb &&
@@ -54,6 +59,7 @@ done
 roads="dnf $rpm_root dnf $here/build-release/qor-setup
 zypp $rpm_root zypp $here/build-release/qor-setup
 dnf5 $dnf5_root dnf5 $here/build-release/qor-setup
+dnf5-daemon $daemon_root dnf5daemon $here/build-release/qor-setup
 apt-trixie $work/apt-trixie apt $ubuntu/qor-setup
 apt-forky $work/apt-forky apt $ubuntu/qor-setup"
 for i in $(seq "$runs"); do
@@ -66,13 +72,13 @@ for i in $(seq "$runs"); do
     grep -q 'Installation Finished' "$r/install.log" 2>/dev/null && result=installed
     took=-
     [ -s "$r/entered" ] && [ -s "$r/ended" ] && took=$(($(cat "$r/ended") - $(cat "$r/entered")))
-    echo "$road $took $result $(cat "$r/backend" 2>/dev/null) $(tr ' ' _ <"$r/service" 2>/dev/null)"
+    echo "$road $took $result $(cut -d ' ' -f 1 "$r/backend" 2>/dev/null) $(tr ' ' _ <"$r/service" 2>/dev/null)"
   done
 done >"$work/times"
 
 echo "The release installers as a user who is not root, each round in a fresh overlay over a Debian"
 echo "root with the real polkitd and packagekitd on a private system bus, driven from the keyboard"
-echo "under an Xvfb: the RPM installer through the dnf, zypp and dnf5 backends, the Ubuntu installer"
+echo "under an Xvfb: the RPM installer through the dnf, zypp and dnf5 backends and the dnf5 daemon, the Ubuntu installer"
 echo "through Debian's own apt backend, in turn, $runs rounds each. From the key that enters the"
 echo "install page until the install log holds the result (polled every 0.1 s). Medians, spread in"
 echo "brackets. The installer's package is not signed."
