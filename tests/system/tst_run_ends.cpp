@@ -71,7 +71,8 @@ private slots:
         QVERIFY(facts.isValid());
         const auto f = [&facts](const char *name) { return fact(facts.filePath(name)); };
         const auto ran = run_step(QOR_SANDBOX, QStringList{QOR_XVFB_RUN, QOR_RUN_ENDS, "row", facts.path(), row.envs,
-                                                           row.user, row.action, launcher} + row.args, 600000);
+                                                           row.user, row.action, launcher} + row.args, 600000,
+                                  {"QOR_SANDBOX_KEEP=" + facts.path()});
         QVERIFY2(ran.first == 0, ran.second);
         const QByteArray said = "output:\n" + f("out") + "\nstandard error:\n" + f("err");
         QVERIFY2(f("status").trimmed().toInt() == row.status && !f("status").isEmpty(), f("status") + said);
