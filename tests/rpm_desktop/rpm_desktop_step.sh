@@ -167,41 +167,34 @@ packagekit | dnf5daemon)
   wizard=$1 package=$2 action=${3:-}
   path=/tmp/qor-pk-$(basename "$package")
   install -m 0755 "$wizard" "$home/qor-wizard" && in_root chown qor:qor /home/qor/qor-wizard && install -m 0644 "$package" "$r$path" || fail "no wizard"
+  # await_output GREP-ARGS...: until the client prints such a line, ends, or
+  # 120 s pass.
+  await_output() {
+    for _ in $(seq 1200); do
+      grep -q "$@" "$result/out" && return
+      kill -0 $pid 2>/dev/null || return
+      sleep 0.1
+    done
+  }
   mode="--install-with-packagekit --rpm"
   [ "$command" = dnf5daemon ] && mode=--install-with-dnf5daemon
   as_user timeout 900 /home/qor/qor-wizard $mode "$path" >"$result/out" 2>&1 &
   pid=$!
   if [ "$action" = stop ]; then
-    for _ in $(seq 1200); do
-      grep -q '^dnf5 daemon: loading the repository ' "$result/out" && break
-      kill -0 $pid 2>/dev/null || break
-      sleep 0.1
-    done
+    await_output '^dnf5 daemon: loading the repository '
     pkill -STOP -x dnf5daemon-serv
   elif [ "$action" = kill ] && [ "$command" = dnf5daemon ]; then
     # Killed while rpm runs the package's script (which waits).
-    for _ in $(seq 1200); do
-      grep -q '^dnf5 daemon: running a script of ' "$result/out" && break
-      kill -0 $pid 2>/dev/null || break
-      sleep 0.1
-    done
+    await_output '^dnf5 daemon: running a script of '
     pkill -KILL -x dnf5daemon-serv
   elif [ "$action" = kill ]; then
     # Killed while the backend loads its repositories (with --slow-repo
     # never, for as long as it takes).
-    for _ in $(seq 1200); do
-      grep -q -e '^PackageKit: loading the cache' -e '^PackageKit: 100% done' "$result/out" && break
-      kill -0 $pid 2>/dev/null || break
-      sleep 0.1
-    done
+    await_output -e '^PackageKit: loading the cache' -e '^PackageKit: 100% done'
     # The row's own PID namespace: its daemon is the only one.
     pkill -KILL -x packagekitd
   elif [ "$action" = term ]; then
-    for _ in $(seq 1200); do
-      grep -q '^PackageKit: 100% done' "$result/out" && break
-      kill -0 $pid 2>/dev/null || break
-      sleep 0.1
-    done
+    await_output '^PackageKit: 100% done'
     pkill -TERM -x qor-wizard
     for _ in $(seq 600); do
       grep -qi cancel "$result/out" && break
