@@ -1,6 +1,5 @@
 #include "dnf5daemon_session.h"
-#include "dnf5daemon_client.h"
-#include "packagekit_bus_u.h"
+#include "service_bus_u.h"
 #include "package_service_u.h"
 #include "rpm_header_u.h"
 

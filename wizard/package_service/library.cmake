@@ -8,18 +8,14 @@ function(qor_add_package_service_library name)
   add_library(${name} STATIC
       ${src}/package_service_u.h ${src}/package_service_u.cpp
       ${src}/terminal_hint_u.cpp
-      ${src}/text_codec_u.cpp
       ${src}/rpm_header_u.h ${src}/rpm_header_u.cpp
       ${src}/package_file_facts_u.h ${src}/package_file_facts_u.cpp
-      ${src}/packagekit_client_u.cpp
-      ${src}/packagekit_probe_u.cpp
-      ${src}/packagekit_bus_u.h ${src}/packagekit_bus_u.cpp
+      ${src}/service_client_u.cpp
+      ${src}/service_bus_u.h ${src}/service_bus_u.cpp
       ${src}/packagekit_names_u.h ${src}/packagekit_names_u.cpp
       ${src}/packagekit_transaction_u.h ${src}/packagekit_transaction_u.cpp
       ${src}/packagekit_transaction_end_u.cpp
       ${src}/packagekit_lock_wait_u.h ${src}/packagekit_lock_wait_u.cpp
-      ${src}/service_client_u.h ${src}/service_client_u.cpp
-      ${src}/dnf5daemon_client.h ${src}/dnf5daemon_client.cpp
       ${src}/dnf5daemon_session.h ${src}/dnf5daemon_session.cpp)
   set_target_properties(${name} PROPERTIES AUTOMOC ON)
   target_include_directories(${name} PUBLIC "${src}" "${PROJECT_BINARY_DIR}/config")

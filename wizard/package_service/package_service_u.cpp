@@ -1,8 +1,15 @@
-// The contract's names, flags and lines: each line's form is written here
-// and read back here, nowhere else.
+// The contract's names, flags and lines: each line's form is written here,
+// printed here and read back here, nowhere else, in the one encoding that
+// every text reaching the install page is in.
 #include "package_service_u.h"
 
+#include <cstdio>
+
+#include <QByteArray>
 #include <QRegularExpression>
+#include <QTextCodec>
+
+#include <langinfo.h>
 
 const char kPackageKitInstallArgument[] = "--install-with-packagekit";
 const char kDnf5DaemonInstallArgument[] = "--install-with-dnf5daemon";
@@ -118,4 +125,33 @@ ServiceLine readServiceLine(const QString &line)
         return ServiceLine::state(service, rest);
     }
     return ServiceLine::note(line);
+}
+
+// Qt's own idea of the locale's encoding is not the C library's: a Qt
+// built with ICU answers UTF-8 in an ISO-8859-1 locale, and reads Latin-1
+// output as broken UTF-8. The tools write in the encoding that
+// nl_langinfo(CODESET) names, so that name decides. The C and POSIX
+// locales name plain ASCII ("ANSI_X3.4-1968" to glibc), which leaves every
+// other byte unreadable: those are read as UTF-8, the encoding of every
+// current system, of which ASCII is a part.
+QTextCodec *installTextCodec()
+{
+    const QByteArray charset(nl_langinfo(CODESET));
+    if (charset.isEmpty() || charset == "ANSI_X3.4-1968" || charset == "ASCII" || charset == "US-ASCII")
+        return QTextCodec::codecForName("UTF-8");
+    if (QTextCodec *codec = QTextCodec::codecForName(charset))
+        return codec;
+    return QTextCodec::codecForLocale();
+}
+
+void say(const ServiceLine &line)
+{
+    const QByteArray bytes = installTextCodec()->fromUnicode(writeServiceLine(line)) + '\n';
+    fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    fflush(stdout);
+}
+
+void say(const QString &words)
+{
+    say(ServiceLine::note(words));
 }

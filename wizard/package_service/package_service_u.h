@@ -95,6 +95,10 @@ QString writeServiceLine(const ServiceLine &line);
 // The record a line (without its end) was written for; a line no record
 // wrote is a Note.
 ServiceLine readServiceLine(const QString &line);
+// A client prints one record's line at once, in the encoding the install
+// page reads; words of the client's own as a note.
+void say(const ServiceLine &line);
+void say(const QString &words);
 
 // When argv asks for a client, runs it and returns true with its exit
 // status in *status; otherwise returns false at once. Called first thing in

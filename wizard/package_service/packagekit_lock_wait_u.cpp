@@ -1,5 +1,5 @@
 #include "packagekit_lock_wait_u.h"
-#include "packagekit_bus_u.h"
+#include "package_service_u.h"
 
 #include <QRegularExpression>
 

@@ -1,9 +1,9 @@
-// How a PackageKit transaction ends: its errors, its result, the service
-// gone, and what the package file and the package database tell where the
+// How a PackageKit transaction ends when it does not install: its errors,
+// a result without success, the service gone, and what the package file and the package database tell where the
 // service tells nothing.
 #include "packagekit_transaction_u.h"
 #include "package_file_facts_u.h"
-#include "packagekit_bus_u.h"
+#include "service_bus_u.h"
 #include "packagekit_lock_wait_u.h"
 #include "packagekit_names_u.h"
 #include "rpm_header_u.h"
@@ -119,14 +119,10 @@ void PackageKitTransaction::onErrorCode(uint code, const QString &details)
     say(QStringLiteral("PackageKit error %1 (%2): %3").arg(packageKitErrorName(code)).arg(code).arg(details));
 }
 
-void PackageKitTransaction::onFinished(uint exit, uint)
+// A transaction that PackageKit finished without success: why, in words,
+// and the status that says it.
+void PackageKitTransaction::endUnsuccessful(uint exit)
 {
-    pinger.stop();
-    if (exit == PkExitSuccess && errorCode == kNoError) {
-        report(lastStatus, ServiceLine::state(kService, QStringLiteral("finished, the package is installed")));
-        finish(ServiceStatus::Installed);
-        return;
-    }
     if (phase == Phase::Cancelling && (exit == PkExitCancelled || errorCode == PkErrorTransactionCancelled)) {
         say(nothingInstalledAfterCancel());
         finish(ServiceStatus::Cancelled);
@@ -162,7 +158,7 @@ void PackageKitTransaction::onFinished(uint exit, uint)
         return;
     }
     if (errorCode == PkErrorCannotGetLock || lostToLockWait())
-        lockWait->sayOver();
+        theLockWait()->sayOver();
     // The dnf5 backend fails another architecture and an unmet dependency
     // alike, and says nothing more: the package's header says which.
     if (!deb && errorCode != kNoError && saysNoReason(errorDetails)) {

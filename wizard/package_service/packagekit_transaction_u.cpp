@@ -1,5 +1,7 @@
+// One installation through PackageKit: the calls it makes, the signals it
+// listens to and the lines they become, and the ways a run may take.
 #include "packagekit_transaction_u.h"
-#include "packagekit_bus_u.h"
+#include "service_bus_u.h"
 #include "packagekit_lock_wait_u.h"
 #include "packagekit_names_u.h"
 
@@ -37,10 +39,9 @@ QString desktopToolsMissing(bool deb)
 
 // The system bus is connected to only once it has answered.
 PackageKitTransaction::PackageKitTransaction(const QString &path, bool deb, QObject *parent)
-    : QObject(parent), bus(QStringLiteral("not yet connected")), path(path), deb(deb), lockWait(new LockWait(this))
+    : QObject(parent), bus(QStringLiteral("not yet connected")), path(path), deb(deb)
 {
     connect(&pinger, SIGNAL(timeout()), this, SLOT(ping()));
-    connect(lockWait, SIGNAL(free()), this, SLOT(createTransaction()));
     orphanGrace.setSingleShot(true);
     connect(&orphanGrace, &QTimer::timeout, this, [this] { finish(ServiceStatus::Cancelled); });
 }
@@ -88,8 +89,35 @@ void PackageKitTransaction::finish(ServiceStatus status)
         return;
     exitStatus = status;
     pinger.stop();
-    lockWait->stop();
+    if (lockWait)
+        lockWait->stop();
     QCoreApplication::exit(int(status));
+}
+
+LockWait *PackageKitTransaction::theLockWait()
+{
+    if (!lockWait) {
+        lockWait = new LockWait(this);
+        connect(lockWait, SIGNAL(free()), this, SLOT(createTransaction()));
+    }
+    return lockWait;
+}
+
+// A call of METHOD on PackageKit's object at path object.
+QDBusMessage PackageKitTransaction::packageKitCall(const QString &object, const char *interface, const char *method,
+                                         const QVariantList &arguments) const
+{
+    return methodCall(kPackageKitService, object, interface, method, arguments);
+}
+
+// A line shows only when it says something else than the last of its kind
+// did: last holds what that one said.
+bool PackageKitTransaction::differs(QString &last, const QString &now)
+{
+    if (now == last)
+        return false;
+    last = now;
+    return true;
 }
 
 QDBusPendingCallWatcher *PackageKitTransaction::watch(const QDBusPendingCall &call, const char *slot)
@@ -97,15 +125,6 @@ QDBusPendingCallWatcher *PackageKitTransaction::watch(const QDBusPendingCall &ca
     QDBusPendingCallWatcher *watcher = new QDBusPendingCallWatcher(call, this);
     connect(watcher, SIGNAL(finished(QDBusPendingCallWatcher*)), this, slot);
     return watcher;
-}
-
-void PackageKitTransaction::report(QString &last, const ServiceLine &line)
-{
-    const QString written = writeServiceLine(line);
-    if (written == last)
-        return;
-    last = written;
-    say(line);
 }
 
 void PackageKitTransaction::start()
@@ -223,10 +242,30 @@ void PackageKitTransaction::created(QDBusPendingCallWatcher *call)
     pinger.start(kPingEveryMs);
 }
 
+// The transaction's signals, to the slots named for them, or no longer.
 void PackageKitTransaction::listen(bool on)
 {
-    listenToTransaction(bus, transaction, this, on);
+    const QString service = QLatin1String(kPackageKitService);
+    struct Signal {
+        const char *interface;
+        const char *name;
+        const char *slot;
+    };
+    const Signal signals_[] = {
+        {kTransactionInterface, "ErrorCode", SLOT(onErrorCode(uint,QString))},
+        {kTransactionInterface, "Finished", SLOT(onFinished(uint,uint))},
+        {kTransactionInterface, "Package", SLOT(onPackage(uint,QString,QString))},
+        {kTransactionInterface, "Destroy", SLOT(onDestroy())},
+        {kPropertiesInterface, "PropertiesChanged", SLOT(onPropertiesChanged(QString,QVariantMap,QStringList))},
+    };
+    for (const Signal &s : signals_) {
+        if (on)
+            bus.connect(service, transaction, QLatin1String(s.interface), QLatin1String(s.name), this, s.slot);
+        else
+            bus.disconnect(service, transaction, QLatin1String(s.interface), QLatin1String(s.name), this, s.slot);
+    }
 }
+
 
 void PackageKitTransaction::installAnswered(QDBusPendingCallWatcher *call)
 {
@@ -319,7 +358,10 @@ void PackageKitTransaction::onPackage(uint info, const QString &packageId, const
 {
     if (info == PkInfoUpdating || info == PkInfoInstalling || info == PkInfoReinstalling || info == PkInfoDowngrading)
         enter(Phase::Changing);
-    report(lastPackage, ServiceLine::package(kService, packageKitInfoWords(info), packageKitPackageWords(packageId)));
+    const QString action = packageKitInfoWords(info), package = packageKitPackageWords(packageId);
+    // One word and the package: the pair is told apart by its first space.
+    if (differs(lastPackage, action + QLatin1Char(' ') + package))
+        say(ServiceLine::package(kService, action, package));
 }
 
 void PackageKitTransaction::onPropertiesChanged(const QString &, const QVariantMap &changed, const QStringList &)
@@ -335,20 +377,36 @@ void PackageKitTransaction::onPropertiesChanged(const QString &, const QVariantM
             waitingForAuth.invalidate();
         else if (!waitingForAuth.isValid())
             waitingForAuth.start();
-        report(lastStatus, ServiceLine::state(kService, packageKitStatusWords(statusCode)));
+        const QString words = packageKitStatusWords(statusCode);
+        if (differs(lastStatus, words))
+            say(ServiceLine::state(kService, words));
     }
     if (changed.contains(QStringLiteral("Percentage"))) {
         const uint percentage = changed.value(QStringLiteral("Percentage")).toUInt();
         if (percentage < PkPercentageUnknown)
-            report(lastPercentage, ServiceLine::progress(kService, int(percentage)));
+            if (differs(lastPercentage, QString::number(percentage)))
+                say(ServiceLine::progress(kService, int(percentage)));
     }
+}
+
+void PackageKitTransaction::onFinished(uint exit, uint)
+{
+    pinger.stop();
+    if (exit != PkExitSuccess || errorCode != kNoError) {
+        endUnsuccessful(exit);
+        return;
+    }
+    const QString words = QStringLiteral("finished, the package is installed");
+    if (differs(lastStatus, words))
+        say(ServiceLine::state(kService, words));
+    finish(ServiceStatus::Installed);
 }
 
 // Another package manager holds the lock: it is waited for, and the
 // installation asked for again once it has gone. False when the wait is over.
 bool PackageKitTransaction::retryAfterLock()
 {
-    if (phase != Phase::Running || !lockWait->begin(errorDetails, errorCode != PkErrorCannotGetLock))
+    if (phase != Phase::Running || !theLockWait()->begin(errorDetails, errorCode != PkErrorCannotGetLock))
         return false;
     listen(false);
     transaction.clear();

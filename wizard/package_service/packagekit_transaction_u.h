@@ -4,12 +4,14 @@
 #define PACKAGEKIT_TRANSACTION_U_H
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QVariantList>
 #include <QVariantMap>
 
 #include "package_service_u.h"
@@ -70,12 +72,16 @@ private:
 
     bool kindSupported(const QStringList &types);
     void listen(bool on);
-    void report(QString &last, const ServiceLine &line);
+    QDBusMessage packageKitCall(const QString &object, const char *interface, const char *method,
+                      const QVariantList &arguments = QVariantList()) const;
+    LockWait *theLockWait();
+    static bool differs(QString &last, const QString &now);
     void failWith(const QString &what, const QDBusError &error);
     bool installRequested() const;
     void endWithoutResult(const QString &why, ServiceStatus status, bool hint);
     bool retryAfterLock();
     bool lostToLockWait() const;
+    void endUnsuccessful(uint exit);
     void endUnsigned();
     void sayAuthorisationTimedOut();
     void finish(ServiceStatus status);
@@ -87,7 +93,8 @@ private:
     Phase phase = Phase::Probing;
     QString backend;
     QString transaction;
-    // Status and package lines each show when they change; percentages too.
+    // Status and package lines each show when they change, percentages too:
+    // the words, package or number each last showed.
     QString lastStatus;
     QString lastPackage;
     QString lastPercentage;
@@ -96,7 +103,8 @@ private:
     bool allowCancel = true;
     QTimer pinger;
     QTimer orphanGrace;
-    LockWait *lockWait;
+    // Made when the lock is first found held.
+    LockWait *lockWait = nullptr;
     QElapsedTimer waitingForAuth;
     // The calls still to answer, null once answered.
     QPointer<QDBusPendingCallWatcher> installCall;
