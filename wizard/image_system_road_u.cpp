@@ -58,24 +58,19 @@ InstallCommand imageInstallCommand(InstallRoad road, const InstallTarget &target
     return command;
 }
 
-// An RPM build on an image-based system: as root the system's own tool
-// installs; a user who is not root is told what works here and why, and
-// nothing runs (PackageKit does not run on ostree systems, and layering a
-// package needs an administrator). False on an ordinary system.
-bool InstallPage::takeImageSystemRoad(bool root)
+// An RPM build on an image-based system (system): as root the system's own
+// tool installs; a user who is not root is told what works here and why,
+// and nothing runs (PackageKit does not run on ostree systems, and layering
+// a package needs an administrator).
+void InstallPage::takeImageSystemRoad(ImageSystem system, bool root)
 {
-    if (target.deb)
-        return false;
-    const ImageSystem system = detect_image_system();
-    if (system == ImageSystem::Ordinary)
-        return false;
     if (isInitialized)
-        return true;
+        return;
     isInitialized = true;
     if (root) {
         road = system == ImageSystem::Ostree ? InstallRoad::RpmOstree : InstallRoad::TransactionalUpdate;
         startWorker();
-        return true;
+        return;
     }
     const QString tool = QLatin1String(image_system_tool(system));
     appendParagraph(QStringLiteral("This is %1: its /usr is read-only, and rpm cannot install there. A package is "
@@ -84,5 +79,4 @@ bool InstallPage::takeImageSystemRoad(bool root)
                         .arg(QLatin1String(image_system_words(system)), tool));
     appendParagraph(terminalInstallHint());
     showOutcome(QOR_WIZARD_EXIT_FAILED);
-    return true;
 }

@@ -1,10 +1,14 @@
-// The install log's folder and file, opened without following links.
+// The install log's folder and file, opened without following links, and
+// the records appended to it whole.
 #include "install_log_u.h"
 
 #include <cerrno>
 #include <cstring>
 
+#include <QElapsedTimer>
+
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,4 +78,81 @@ int openInstallLog(const QByteArray &home, QString *problem)
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
+}
+
+// How long a run waits for another to finish appending its record; that
+// takes a moment, so a lock held longer is not another run's append.
+static const int installLogLockWaitMs = 10000;
+
+// Takes the install log's lock, which every run holds while it appends
+// and, if that fails, takes its own record out again: with it, no run cuts
+// off a record that another appended meanwhile. False when it could not be
+// had, with the reason in *error.
+static bool lock_log(int fd, int *error)
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK || waited.hasExpired(installLogLockWaitMs)) {
+            *error = errno;
+            return false;
+        }
+        ::usleep(20 * 1000);
+    }
+}
+
+// Appends record to the install log open as fd (path), and closes it. The
+// record counts as written only once the file system has it: on a home
+// over quota on NFS, the error may come only with fsync or close. A record
+// that cannot be written whole is taken out again: the log holds whole
+// records only, and the run is one that wrote none. False then, with
+// *problem saying why.
+static bool append_record(int fd, const QByteArray &record, const QByteArray &path, QString *problem)
+{
+    int error = 0;
+    // Where the file system has no locks (NFS without a lock manager), the
+    // record is appended all the same, but never taken out again.
+    const bool locked = lock_log(fd, &error);
+    if (!locked && error == EWOULDBLOCK) {
+        *problem = QStringLiteral("cannot write %1: another program keeps it locked").arg(QString::fromLocal8Bit(path));
+        ::close(fd);
+        return false;
+    }
+    error = 0;
+    const off_t start = ::lseek(fd, 0, SEEK_END);
+    const char *at = record.constData();
+    qint64 left = record.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, at, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            error = written < 0 ? errno : EIO;
+            break;
+        }
+        at += written;
+        left -= written;
+    }
+    if (left == 0 && ::fsync(fd) != 0)
+        error = errno;
+    if (error != 0 && (!locked || start < 0 || ::ftruncate(fd, start) != 0 || ::fsync(fd) != 0))
+        *problem = QStringLiteral(" (what was written of this run's record stays in it)");
+    // Closing also gives the lock back.
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0)
+        return true;
+    problem->prepend(QStringLiteral("cannot write %1: %2")
+                         .arg(QString::fromLocal8Bit(path), QString::fromLocal8Bit(strerror(error))));
+    return false;
+}
+
+bool appendInstallRecord(const QByteArray &home, const QByteArray &record, QString *problem)
+{
+    const int fd = openInstallLog(home, problem);
+    return fd >= 0 && append_record(fd, record, installLogPath(home), problem);
 }

@@ -1,4 +1,5 @@
-// Opening the install log in the user's home folder.
+// The install log in the user's home folder: opening it, and appending a
+// run's record.
 #ifndef INSTALL_LOG_U_H
 #define INSTALL_LOG_U_H
 
@@ -16,5 +17,12 @@ int openInstallLog(const QByteArray &home, QString *problem);
 
 // The file that openInstallLog opens for the home folder HOME.
 QByteArray installLogPath(const QByteArray &home);
+
+// Appends a run's record to the install log in home, under the log's lock,
+// which every run holds while it appends. The record counts as written
+// only once the file system has it; one that cannot be written whole is
+// taken out again, so the log holds whole records only. False when no
+// record was written, with *problem saying, for the user, why.
+bool appendInstallRecord(const QByteArray &home, const QByteArray &record, QString *problem);
 
 #endif

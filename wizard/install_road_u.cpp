@@ -63,6 +63,7 @@ InstallCommand installCommand(InstallRoad road, const InstallTarget &target)
         break;
     }
     command.arguments << target.path;
+    command.serviceClient = isServiceRoad(road);
     if (command.program.isEmpty()) {
         command.program = command.application;
         command.programArguments = command.arguments;

@@ -10,7 +10,7 @@
 // PackageKit (this wizard, in its PackageKit mode).
 struct InstallTarget {
     QString path;
-    bool deb;                  // a Debian package (an Ubuntu build), else an RPM
+    bool deb = false;          // a Debian package (an Ubuntu build), else an RPM
     QString packageKitProgram;
 };
 
@@ -34,6 +34,13 @@ enum class InstallRoad {
 // asks the system's package service: for an RPM the dnf5 daemon where it
 // can be reached (dnf5DaemonReachable), else PackageKit.
 InstallRoad chooseInstallRoad(bool deb, bool root, bool desktopToolsPresent, bool dnf5DaemonReachable = false);
+// Whether the desktop's installer programs for this kind of package are
+// there: the packages that bring pkexec and gdebi, as dpkg knows them, or
+// gpk-install-local-file on the search path. Where they are not, and for
+// a dpkg-query that could not run, *report (unless null) says so in words.
+// The one decision that the install page, which asks it first and defines
+// it, and the install worker take it from.
+bool desktopInstallToolsPresent(bool deb, QString *report = nullptr);
 // Whether a road's program is one of this program's package-service clients.
 bool isServiceRoad(InstallRoad road);
 
@@ -44,6 +51,7 @@ struct InstallCommand {
     QStringList arguments;
     QString program;
     QStringList programArguments;
+    bool serviceClient = false; // the program is one of this program's package-service clients
 };
 InstallCommand installCommand(InstallRoad road, const InstallTarget &target);
 // The command of the two roads of image-based systems (image_system_road_u.cpp).

@@ -1,13 +1,11 @@
 // The install worker: runs the package tool on its own thread, hands the
 // tool's output to the install page and appends a record to the install log.
 #include "qorwiz_u.h"
-#include "desktop_tools_u.h"
 #include "install_log_u.h"
 #include "package_service_u.h"
 #include "qor_build_config.h"
 #include "text_handover_u.h"
 
-#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -20,7 +18,6 @@
 
 #include <csignal>
 
-#include <sys/file.h>
 #include <unistd.h>
 
 // The permit to change the run's output, which progress texts point into:
@@ -68,7 +65,6 @@ static const int installToolStartTimeoutMs = 30000;
 
 InstallWorker::InstallWorker(QObject *parent)
     : QThread(parent),
-      target(builtInInstallTarget()),
       textPermits(new TextPermits)
 {
 }
@@ -76,6 +72,7 @@ InstallWorker::InstallWorker(QObject *parent)
 void InstallWorker::setTarget(const InstallTarget &installTarget, const InstallRoad *installRoad)
 {
     target = installTarget;
+    targetSet = true;
     roadChosen = installRoad != nullptr;
     if (roadChosen)
         road = *installRoad;
@@ -167,77 +164,6 @@ private:
     int behind = 0; // bytes taken behind the lent text's NUL
 };
 
-// How long a run waits for another to finish appending its record; that
-// takes a moment, so a lock held longer is not another run's append.
-static const int installLogLockWaitMs = 10000;
-
-// Takes the install log's lock, which every run holds while it appends
-// and, if that fails, takes its own record out again: with it, no run cuts
-// off a record that another appended meanwhile. False when it could not be
-// had, with the reason in *error.
-static bool lock_log(int fd, int *error)
-{
-    QElapsedTimer waited;
-    waited.start();
-    for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            return true;
-        if (errno == EINTR)
-            continue;
-        if (errno != EWOULDBLOCK || waited.hasExpired(installLogLockWaitMs)) {
-            *error = errno;
-            return false;
-        }
-        ::usleep(20 * 1000);
-    }
-}
-
-// Appends record to the install log open as fd (path), and closes it. The
-// record counts as written only once the file system has it: on a home
-// over quota on NFS, the error may come only with fsync or close. A record
-// that cannot be written whole is taken out again: the log holds whole
-// records only, and the run is one that wrote none. False then, with
-// *problem saying why.
-static bool append_record(int fd, const QByteArray &record, const QByteArray &path, QString *problem)
-{
-    int error = 0;
-    // Where the file system has no locks (NFS without a lock manager), the
-    // record is appended all the same, but never taken out again.
-    const bool locked = lock_log(fd, &error);
-    if (!locked && error == EWOULDBLOCK) {
-        *problem = QStringLiteral("cannot write %1: another program keeps it locked").arg(QString::fromLocal8Bit(path));
-        ::close(fd);
-        return false;
-    }
-    error = 0;
-    const off_t start = ::lseek(fd, 0, SEEK_END);
-    const char *at = record.constData();
-    qint64 left = record.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, at, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            error = written < 0 ? errno : EIO;
-            break;
-        }
-        at += written;
-        left -= written;
-    }
-    if (left == 0 && ::fsync(fd) != 0)
-        error = errno;
-    if (error != 0 && (!locked || start < 0 || ::ftruncate(fd, start) != 0 || ::fsync(fd) != 0))
-        *problem = QStringLiteral(" (what was written of this run's record stays in it)");
-    // Closing also gives the lock back.
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0)
-        return true;
-    problem->prepend(QStringLiteral("cannot write %1: %2")
-                         .arg(QString::fromLocal8Bit(path), QString::fromLocal8Bit(strerror(error))));
-    return false;
-}
-
 void InstallWorker::returnTextPermit()
 {
     textPermits->release();
@@ -265,6 +191,8 @@ void InstallWorker::run()
         ~EndOfRun() { publish_thread_end(worker); }
     } endOfRun{this};
 
+    if (!targetSet)
+        target = builtInInstallTarget();
     const InstallRoad taken =
         roadChosen ? road : chooseInstallRoad(target.deb, getuid() == 0, desktopInstallToolsPresent(target.deb));
     const InstallCommand command = installCommand(taken, target);
@@ -291,7 +219,7 @@ void InstallWorker::run()
         emitStartFailure(process.errorString());
         return;
     }
-    if (isServiceRoad(taken)) {
+    if (command.serviceClient) {
         std::lock_guard<std::mutex> lock(cancellableMutex);
         cancellablePid = process.processId();
     }
@@ -384,9 +312,7 @@ void InstallWorker::run()
 
     // HOME is taken byte for byte, as the system does: a folder name that
     // is not valid in the locale's encoding would not survive a QString.
-    const QByteArray home = qgetenv("HOME");
-    const int log_fd = openInstallLog(home, &logProblemText);
-    if (log_fd < 0 || !append_record(log_fd, output, installLogPath(home), &logProblemText))
+    if (!appendInstallRecord(qgetenv("HOME"), output, &logProblemText))
         output.append("\nCannot create log file");
 
     resultText = output;

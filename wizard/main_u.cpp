@@ -1,6 +1,7 @@
 // The setup wizard's entry point. The launcher runs this program without
 // arguments and waits for it; the exit status tells it whether the product
 // is installed (QOR_WIZARD_EXIT_* in qor_build_config.h).
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -18,6 +19,22 @@
 #include "startup_u.h"
 
 namespace {
+
+// Called first, in both of the program's modes: SIGCHLD as the wizard, its
+// package-service clients and the programs they start need it, its default
+// and unblocked, whatever the process that started us left it at. Ignored,
+// the kernel reaps children unasked and their statuses are lost.
+void restoreInheritedSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGCHLD, &action, 0);
+    sigset_t child;
+    sigemptyset(&child);
+    sigaddset(&child, SIGCHLD);
+    sigprocmask(SIG_UNBLOCK, &child, 0);
+}
 
 // The window, from when it is shown until the event loop has ended.
 qorwiz *shownWizard = 0;

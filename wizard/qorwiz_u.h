@@ -17,7 +17,6 @@
 #include <QWizardPage>
 
 #include "install_road_u.h"
-#include "service_lines_u.h"
 
 class QCheckBox;
 class QCoreApplication;
@@ -123,6 +122,25 @@ private:
 
 class InstallWorker;
 class TextPermits;
+enum class ImageSystem;
+
+// A package-service client's lines as the install page shows them: the
+// install log keeps every line, while the page shows progress as a bar, a
+// package line only when it names another package than the last, and no
+// service line that repeats one of the two lines shown last.
+class ServiceLines
+{
+public:
+    // The whole lines of text that came so far, as the page shows them;
+    // the start of a line still being written waits for its end. The last
+    // percentage among them shows on bar, unless it is null.
+    QString take(const QString &text, QProgressBar *bar);
+
+private:
+    QString heldLine;
+    QString lastPackage;
+    QString lastLines[2]; // the two lines shown last
+};
 
 // The install page's title while the installation runs.
 extern const char kInstallingTitle[];
@@ -177,7 +195,7 @@ private:
     void feedView(int limit);
     void feedPieces(QTextCursor &end, int limit);
     void startWorker();
-    bool takeImageSystemRoad(bool root);
+    void takeImageSystemRoad(ImageSystem system, bool root);
     void takeOutcome(int retcode);
     void showOutcome(int retcode);
     void offerTryAgain();
@@ -194,6 +212,9 @@ private:
     InstallWorker *thread_process;
     InstallTarget target;
     InstallRoad road = InstallRoad::Rpm;
+    // Whether road is one of the package-service clients, whose lines the
+    // page reads as records.
+    bool serviceRoad = false;
     ServiceLines percentages;
     bool isInitialized;
     // Bytes of the worker's progress text already in the view: each progress
@@ -262,6 +283,7 @@ private:
     QString application;
     QStringList arguments;
     InstallTarget target;
+    bool targetSet = false;
     bool roadChosen = false;
     InstallRoad road = InstallRoad::Rpm;
     // The PackageKit mode's process while it runs, else 0.

@@ -1,7 +1,5 @@
 #include "startup_u.h"
 
-#include <csignal>
-
 #include <QByteArray>
 #include <QCoreApplication>
 
@@ -17,16 +15,4 @@ void prepareWizardStart()
     // scale.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
-}
-
-void restoreInheritedSignals()
-{
-    struct sigaction action = {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGCHLD, &action, 0);
-    sigset_t child;
-    sigemptyset(&child);
-    sigaddset(&child, SIGCHLD);
-    sigprocmask(SIG_UNBLOCK, &child, 0);
 }

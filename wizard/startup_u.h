@@ -9,9 +9,4 @@
 // attributes only then).
 void prepareWizardStart();
 
-// Call first: SIGCHLD as the wizard and the programs it starts need it, its
-// default and unblocked, whatever the process that started us left it at.
-// Ignored, the kernel reaps children unasked and their statuses are lost.
-void restoreInheritedSignals();
-
 #endif
