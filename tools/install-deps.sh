@@ -28,12 +28,12 @@ dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architect
 # missing, the packages come from the release's own suite, so that a
 # library's amd64 and i386 halves (Multi-Arch: same) take one version even
 # where the security suite's index of one architecture did not download.
-target=""
+target="" stale=""
 for try in 1 2; do
   $sudo apt-get update -qq && break
   if [ "$try" -eq 2 ]; then
     codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-    taking=""
+    taking="" stale=yes
     [ -n "$codename" ] && target="-t $codename" taking=", taking $codename's own versions"
     echo "apt-get update failed twice (a mirror mid-sync?): installing from the package lists that did download$taking"
   else
@@ -43,19 +43,24 @@ for try in 1 2; do
 done
 # shellcheck disable=SC2086
 apt_install() { $sudo apt-get install -y -qq --no-install-recommends --no-remove "$@" >/dev/null; }
-# Where a library's amd64 half is already at its security version, which no
-# i386 package list that downloaded offers, the i386 packages cannot join
-# (Multi-Arch: same), and nothing may be downgraded: the rest is installed
-# alone, from every list, and only the i686 build and its tests are skipped.
-i386="" amd64=""
+i386="" native=""
 for p in $missing; do
-  case $p in *:i386) i386="$i386 $p" ;; *) amd64="$amd64 $p" ;; esac
+  case $p in *:i386) i386="$i386 $p" ;; *) native="$native $p" ;; esac
 done
 # shellcheck disable=SC2086
-if [ -n "$i386" ] && ! apt_install -s $target $missing 2>/dev/null && apt_install -s $amd64 2>/dev/null; then
-  echo "Left out$i386: apt cannot install them beside this system's amd64 packages (an i386 package list missing, a mirror mid-sync?); the i686 build and its tests are skipped"
-  [ -z "$amd64" ] || apt_install $amd64
-  exit 0
+if [ -n "$i386" ] && ! apt_install -s $target $missing 2>/dev/null; then
+  # Where this system's libraries are at their security versions, which no
+  # i386 package list that downloaded offers, the i386 packages cannot join
+  # them (Multi-Arch: same), and nothing may be downgraded. Nor can the
+  # rest, where the security suite's lists went with its broken i386 one:
+  # this architecture's lists alone are fetched again. The rest is then
+  # installed alone, and only the i686 build and its tests are skipped.
+  [ -z "$stale" ] || $sudo apt-get update -qq -o APT::Architectures="$(dpkg --print-architecture)" || true
+  if apt_install -s $native 2>/dev/null; then
+    echo "Left out$i386: apt cannot install them beside this system's packages (an i386 package list missing, a mirror mid-sync?); the i686 build and its tests are skipped"
+    [ -z "$native" ] || apt_install $native
+    exit 0
+  fi
 fi
 # shellcheck disable=SC2086
 apt_install $target $missing
