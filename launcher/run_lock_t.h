@@ -14,8 +14,9 @@ const int kRunInProgress = 16; // EBUSY
 // abstract socket: it leaves no file, dies with the process however it
 // ends, and is not inherited by the programs we start. A process that runs
 // no installer and holds its name stops nobody (as far as this user may
-// look: root sees every process). Returns 0, or kRunInProgress or errno
-// after printing why.
+// look: root sees every process), nor, for a user who is not root, does a
+// hold by another user who is not root either. Returns 0, or kRunInProgress
+// or errno after printing why.
 int run_lock_take(const char *package_path);
 
 // "user NAME", or "uid N" when the name is unknown; valid until the next call.
