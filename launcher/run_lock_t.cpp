@@ -426,10 +426,54 @@ const char *describe_user(uid_t uid)
     return text;
 }
 
+namespace {
+
+// Moves another user's folder at PATH aside, to a new hidden name beside
+// it, and says where. Moved, not removed: removing a tree of another user
+// safely as root is long and subtle, and the folder may hold that user's
+// work. The rename is of the entry itself, relative to its folder, and
+// never follows a link; with no name to spare, it stays, and the write
+// that needs PATH fails as it did.
+void move_foreign_folder(const char *path)
+{
+    const char *slash = strrchr(path, '/');
+    if (slash == nullptr)
+        return;
+    char folder[256];
+    snprintf(folder, sizeof folder, "%.*s", slash == path ? 1 : static_cast<int>(slash - path), path);
+    const char *name = slash + 1;
+    int dir = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return;
+    struct stat st;
+    const unsigned kRenameNoReplace = 1;
+    for (int n = 1; n <= 100 && fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)
+                    && st.st_uid != geteuid();
+         ++n) {
+        char aside[256];
+        snprintf(aside, sizeof aside, ".%s.moved-%d-%d", name, static_cast<int>(getpid()), n);
+        if (syscall(SYS_renameat2, dir, name, dir, aside, kRenameNoReplace) == 0) {
+            printf("\n NOTE : %s was a folder of %s, where this installer writes a file of its own:"
+                   " it was moved to %s/%s .\n",
+                   path, describe_user(st.st_uid), strcmp(folder, "/") == 0 ? "" : folder, aside);
+            break;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    close(dir);
+}
+
+} // namespace
+
 void remove_foreign_file(const char *path)
 {
     struct stat st;
-    if (lstat(path, &st) == 0 && !S_ISDIR(st.st_mode) && st.st_uid != geteuid())
+    if (lstat(path, &st) != 0 || st.st_uid == geteuid())
+        return;
+    if (S_ISDIR(st.st_mode))
+        move_foreign_folder(path);
+    else
         unlink(path);
 }
 

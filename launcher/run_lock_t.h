@@ -22,10 +22,11 @@ int run_lock_take(const char *package_path);
 // "user NAME", or "uid N" when the name is unknown; valid until the next call.
 const char *describe_user(uid_t uid);
 
-// Removes what another user left at PATH, a file, link, FIFO or socket but
-// never a folder, where this user may (root may in a sticky /tmp even where
-// it may not open it): with the lock held, it is left by an earlier run or
-// planted, and would only block this one. A link goes, never its target.
+// Removes what another user left at PATH, a file, link, FIFO or socket,
+// where this user may (root may in a sticky /tmp even where it may not open
+// it): with the lock held, it is left by an earlier run or planted, and
+// would only block this one. A link goes, never its target. A folder is
+// moved aside, to a hidden name beside it that a NOTE gives.
 void remove_foreign_file(const char *path);
 
 // After a failure at PATH: when a file of another user stands there, says
