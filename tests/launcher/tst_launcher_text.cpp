@@ -209,8 +209,8 @@ private slots:
 
     // The run lock's name held by a real run or a program that only binds
     // it (HOLDER, a uid), while RUNNER runs: a run of root, or of this same
-    // user, keeps the other out; a program stops root, and a user it may
-    // not inspect; another user's hold is passed by where the runner is not root.
+    // user, keeps the other out; a program stops nobody, and a user who is
+    // not root passes by another user's hold, which that user may not inspect.
     void lockHeldByAnotherUser_data()
     {
         QTest::addColumn<bool>("installer");
