@@ -24,8 +24,9 @@ int lock_fd = -1;
 // the folder's device and inode tell their /tmp folders apart. A path may
 // be longer than the address holds, so a checksum of the whole path comes
 // first and the path's start follows for people who look. Any local user
-// can bind such a name; where a process that is no installer holds it, the
-// next of kLockNames takes its place (INDEX, 0 for the first).
+// can bind such a name; where a process that is no installer holds it, or
+// another user's that this user may not inspect (judge_holder), the next of
+// kLockNames takes its place (INDEX, 0 for the first).
 const int kLockNames = 4;
 // Every launcher holds this text, so it tells an installer's program file
 // from others (the index, in the second %s, came later).
@@ -223,16 +224,75 @@ bool is_installer_program(int fd)
     return false;
 }
 
+// The kernel's socket diagnostics, asked about one unix socket by inode
+// for its owner (linux/sock_diag.h, linux/unix_diag.h; musl brings no
+// kernel headers): a netlink message header, then the request.
+struct OwnerRequest {
+    uint32_t length;
+    uint16_t type, flags;
+    uint32_t sequence, port;
+    uint8_t family, protocol;
+    uint16_t pad;
+    uint32_t states, inode, show, cookie[2];
+};
+const int kNetlinkSockDiag = 4;
+const uint16_t kSockDiagByFamily = 20, kNetlinkRequest = 1, kUnixDiagUid = 7;
+const uint32_t kShowUid = 1 << 6, kNoCookie = ~0u;
+
+// The uid that owns the unix socket INODE. Anyone may ask, of any user's
+// socket, and the socket need not accept connections; false where this
+// kernel does not tell (before Linux 5.3).
+bool socket_owner(unsigned long inode, uid_t *uid)
+{
+    int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, kNetlinkSockDiag);
+    if (fd < 0)
+        return false;
+    const OwnerRequest request = {sizeof request, kSockDiagByFamily, kNetlinkRequest, 1, 0, AF_UNIX, 0, 0, ~0u,
+                                  static_cast<uint32_t>(inode), kShowUid, {kNoCookie, kNoCookie}};
+    alignas(4) unsigned char reply[512];
+    ssize_t got = -1;
+    if (send(fd, &request, sizeof request, 0) == static_cast<ssize_t>(sizeof request))
+        got = recv(fd, reply, sizeof reply, 0);
+    close(fd);
+    // The reply: its message header (16 bytes), the socket's record (16),
+    // then attributes, each a length, a type and a value, 4-byte aligned.
+    uint16_t type = 0;
+    if (got >= 32)
+        memcpy(&type, reply + 4, sizeof type);
+    bool known = false;
+    for (ssize_t at = 32; type == kSockDiagByFamily && at + 4 <= got;) {
+        uint16_t length, kind;
+        memcpy(&length, reply + at, sizeof length);
+        memcpy(&kind, reply + at + 2, sizeof kind);
+        if (length < 4 || at + length > got)
+            break;
+        if (kind == kUnixDiagUid && length >= 8) {
+            uint32_t owner;
+            memcpy(&owner, reply + at + 4, sizeof owner);
+            *uid = owner;
+            known = true;
+        }
+        at += (length + 3) & ~3;
+    }
+    return known;
+}
+
 enum Holder {
     kHolderUnknown,   // nobody we may look at: believed to be a run
     kHolderInstaller, // a run of an installer
-    kHolderStranger   // only processes that run no installer
+    kHolderStranger,  // only processes that run no installer
+    kHolderOtherUser  // another user's, not root's, hidden from this user
 };
 
 // Who holds the lock NAME: the processes with a socket bound to it, and the
-// program each runs. Root sees them all, a user only their own; so a user
-// who is not root believes another user's hold, and is then told whose it is.
-Holder judge_holder(const char *name, pid_t *stranger)
+// program each runs. Root sees them all, a user only their own. A user who
+// is not root cannot tell another user's run from a program that binds the
+// name to stop it (and a program can answer any greeting as a run would),
+// so that hold stops nobody either: the other user's run cannot touch this
+// user's files, and where both meet at the shared /tmp paths, the second is
+// told whose file is there. A hidden hold by root, or one of this user's
+// own that cannot be inspected, is believed.
+Holder judge_holder(const char *name, pid_t *stranger, uid_t *other_user)
 {
     SocketQuery sockets = {name, {}, 0};
     find_line("/proc/net/unix", note_socket, &sockets);
@@ -272,6 +332,18 @@ Holder judge_holder(const char *name, pid_t *stranger)
         }
     }
     close(procs);
+    if (verdict != kHolderUnknown || geteuid() == 0)
+        return verdict;
+    // Embryos of connections not yet accepted carry the name with inode 0.
+    for (int i = 0; i < sockets.count; ++i) {
+        uid_t owner = 0;
+        if (sockets.inodes[i] == 0)
+            continue;
+        if (!socket_owner(sockets.inodes[i], &owner) || owner == 0 || owner == geteuid())
+            return kHolderUnknown;
+        *other_user = owner;
+        verdict = kHolderOtherUser;
+    }
     return verdict;
 }
 
@@ -306,7 +378,16 @@ int run_lock_take(const char *package_path)
             return error;
         }
         pid_t stranger = 0;
-        if (judge_holder(address.sun_path + 1, &stranger) == kHolderStranger) {
+        uid_t other_user = 0;
+        const Holder holder_kind = judge_holder(address.sun_path + 1, &stranger, &other_user);
+        if (holder_kind == kHolderOtherUser) {
+            printf("\n NOTE : a process of %s holds the name that installations use to keep out of each other's"
+                   " way; this user may not see what it runs, and another user's run cannot touch this user's"
+                   " files: it is passed by.\n",
+                   describe_user(other_user));
+            continue;
+        }
+        if (holder_kind == kHolderStranger) {
             struct stat st;
             char dir[32];
             snprintf(dir, sizeof dir, "/proc/%d", static_cast<int>(stranger));
@@ -345,10 +426,54 @@ const char *describe_user(uid_t uid)
     return text;
 }
 
+namespace {
+
+// Moves another user's folder at PATH aside, to a new hidden name beside
+// it, and says where. Moved, not removed: removing a tree of another user
+// safely as root is long and subtle, and the folder may hold that user's
+// work. The rename is of the entry itself, relative to its folder, and
+// never follows a link; with no name to spare, it stays, and the write
+// that needs PATH fails as it did.
+void move_foreign_folder(const char *path)
+{
+    const char *slash = strrchr(path, '/');
+    if (slash == nullptr)
+        return;
+    char folder[256];
+    snprintf(folder, sizeof folder, "%.*s", slash == path ? 1 : static_cast<int>(slash - path), path);
+    const char *name = slash + 1;
+    int dir = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return;
+    struct stat st;
+    const unsigned kRenameNoReplace = 1;
+    for (int n = 1; n <= 100 && fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)
+                    && st.st_uid != geteuid();
+         ++n) {
+        char aside[256];
+        snprintf(aside, sizeof aside, ".%s.moved-%d-%d", name, static_cast<int>(getpid()), n);
+        if (syscall(SYS_renameat2, dir, name, dir, aside, kRenameNoReplace) == 0) {
+            printf("\n NOTE : %s was a folder of %s, where this installer writes a file of its own:"
+                   " it was moved to %s/%s .\n",
+                   path, describe_user(st.st_uid), strcmp(folder, "/") == 0 ? "" : folder, aside);
+            break;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    close(dir);
+}
+
+} // namespace
+
 void remove_foreign_file(const char *path)
 {
     struct stat st;
-    if (lstat(path, &st) == 0 && !S_ISDIR(st.st_mode) && st.st_uid != geteuid())
+    if (lstat(path, &st) != 0 || st.st_uid == geteuid())
+        return;
+    if (S_ISDIR(st.st_mode))
+        move_foreign_folder(path);
+    else
         unlink(path);
 }
 

@@ -164,7 +164,7 @@ protected:
     void removeFixedFiles()
     {
         for (const QByteArray &p : {packagePath, licencePath, wizardPath, emptyPackagePath})
-            ::unlink(p.constData());
+            ::unlink(p.constData()) == 0 || ::rmdir(p.constData());
     }
 
     void setUp()

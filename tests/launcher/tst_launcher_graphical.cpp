@@ -109,6 +109,8 @@ private slots:
             QTest::addRow("hard link at %s", name[step]) << step << QByteArray("hardlink") << 13;
             QTest::addRow("fifo at %s", name[step]) << step << QByteArray("fifo") << 6;
             QTest::addRow("folder at %s", name[step]) << step << QByteArray("folder") << 21;
+            // Moved aside, whole, and the NOTE says where.
+            QTest::addRow("other user's folder at %s", name[step]) << step << QByteArray("nobody's folder") << 0;
         }
     }
 
@@ -129,7 +131,7 @@ private slots:
             QCOMPARE(::link(victim.constData(), path.constData()), 0);
         else if (kind.endsWith("fifo"))
             QCOMPARE(::mkfifo(path.constData(), 0666), 0);
-        else if (kind == "folder")
+        else if (kind.endsWith("folder"))
             QCOMPARE(::mkdir(path.constData(), 0755), 0);
         else
             put(path, "planted", 0666);
@@ -143,6 +145,14 @@ private slots:
         QByteArray expected = error == 0 ? extracted() + "\nInstallation Finished\n\n\n"
                                          : extracted().split('\n').mid(0, step + 1).join('\n') + failed[step] + path
                                                + "," + QByteArray::number(error);
+        if (kind == "nobody's folder") {
+            const QByteArray moved = QRegularExpression(" it was moved to (/tmp/\\.\\S+) \\.\n").match(out).captured(1).toLatin1();
+            const int at = extracted().split('\n').mid(0, step + 1).join('\n').size();
+            expected.insert(at, "\n NOTE : " + path + " was a folder of user nobody, where this installer writes a file of"
+                                " its own: it was moved to " + moved + " .\n");
+            COMPARE_OUTPUT(out, expected);
+            QCOMPARE(::rmdir(moved), 0);
+        }
         COMPARE_OUTPUT(out, expected);
         QCOMPARE(status, error);
         QCOMPARE(bytes(victim), QByteArray("victim"));
@@ -150,8 +160,6 @@ private slots:
         // Nothing of the run stays behind; what was planted stays unless it was another user's.
         for (int i = 0; i < 3; ++i)
             QCOMPARE(exists(paths[i]), i == step && error != 0);
-        if (kind == "folder")
-            QCOMPARE(::rmdir(path.constData()), 0);
     }
 
     // A /tmp with room for the package and the licence, a page each, but not

@@ -207,47 +207,63 @@ private slots:
         QVERIFY2(err.isEmpty(), err.constData());
     }
 
-    // Another user holds the run lock's name: their run of the installer
-    // keeps root's out; a program that is no installer stops nobody.
+    // The run lock's name held by a real run or a program that only binds
+    // it (HOLDER, a uid), while RUNNER runs: a run of root, or of this same
+    // user, keeps the other out; a program stops nobody, and a user who is
+    // not root passes by another user's hold, which that user may not inspect.
     void lockHeldByAnotherUser_data()
     {
         QTest::addColumn<bool>("installer");
-        QTest::newRow("another user's run") << true;
-        QTest::newRow("another user's program") << false;
+        QTest::addColumn<int>("holder");
+        QTest::addColumn<int>("runner");
+        QTest::newRow("another user's run") << true << 65534 << 0;
+        QTest::newRow("another user's program") << false << 65534 << 0;
+        QTest::newRow("root's run, as a user") << true << 0 << 65534;
+        QTest::newRow("the user's own run") << true << 65534 << 65534;
+        QTest::newRow("another user's program, as a user") << false << 1 << 65534;
     }
 
     void lockHeldByAnotherUser()
     {
         QFETCH(bool, installer);
+        QFETCH(int, holder);
+        QFETCH(int, runner);
         if (geteuid() != 0)
             QSKIP("needs root to switch users");
         QCOMPARE(::chmod(t.constData(), 0777), 0);
         const QString copy = QString::fromLatin1(t + "/launcher");
         QVERIFY(QFile::copy(QString::fromLatin1(launcher), copy));
-        const QStringList nobody{"--reuid=65534", "--regid=65534", "--clear-groups"};
-        // The user's run holds the lock while it waits at the licence prompt.
-        QProcess holder;
-        holder.start("setpriv", nobody + QStringList{"env", "-u", "DISPLAY", copy});
+        auto as = [](int uid) {
+            return QStringList{"--reuid=" + QString::number(uid), "--regid=" + QString::number(uid), "--clear-groups"};
+        };
+        // The holder's run holds the lock while it waits at the licence prompt.
+        QProcess holding;
+        holding.start("setpriv", as(holder) + QStringList{"env", "-u", "DISPLAY", copy});
         QByteArray name;
         QTRY_VERIFY_WITH_TIMEOUT(!(name = lockName()).isEmpty(), 60000);
         if (!installer) {
-            holder.kill();
-            QVERIFY(holder.waitForFinished(60000));
-            holder.start("setpriv", nobody + QStringList{"/usr/bin/python3", "-c", "import socket, sys;"
-                " s = socket.socket(socket.AF_UNIX); s.bind(b'\\0' + sys.argv[1].encode()); s.listen(1);"
+            holding.kill();
+            QVERIFY(holding.waitForFinished(60000));
+            holding.start("setpriv", as(holder) + QStringList{"/usr/bin/python3", "-c", "import socket, sys;"
+                " s = socket.socket(socket.AF_UNIX); s.bind(b'\\0' + sys.argv[1].encode());"
                 " print('bound', flush=True); sys.stdin.read()", QString::fromLatin1(name)});
-            QVERIFY(holder.waitForReadyRead(60000));
+            QVERIFY(holding.waitForReadyRead(60000));
         }
-        const qint64 holderPid = holder.processId();
+        const qint64 holderPid = holding.processId();
         int status;
-        QByteArray out = run(launcher, {"accepteula"}, {}, {}, &status);
-        holder.closeWriteChannel();
-        QVERIFY(holder.waitForFinished(60000));
+        QByteArray out = run(copy.toLatin1(), {"accepteula"}, {}, {}, &status, QStringList("setpriv") + as(runner));
+        holding.closeWriteChannel();
+        QVERIFY(holding.waitForFinished(60000));
+        const QByteArray user = holder == 0 ? "user root" : holder == 1 ? "user daemon" : "user nobody";
         const QByteArray said = installer
-            ? "\n ERROR : another installation is in progress, started by user nobody, and uses " + packagePath
+            ? "\n ERROR : another installation is in progress, started by " + user + ", and uses " + packagePath
                   + " ; wait until it has ended, then run the installer again.\n"
-            : "\n NOTE : process " + QByteArray::number(holderPid) + " of user nobody holds the name that"
-                  " installations use to keep out of each other's way, but runs no installer: it is ignored.\n"
+            : (runner == 0 ? "\n NOTE : process " + QByteArray::number(holderPid) + " of " + user
+                                 + " holds the name that installations use to keep out of each other's way, but runs"
+                                   " no installer: it is ignored.\n"
+                           : "\n NOTE : a process of " + user + " holds the name that installations use to keep out"
+                                 " of each other's way; this user may not see what it runs, and another user's run"
+                                 " cannot touch this user's files: it is passed by.\n")
                   + kAccepted + rpmRan("0");
         COMPARE_OUTPUT(out, kAcceptedOnCommandLine + extracting(packagePath) + said);
         QCOMPARE(status, installer ? 16 : 0);
