@@ -174,7 +174,7 @@ leftopen)
   fact "installed at the limit" "$(installed)"
   # The page offers Try again once it has the result the log holds. PackageKit
   # 1.3.1 has aborted on the refusal that follows the drop: the bus starts it.
-  # The dnf5 daemon leaves its dialog open: the user answers the new one.
+  # Should a dialog stay open, the user answers the new one.
   sleep 5
   old=$(dialog)
   xdotool windowfocus --sync "$w" key alt+t && d=$(wait_dialog "$old") && dialogs=2 && type_password "$d"
