@@ -31,7 +31,7 @@ cached_root_tool=build-packagekit-backends
 
 cache=${QOR_PACKAGEKIT_RPM_CACHE:-/var/cache/qor-packagekit-rpm}
 suite=trixie
-packagekit_mirror QOR_PACKAGEKIT_RPM_MIRROR
+cache_mirror QOR_PACKAGEKIT_RPM_MIRROR
 security=$("$here/debian-mirror.sh" security || true)
 
 # Every line that changes the result is in the key.

@@ -33,7 +33,7 @@ cached_root_tool=build-packagekit-dnf5
 
 cache=${QOR_PACKAGEKIT_DNF5_CACHE:-/var/cache/qor-packagekit-dnf5}
 suite=forky
-packagekit_mirror QOR_PACKAGEKIT_DNF5_MIRROR
+cache_mirror QOR_PACKAGEKIT_DNF5_MIRROR
 
 # Every line that changes the result is in the key.
 recipe_version=1

@@ -22,6 +22,16 @@ fail() {
 # cache_key WIDTH: the first WIDTH hex digits of the MD5 of standard input.
 cache_key() { md5sum | cut -c 1-"$1"; }
 
+# cache_mirror VARIABLE: sets mirror to the value of the environment
+# variable VARIABLE, or else to the Debian mirror that this machine's apt
+# configuration names ($here/debian-mirror.sh, $here being the caller's
+# tools folder); stops where there is neither.
+cache_mirror() {
+  eval "mirror=\${$1:-}"
+  [ -n "$mirror" ] || mirror=$("$here/debian-mirror.sh" || true)
+  [ -n "$mirror" ] || stop "this machine's apt configuration names no Debian mirror: name one in $1"
+}
+
 # cache_writable CACHE [HINT]: CACHE made if it is not there; stops unless
 # this user can write it.
 cache_writable() {

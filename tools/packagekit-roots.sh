@@ -16,15 +16,6 @@ meson_options='--prefix=/usr --sysconfdir=/etc --localstatedir=/var -Dsystemd=fa
   -Dbash_command_not_found=false -Dgstreamer_plugin=false -Dgtk_module=false -Dcron=false
   -Dpython_backend=false -Ddaemon_tests=false'
 
-# packagekit_mirror VARIABLE: sets mirror to the value of the environment
-# variable VARIABLE, or else to the Debian mirror that this machine's apt
-# configuration names ($here/debian-mirror.sh); stops where there is neither.
-packagekit_mirror() {
-  eval "mirror=\${$1:-}"
-  [ -n "$mirror" ] || mirror=$("$here/debian-mirror.sh" || true)
-  [ -n "$mirror" ] || stop "this machine's apt configuration names no Debian mirror: name one in $1"
-}
-
 # packagekit_inside_prelude: the first lines of a build root's script: apt
 # without questions and with the deb-src twins of the root's apt lines, the
 # packagekit source unpacked in /src with Debian's patches and its build

@@ -18,6 +18,9 @@
 #   lock:N:W  the same, with the installer's wait for the lock set to W seconds
 #   dnf5daemon:ROW  ROW with the RPM release installer in a root of the dnf5
 #             daemon (tools/build-dnf5daemon-root.sh), which installs there
+#   dnf5:ROW  ROW with the RPM release installer on PackageKit's dnf5 backend
+#             (tools/build-packagekit-dnf5.sh), its bus unable to start the
+#             dnf5 daemon that the root also holds
 # It leaves facts in FACTS_DIR for the test to judge: facts ("key: value"
 # lines), out (the launcher's output), log (the install log) and monitor
 # (the private bus's traffic, from dbus-monitor). It prints the service and
@@ -51,8 +54,11 @@ if [ "${1:-}" != --inside ]; then
 fi
 
 row=$2 rootdir=$3 launcher=$4 facts=$5 session=$6 slice=$7
-service=packagekit
-case $row in dnf5daemon:*) service=dnf5daemon row=${row#dnf5daemon:} ;; esac
+service=packagekit kind=deb backend=
+case $row in
+dnf5daemon:*) service=dnf5daemon kind=rpm row=${row#dnf5daemon:} ;;
+dnf5:*) kind=rpm backend=dnf5 row=${row#dnf5:} ;;
+esac
 . "$(dirname "$0")/../system/bus_services.sh"
 fact() { printf '%s: %s\n' "$1" "$2" >>"$facts/facts"; }
 r=$(mktemp -d)
@@ -62,7 +68,7 @@ mount -t tmpfs row "$r" && mkdir "$r/up" "$r/wk" "$r/root" && r=$r/root &&
   mkdir -p "$r/tmp/.X11-unix" "$r/run/dbus" && mount --bind /tmp/.X11-unix "$r/tmp/.X11-unix" || exit 1
 in_root() { chroot "$r" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"; }
 installed() {
-  if [ $service = dnf5daemon ]; then in_root rpm -q --qf '%{VERSION}' qor 2>/dev/null | grep -v 'not installed'
+  if [ $kind = rpm ]; then in_root rpm -q --qf '%{VERSION}' qor 2>/dev/null | grep -v 'not installed'
   else in_root dpkg-query -W -f='${Status}' qor 2>/dev/null; fi
 }
 # What the service still holds for a client: PackageKit's transactions, the
@@ -90,7 +96,9 @@ export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$r/run/dbus/system_bus_socket
 # address above names the socket as seen from outside the root.
 chroot "$r" /usr/bin/env -i /usr/bin/dbus-monitor --system >"$facts/monitor" 2>&1 &
 monitor=$!
-start_bus_services "$r" || exit 1
+# The wizard takes the dnf5 daemon where the bus can start it.
+[ -z "$backend" ] || rm -f "$r/usr/share/dbus-1/system-services/org.rpm.dnf.v0.service"
+start_bus_services "$r" ${backend:+--backend=$backend} || exit 1
 if [ $service = dnf5daemon ]; then
   ran="dnf5 daemon $(in_root dpkg-query -W -f '${Version}' dnf5-server)"
 else
@@ -120,10 +128,11 @@ pid=$!
 # Generous: a cold start on a loaded two-core machine.
 w=$(timeout 300 xdotool search --sync --onlyvisible --name "^$QOR_WINDOW_TITLE\$" | head -n 1)
 [ -n "$w" ] && xdotool windowfocus --sync "$w" key --delay 500 Return Tab space Return
-dialog() { xdotool search --onlyvisible --name '^Authentication' 2>/dev/null | head -n 1; }
+# dialog [OLD]: an open password dialog, other than the window OLD.
+dialog() { xdotool search --onlyvisible --name '^Authentication' 2>/dev/null | grep -vx -- "${1:-none}" | head -n 1; }
 wait_dialog() {
   local d
-  for _ in $(seq 300); do d=$(dialog) && [ -n "$d" ] && { echo "$d"; return 0; }; sleep 1; done
+  for _ in $(seq 300); do d=$(dialog "$@") && [ -n "$d" ] && { echo "$d"; return 0; }; sleep 1; done
   return 1
 }
 type_password() { xdotool windowfocus --sync "$1" type --delay 100 "$password" && xdotool key Return; }
@@ -165,8 +174,10 @@ leftopen)
   fact "installed at the limit" "$(installed)"
   # The page offers Try again once it has the result the log holds. PackageKit
   # 1.3.1 has aborted on the refusal that follows the drop: the bus starts it.
+  # Should a dialog stay open, the user answers the new one.
   sleep 5
-  xdotool windowfocus --sync "$w" key alt+t && d=$(wait_dialog) && dialogs=2 && type_password "$d"
+  old=$(dialog)
+  xdotool windowfocus --sync "$w" key alt+t && d=$(wait_dialog "$old") && dialogs=2 && type_password "$d"
   for _ in $(seq 300); do [ "$(grep -c "$ended" "$log" 2>/dev/null)" -ge 2 ] && break; sleep 1; done
   ;;
 lock:*)
@@ -212,6 +223,13 @@ awk '/^method call .*interface=org\.freedesktop\.PackageKit;.*member=CreateTrans
   /^error .*error_name=org\.freedesktop\.PackageKit\.Transaction\.InvalidState / { invalid++ }
   END { printf "transactions: %d\nsecond actions: %d\ninvalid-state errors: %d\n", n, second, invalid }' \
   "$facts/monitor" >>"$facts/facts"
+# How long the dnf5 daemon took to answer the first do_transaction: its wait
+# for polkit's answer, where the dialog is left open.
+awk 'function field(name) {
+    return match($0, name "=[^ ;]+") ? substr($0, RSTART + length(name) + 1, RLENGTH - length(name) - 1) : "" }
+  /^method call / && /member=do_transaction$/ && !asked { call = field("sender") " " field("serial"); start = field("time"); asked = 1 }
+  /^(method return|error) / && call != "" && field("destination") " " field("reply_serial") == call {
+    printf "do_transaction answered after: %d s\n", field("time") - start; call = "" }' "$facts/monitor" >>"$facts/facts"
 fact installed "$(installed)"
 fact "package files left" "$(ls "$r/tmp" | grep -c '^qor-')"
 cp "$log" "$facts/log" 2>/dev/null

@@ -1,11 +1,14 @@
 // The Ubuntu release installer as a user who is not root meets it on a stock
 // Debian 13 desktop: PackageKit installs, and a real graphical polkit agent
 // asks for the password. The "dnf5 daemon" rows do the same with the RPM
-// release installer on Debian forky's dnf5 daemon, without PackageKit. Each row is one run by agent_row.sh, which leaves
+// release installer on Debian forky's dnf5 daemon, without PackageKit, and the
+// "dnf5 backend" rows on PackageKit 1.4.0's dnf5 backend, as Fedora 44 and
+// later have it. Each row is one run by agent_row.sh, which leaves
 // facts (the launcher's status and output, the install log, what dpkg has
 // installed, what is left running); the rows judge our own texts and those
 // facts, never what the agent or PackageKit say.
 #include "../table_steps.h"
+#include "qor_build_config.h"
 
 #include <unistd.h>
 
@@ -35,13 +38,16 @@ private:
     {
         if (rootDirs.contains(suite))
             return;
-        if (suite == "dnf5daemon") {
-            // The RPM release installer, in a root of the dnf5 daemon without PackageKit.
-            const auto made = run_step(QOR_SOURCE_DIR "/tools/build-dnf5daemon-root.sh", {}, kPrepareMs);
-            QVERIFY2(made.first == 0 && QFile::exists(QOR_SOURCE_DIR "/build-release/qor-setup"),
+        // The RPM release installer, in a forky root of the dnf5 daemon
+        // without PackageKit, or of PackageKit's dnf5 backend.
+        const QMap<QString, QString> rpmRoots{{"dnf5daemon", "build-dnf5daemon-root.sh"}, {"dnf5", "build-packagekit-dnf5.sh"}};
+        if (rpmRoots.contains(suite)) {
+            const QString launcher = QOR_SOURCE_DIR "/build-release/" QOR_INSTALLER_NAME;
+            const auto made = run_step(QOR_SOURCE_DIR "/tools/" + rpmRoots[suite], {}, kPrepareMs);
+            QVERIFY2(made.first == 0 && QFile::exists(launcher),
                      made.second + "\n(the RPM release installer: cmake --preset release && cmake --build --preset release)");
             rootDirs[suite] = QString::fromUtf8(made.second).trimmed().section('\n', -1);
-            launchers[suite] = QOR_SOURCE_DIR "/build-release/qor-setup";
+            launchers[suite] = launcher;
             return;
         }
         const auto prepared = run_step(QOR_AGENT_DIR "/prepare.sh", {QOR_SOURCE_DIR, QOR_WORK_DIR, QOR_CMAKE, QOR_DEMO_DEB, suite},
@@ -58,20 +64,24 @@ private slots:
     {
         QTest::addColumn<Row>("row");
         const QString installed = "installed: install ok installed", nothing = "installed:", noFiles = "package files left: 0",
-                      shown = "dialog: shown", finished = "Installation Finished", finishedLast = "^Installation Finished\\s*\\z",
-                      oneAction = "second actions: 0";
-        const QString trailer = "\\nApplication:PackageKit\\nArguments:/tmp/qor-3\\.1\\.1\\.1912102\\.ubuntu\\.amd64\\.deb",
-                      record = trailer + "\\s*\\z";
+                      shown = "dialog: shown", finished = QOR_RECORD_FINISHED,
+                      finishedLast = "^" + QRegularExpression::escape(QOR_RECORD_FINISHED) + "\\s*\\z",
+                      oneAction = "second actions: 0", failedEnd = "Installation failed: the product was not installed; the setup window showed why.",
+                      cancelledEnd = "Installation cancelled: nothing was installed.";
+        // The install log's trailer after a failure: the status, the tool and the package.
+        const auto errorCode = [](int status) { return QRegularExpression::escape(QOR_RECORD_ERROR_CODE + QString::number(status)); };
+        const auto trailerOf = [](const QString &tool, const QString &package) {
+            return "\\n" + QRegularExpression::escape(QOR_RECORD_APPLICATION + tool) + "\\n"
+                   + QRegularExpression::escape(QOR_RECORD_ARGUMENTS + package);
+        };
+        const QString trailer = trailerOf("PackageKit", "/tmp/qor-" QOR_VERSION ".ubuntu.amd64.deb"), record = trailer + "\\s*\\z";
 
         QTest::newRow("password typed") << Row{"password", {shown, "status: 0", installed, noFiles}, finished, {finishedLast}};
         QTest::newRow("dialog dismissed")
-            << Row{"dismiss", {shown, "status: 2", nothing, noFiles},
-                   "Installation failed: the product was not installed; the setup window showed why.",
-                   {"^Authorisation was refused", "Error Code:2" + record}};
+            << Row{"dismiss", {shown, "status: 2", nothing, noFiles}, failedEnd, {"^Authorisation was refused", errorCode(2) + record}};
         QTest::newRow("cancelled while the dialog is open")
-            << Row{"cancel", {shown, "dialog after cancel: gone", "status: 3", nothing, noFiles},
-                   "Installation cancelled: nothing was installed.",
-                   {"^The installation was cancelled: nothing was installed\\.$", "Error Code:5" + record}};
+            << Row{"cancel", {shown, "dialog after cancel: gone", "status: 3", nothing, noFiles}, cancelledEnd,
+                   {"^The installation was cancelled: nothing was installed\\.$", errorCode(5) + record}};
         // Neither the client nor its transaction outlives the wizard.
         QTest::newRow("wizard killed while the dialog is open")
             << Row{"kill", {shown, "clients left: 0", "transactions left: 0", nothing, noFiles}, "", {}};
@@ -83,7 +93,7 @@ private slots:
                     noFiles, "transactions: 2", oneAction},
                    finished,
                    {"^PackageKit stopped waiting for an administrator's password \\(it waits 5 minutes\\): nothing was "
-                    "installed\\.$\\n+Error Code:7" + trailer,
+                    "installed\\.$\\n+" + errorCode(7) + trailer,
                     finishedLast}};
         // PackageKit 1.3.1 gives up on the lock after 10 s; the wizard tries
         // again once the holder has gone, and polkit asks for the unsigned
@@ -95,10 +105,9 @@ private slots:
                        finished, {"^Another program is installing or updating software \\(python3, process ", finishedLast}};
         // Held beyond the installer's wait, set to 20 s here: the reason, and status 2.
         QTest::newRow("dpkg's lock held beyond the wait")
-            << Row{"lock:600:20", {shown, "dialogs: 2", "status: 2", nothing, noFiles},
-                   "Installation failed: the product was not installed; the setup window showed why.",
+            << Row{"lock:600:20", {shown, "dialogs: 2", "status: 2", nothing, noFiles}, failedEnd,
                    {"^Another program kept the package manager busy for 20 seconds: nothing was installed\\. Try again "
-                    "once it has finished\\.$", "Error Code:1" + record}};
+                    "once it has finished\\.$", errorCode(1) + record}};
 
         // Debian's testing release: PackageKit 1.4.0, which takes one action
         // per transaction (a second gets InvalidState), and polkit 128.
@@ -115,22 +124,39 @@ private slots:
             << Row{"leftopen", {shown, "dialog at the limit: gone", "dialogs: 2", "status: 0", installed, noFiles,
                                 "transactions: 2", oneAction, "invalid-state errors: 0"},
                    finished, {"^PackageKit stopped waiting for an administrator's password", finishedLast}, "forky"};
-        const QString rpmInstalled = "installed: 3.1.1.1912102",
-                      rpmRecord = "\\nApplication:dnf5daemon\\nArguments:/tmp/qor-3\\.1\\.1\\.1912102-1912102\\.rhel6\\.i686\\.rpm\\s*\\z";
+
+        // The RPM release installer on PackageKit 1.4.0's dnf5 backend, as
+        // Fedora 44 and later have it (a root whose bus cannot start the dnf5
+        // daemon, which the wizard would take).
+        const QString rpmInstalled = "installed: " QOR_VERSION, rpmPackage = QOR_PACKAGE_PATH;
+        QTest::newRow("dnf5 backend: cancelled while the dialog is open")
+            << Row{"dnf5:cancel", {shown, "dialog after cancel: gone", "status: 3", nothing, noFiles}, cancelledEnd,
+                   {"^The installation was cancelled: nothing was installed\\.$",
+                    errorCode(5) + trailerOf("PackageKit", rpmPackage) + "\\s*\\z"}, "dnf5"};
+
+        const QString rpmTrailer = trailerOf("dnf5daemon", rpmPackage), rpmRecord = rpmTrailer + "\\s*\\z";
         QTest::newRow("dnf5 daemon: password typed") << Row{"dnf5daemon:password", {shown, "status: 0", rpmInstalled, noFiles}, finished, {finishedLast}, "dnf5daemon"};
         QTest::newRow("dnf5 daemon: dialog dismissed")
-            << Row{"dnf5daemon:dismiss", {shown, "status: 2", nothing, noFiles},
-                   "Installation failed: the product was not installed; the setup window showed why.",
-                   {"^Authorisation was refused", "Error Code:2" + rpmRecord}, "dnf5daemon"};
+            << Row{"dnf5daemon:dismiss", {shown, "status: 2", nothing, noFiles}, failedEnd,
+                   {"^Authorisation was refused", errorCode(2) + rpmRecord}, "dnf5daemon"};
         // The daemon cancels nothing while polkit asks: the page says to use
         // the dialog's Cancel, and the dialog's Cancel then ends the run cancelled.
         QTest::newRow("dnf5 daemon: cancelled while the dialog is open")
-            << Row{"dnf5daemon:cancel", {shown, "dialog after cancel: open", "status: 3", nothing, noFiles},
-                   "Installation cancelled: nothing was installed.",
+            << Row{"dnf5daemon:cancel", {shown, "dialog after cancel: open", "status: 3", nothing, noFiles}, cancelledEnd,
                    {"^Cancelling the installation\\. If the system is asking for the password, choose Cancel in that dialog",
-                    "^The installation was cancelled: nothing was installed\\.$", "Error Code:5" + rpmRecord}, "dnf5daemon"};
+                    "^The installation was cancelled: nothing was installed\\.$", errorCode(5) + rpmRecord}, "dnf5daemon"};
         QTest::newRow("dnf5 daemon: wizard killed while the dialog is open")
             << Row{"dnf5daemon:kill", {shown, "clients left: 0", "transactions left: 0", nothing, noFiles}, "", {}, "dnf5daemon"};
+        // Slow: the daemon waits 2 minutes for polkit's answer and answers
+        // nothing meanwhile, pings included; then it refuses, and the dialog
+        // goes with the client. Try again gets a second one.
+        QTest::newRow("dnf5 daemon: dialog left open past the daemon's limit")
+            << Row{"dnf5daemon:leftopen",
+                   {shown, "dialog at the limit: gone", "installed at the limit:", "dialogs: 2", "status: 0", rpmInstalled, noFiles},
+                   finished,
+                   {"^The dnf5 daemon stopped waiting for an administrator's password \\(it waits 2 minutes\\): nothing "
+                    "was installed\\.$\\n+" + errorCode(7) + rpmTrailer,
+                    finishedLast}, "dnf5daemon"};
     }
 
     void row()
@@ -151,7 +177,9 @@ private slots:
         const QByteArray story = "\nrun:\n" + run.output + ("\nfacts:\n" + factText + "\noutput:\n" + output + "\nerrors:\n"
                                                             + read("err") + "\nlog:\n" + log).toUtf8();
         QVERIFY2(inTime && status == 0, story);
-        qInfo("%s: %s", qPrintable(row.suite), qPrintable(factText.section("service: ", 1).section('\n', 0, 0)));
+        const QString waited = factText.section("do_transaction answered after: ", 1).section('\n', 0, 0);
+        qInfo("%s: %s%s", qPrintable(row.suite), qPrintable(factText.section("service: ", 1).section('\n', 0, 0)),
+              qPrintable(waited.isEmpty() ? QString() : ", do_transaction answered after " + waited));
 
         QStringList found;
         for (const QString &line : factText.split('\n'))

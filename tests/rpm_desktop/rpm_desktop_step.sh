@@ -130,8 +130,9 @@ case $command in
 setup)
   launcher=$1
   shift
-  install -m 0755 "$launcher" "$home/qor-setup" && in_root chown qor:qor /home/qor/qor-setup || fail "no launcher"
-  as_user sh -c 'cd && exec ./qor-setup' </dev/null >"$result/out" 2>&1 &
+  install -m 0755 "$launcher" "$home/$QOR_INSTALLER_NAME" && in_root chown qor:qor "/home/qor/$QOR_INSTALLER_NAME" ||
+    fail "no launcher"
+  as_user sh -c "cd && exec ./$QOR_INSTALLER_NAME" </dev/null >"$result/out" 2>&1 &
   pid=$!
   w=$(timeout 300 xdotool search --sync --onlyvisible --name "^$QOR_WINDOW_TITLE\$" | head -n 1)
   # The last key enters the install page: the time it is sent goes into

@@ -31,8 +31,8 @@ const int kPingEveryMs = 15000;
 // does not answer at once (its session busy on a call) is not waited for.
 const int kCloseMs = 3000;
 
-// The daemon waits 2 minutes for polkit's answer, then takes it as a
-// refusal: a refusal that late is the password dialog left open.
+// The daemon waits 2 minutes for polkit's answer (120 s, seen), then takes
+// it as a refusal: a refusal that late is the password dialog left open.
 const qint64 kAuthorisationLimitMs = 115000;
 
 // The daemon's resolve result that means it could not make a transaction.
@@ -303,6 +303,10 @@ void Dnf5DaemonSession::pingAnswered(QDBusPendingCallWatcher *call)
     pingPending = false;
     const QDBusPendingReply<> reply = *call;
     if (!reply.isError() || finished)
+        return;
+    // While polkit asks for the password, the daemon answers no call, pings
+    // included, until its own limit has passed: only then is silence a hang.
+    if (transactionAsked && !rpmStarted && !asked.hasExpired(kAuthorisationLimitMs + kDaemonAnswerMs))
         return;
     say(QStringLiteral("The dnf5 daemon stopped answering (%1 s): the package may not be installed.")
             .arg(kDaemonAnswerMs / 1000));
