@@ -8,10 +8,8 @@
 set -eu
 packages="musl-dev:i386 qtbase5-dev:i386 libxcb1-dev:i386"
 [ "${1:-}" = --packages ] && { echo "$packages"; exit 0; }
-missing=""
-for p in $packages; do
-  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
+# shellcheck disable=SC2086
+missing=$("$(dirname "$0")/missing-packages.sh" $packages)
 [ -z "$missing" ] && exit 0
 echo "the i686 build is skipped: its i386 packages$missing are not installed (tools/install-deps.sh says why)"
 exit 77

@@ -12,10 +12,8 @@ packages="cmake make g++ pkg-config
   dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0
   $("$here/i686-ready.sh" --packages)"
 
-missing=""
-for p in $packages; do
-  dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
+# shellcheck disable=SC2086
+missing=$("$here/missing-packages.sh" $packages)
 [ -z "$missing" ] && exit 0
 
 echo "Installing Debian packages:$missing"
