@@ -68,7 +68,8 @@ void InstallPage::takeImageSystemRoad(ImageSystem system, bool root)
         return;
     isInitialized = true;
     if (root) {
-        road = system == ImageSystem::Ostree ? InstallRoad::RpmOstree : InstallRoad::TransactionalUpdate;
+        command = installCommand(
+            system == ImageSystem::Ostree ? InstallRoad::RpmOstree : InstallRoad::TransactionalUpdate, target);
         startWorker();
         return;
     }

@@ -35,6 +35,7 @@ InstallPage::InstallPage(QWidget *parent)
       logMissing(false)
 {
     setTitle(tr(kInstallingTitle));
+    outputDecoder.reset(installTextCodec()->makeDecoder());
     setPixmap(QWizard::WatermarkPixmap, artwork(":/res/watermark.png"));
 
     bottomLabel = new QLabel;
@@ -111,8 +112,8 @@ void InstallPage::initializePage()
     QString noDnf5Daemon;
     const bool dnf5Daemon = !root && !toolsPresent && !target.deb
                             && packageServiceAvailable(PackageService::Dnf5Daemon, &noDnf5Daemon);
-    road = chooseInstallRoad(target.deb, root, toolsPresent, dnf5Daemon);
-    serviceRoad = isServiceRoad(road);
+    const InstallRoad road = chooseInstallRoad(target.deb, root, toolsPresent, dnf5Daemon);
+    command = installCommand(road, target);
     if (road == InstallRoad::Dnf5Daemon)
         process_readData(installTextCodec()
                              ->fromUnicode(packageServiceIntroduction(PackageService::Dnf5Daemon))
@@ -127,7 +128,7 @@ void InstallPage::initializePage()
 void InstallPage::startWorker()
 {
     thread_process = new InstallWorker(this);
-    thread_process->setTarget(target, &road);
+    thread_process->setCommand(command);
     connect(thread_process, SIGNAL(dataRead(const char*)), this, SLOT(process_readData(const char*)),
             Qt::AutoConnection);
     connect(thread_process, SIGNAL(finished(int,const char*)), this, SLOT(process_finished(int,const char*)),

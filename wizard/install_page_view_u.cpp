@@ -5,7 +5,6 @@
 #include "qorwiz_u.h"
 #include "install_log_u.h"
 #include "package_service_u.h"
-#include "text_handover_u.h"
 
 #include <QAbstractButton>
 #include <QByteArray>
@@ -260,7 +259,6 @@ QString InstallPage::cutNote() const
 
 void InstallPage::process_readData(const char *str)
 {
-    receive_text(str);
     if (thread_process == 0 || sender() != thread_process) {
         // The prerequisite check's report, which stands ahead of the output.
         showPendingOutput();
@@ -278,14 +276,14 @@ void InstallPage::process_readData(const char *str)
     const int size = int(qstrlen(fresh));
     workerTextShown += size;
     const int from = keptFrom(fresh, size, ViewKeeps);
-    if (from > 0 || !outputDecoder)
+    if (from > 0)
         outputDecoder.reset(installTextCodec()->makeDecoder());
     QString text = outputDecoder->toUnicode(fresh + from, size - from);
     if (from > 0 && fresh[from - 1] != '\n')
         drop_cut_character(text);
     // PackageKit's percentages move the progress bar, and its package
     // lines show only where the package changes.
-    if (serviceRoad)
+    if (command.serviceClient)
         text = percentages.take(text, progressBar);
     if (!text.isEmpty() || from > 0)
         queueOutput(text, from > 0);
@@ -296,7 +294,6 @@ void InstallPage::process_readData(const char *str)
 // report behind no waiting output is shown at once.
 void InstallPage::process_finished(int retcode, const char *str)
 {
-    receive_text(str);
     if (thread_process != 0 && sender() == thread_process) {
         resultReceived = true;
         // The result stands whether or not it could be logged; the user
@@ -324,7 +321,7 @@ void InstallPage::process_finished(int retcode, const char *str)
         const int size = int(qstrlen(str));
         const int from = keptFrom(str, size, ViewKeeps);
         QString report = decoded_text(str + from, size - from, from > 0 && str[from - 1] != '\n');
-        if (serviceRoad)
+        if (command.serviceClient)
             report = ServiceLines().take(report + QLatin1Char('\n'), nullptr);
         pendingPieces.append({report, true, true, from > 0, retcode});
     } else {
@@ -395,7 +392,7 @@ void InstallPage::showOutcome(int retcode)
     }
     if (retcode != 0) {
         setTitle(QString::fromLatin1("Failed."));
-        if (serviceRoad && retcode == int(ServiceStatus::AuthorisationTimedOut))
+        if (command.serviceClient && retcode == int(ServiceStatus::AuthorisationTimedOut))
             offerTryAgain();
         if (frame) {
             frame->button(QWizard::CancelButton)->setVisible(true);
@@ -447,7 +444,7 @@ void InstallPage::tryAgain()
     workerTextShown = 0;
     outputStart = -1;
     noteStart = -1;
-    outputDecoder.reset();
+    outputDecoder.reset(installTextCodec()->makeDecoder());
     percentages = ServiceLines();
     bottomLabel->clear();
     setTitle(tr(kInstallingTitle));

@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include <unistd.h>
+
 InstallTarget builtInInstallTarget()
 {
     // The running program; a child started through this name runs the
@@ -21,11 +23,6 @@ InstallRoad chooseInstallRoad(bool deb, bool root, bool desktopToolsPresent, boo
     if (!desktopToolsPresent)
         return !deb && dnf5DaemonReachable ? InstallRoad::Dnf5Daemon : InstallRoad::PackageKit;
     return deb ? InstallRoad::PkexecGdebi : InstallRoad::GpkInstallLocalFile;
-}
-
-bool isServiceRoad(InstallRoad road)
-{
-    return road == InstallRoad::PackageKit || road == InstallRoad::Dnf5Daemon;
 }
 
 InstallCommand installCommand(InstallRoad road, const InstallTarget &target)
@@ -63,10 +60,16 @@ InstallCommand installCommand(InstallRoad road, const InstallTarget &target)
         break;
     }
     command.arguments << target.path;
-    command.serviceClient = isServiceRoad(road);
+    command.serviceClient = road == InstallRoad::PackageKit || road == InstallRoad::Dnf5Daemon;
     if (command.program.isEmpty()) {
         command.program = command.application;
         command.programArguments = command.arguments;
     }
     return command;
+}
+
+InstallCommand defaultInstallCommand(const InstallTarget &target)
+{
+    return installCommand(chooseInstallRoad(target.deb, getuid() == 0, desktopInstallToolsPresent(target.deb)),
+                          target);
 }

@@ -41,8 +41,6 @@ InstallRoad chooseInstallRoad(bool deb, bool root, bool desktopToolsPresent, boo
 // The one decision that the install page, which asks it first and defines
 // it, and the install worker take it from.
 bool desktopInstallToolsPresent(bool deb, QString *report = nullptr);
-// Whether a road's program is one of this program's package-service clients.
-bool isServiceRoad(InstallRoad road);
 
 // What runs for a road: the program started with its arguments, and the
 // application and arguments as the install log's record names them.
@@ -54,6 +52,9 @@ struct InstallCommand {
     bool serviceClient = false; // the program is one of this program's package-service clients
 };
 InstallCommand installCommand(InstallRoad road, const InstallTarget &target);
+// The command for target by the road that chooseInstallRoad takes where
+// only who runs the wizard and the desktop's tools are known.
+InstallCommand defaultInstallCommand(const InstallTarget &target);
 // The command of the two roads of image-based systems (image_system_road_u.cpp).
 InstallCommand imageInstallCommand(InstallRoad road, const InstallTarget &target);
 

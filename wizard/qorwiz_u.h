@@ -5,6 +5,7 @@
 #include <climits>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include <QBasicTimer>
 #include <QByteArray>
@@ -211,10 +212,9 @@ private:
     QTextEdit *progressEdit;
     InstallWorker *thread_process;
     InstallTarget target;
-    InstallRoad road = InstallRoad::Rpm;
-    // Whether road is one of the package-service clients, whose lines the
-    // page reads as records.
-    bool serviceRoad = false;
+    // What the worker runs, by the road decided on entry; a package-service
+    // client's lines are read as records.
+    InstallCommand command;
     ServiceLines percentages;
     bool isInitialized;
     // Bytes of the worker's progress text already in the view: each progress
@@ -252,9 +252,9 @@ public:
     explicit InstallWorker(QObject *parent);
     ~InstallWorker() override;
 
-    // What to install, and by which road; unless set before start(), the
-    // built-in package by the road chooseInstallRoad takes for it.
-    void setTarget(const InstallTarget &installTarget, const InstallRoad *installRoad = nullptr);
+    // What runs; unless set before start(), the built-in package by the
+    // road that defaultInstallCommand takes for it.
+    void setCommand(const InstallCommand &installCommand);
 
     // Asks an installation through PackageKit to cancel itself (SIGTERM to
     // the PackageKit mode). False when the install program is another, or
@@ -272,6 +272,12 @@ signals:
 protected:
     void run() override;
 
+private slots:
+    // Connected ahead of every receiver in ThreadSanitizer's builds only:
+    // see install_worker_u.cpp.
+    void textArrived(const char *str);
+    void resultArrived(int retcode, const char *str);
+
 private:
     void handOut(const char *text);
     // Gives a text's permit back; called on the GUI thread, queued behind
@@ -280,12 +286,7 @@ private:
     Q_INVOKABLE void returnTextPermit();
     void emitStartFailure(const QString &reason);
 
-    QString application;
-    QStringList arguments;
-    InstallTarget target;
-    bool targetSet = false;
-    bool roadChosen = false;
-    InstallRoad road = InstallRoad::Rpm;
+    std::optional<InstallCommand> command;
     // The PackageKit mode's process while it runs, else 0.
     std::mutex cancellableMutex;
     qint64 cancellablePid = 0;

@@ -23,6 +23,7 @@ case $QOR_TOOL_MODE in
   flood)        i=0; while [ $i -lt 10000 ]; do printf 'line %05d of a long output\n' $i; i=$((i+1)); done ;;
   flood-euro)   yes "$(printf '\342\202\254')" | head -n 200000 | tr -d '\n'; printf 'x\n' ;;
   flood-stderr) i=0; while [ $i -lt 10000 ]; do printf 'line %05d of a long output\n' $i; i=$((i+1)); done >&2; exit 1 ;;
+  parent)       printf 'parent %s\n' "$QOR_CLIENT_PARENT" ;;
   stdin)        if read -r line; then printf 'read: %s\n' "$line"; else printf 'stdin closed\n'; fi ;;
   *)            printf 'unknown QOR_TOOL_MODE %s\n' "$QOR_TOOL_MODE" >&2; exit 99 ;;
 esac

@@ -2,7 +2,6 @@
 // that write chosen output, and the log file they leave in a private HOME.
 #include "install_test_support.h"
 #include "qorwiz_u.h"
-#include "text_handover_u.h"
 
 #include <QCoreApplication>
 #include <QtTest>
@@ -31,7 +30,6 @@ public:
 public slots:
     void onDataRead(const char *str)
     {
-        receive_text(str);
         QThread::msleep(readingMs);
         progress << QByteArray(str);
         if (tools)
@@ -39,7 +37,6 @@ public slots:
     }
     void onFinished(int retcode, const char *str)
     {
-        receive_text(str);
         codes << retcode;
         results << QByteArray(str);
     }
@@ -47,6 +44,8 @@ public slots:
 private:
     const ToolSandbox *tools;
 };
+
+Q_DECLARE_METATYPE(InstallRoad)
 
 #define RUN_WORKER(...) \
     do { \
@@ -61,10 +60,10 @@ class TestInstallWorker : public QObject
 
 private:
     // Runs one worker to its end; the caller checks QTest::currentTestFailed().
-    void runWorker(Receiver &rx, const InstallTarget &target = testTarget())
+    void runWorker(Receiver &rx, const InstallCommand &command = defaultInstallCommand(testTarget()))
     {
         InstallWorker worker(nullptr);
-        worker.setTarget(target);
+        worker.setCommand(command);
         connect(&worker, SIGNAL(dataRead(const char*)), &rx, SLOT(onDataRead(const char*)));
         connect(&worker, SIGNAL(finished(int,const char*)), &rx, SLOT(onFinished(int,const char*)));
         worker.start();
@@ -80,6 +79,8 @@ private slots:
     void recordsOutputAndOutcome();
     void commandLineFollowsPackagePath_data();
     void commandLineFollowsPackagePath();
+    void serviceClientsLearnTheirParent_data();
+    void serviceClientsLearnTheirParent();
     void progressTextsStayIntactUnderLoad();
     void appendsRecordsBackToBack();
     void logFolderFollowsHome_data();
@@ -169,7 +170,7 @@ void TestInstallWorker::commandLineFollowsPackagePath()
     ToolSandbox tools;
     qputenv("QOR_TOOL_MODE", "fail");
     Receiver rx;
-    RUN_WORKER(rx, testTarget(packagePath, deb));
+    RUN_WORKER(rx, defaultInstallCommand(testTarget(packagePath, deb)));
 
     QCOMPARE(tools.argv(), argv);
     // The trailer names the same command, arguments joined with ';'.
@@ -178,6 +179,26 @@ void TestInstallWorker::commandLineFollowsPackagePath()
     const QByteArray program = words.takeFirst();
     const QByteArray trailer = "\nError Code:1\nApplication:" + program + "\nArguments:" + words.join(';');
     QCOMPARE(rx.results.first().right(trailer.size()), trailer);
+}
+
+// Either client checks that the wizard that started it is still its parent.
+void TestInstallWorker::serviceClientsLearnTheirParent_data()
+{
+    QTest::addColumn<InstallRoad>("road");
+    QTest::newRow("PackageKit") << InstallRoad::PackageKit;
+    QTest::newRow("dnf5 daemon") << InstallRoad::Dnf5Daemon;
+}
+
+void TestInstallWorker::serviceClientsLearnTheirParent()
+{
+    QFETCH(InstallRoad, road);
+    ToolSandbox tools;
+    qputenv("QOR_TOOL_MODE", "parent");
+    InstallTarget target = testTarget(QStringLiteral("/tmp/qor.rpm"), false);
+    target.packageKitProgram = tools.bin() + QStringLiteral("/rpm");
+    Receiver rx;
+    RUN_WORKER(rx, installCommand(road, target));
+    QVERIFY2(rx.results.first().startsWith("parent " + QByteArray::number(getpid()) + '\n'), rx.results.first());
 }
 
 // Hundreds of progress texts: each must arrive whole and unchanged, which
@@ -361,7 +382,7 @@ void TestInstallWorker::missingToolIsReported()
     const QString package = tools.path() + QStringLiteral("/qor package");
     QFile(package).open(QIODevice::WriteOnly);
     Receiver rx;
-    runWorker(rx, testTarget(package));
+    runWorker(rx, defaultInstallCommand(testTarget(package)));
     bus.isNull() ? qunsetenv("DBUS_SYSTEM_BUS_ADDRESS") : qputenv("DBUS_SYSTEM_BUS_ADDRESS", bus);
     if (QTest::currentTestFailed())
         return;
