@@ -56,8 +56,8 @@ QString packageWords(const QString &nevra)
 } // namespace
 
 // The system bus is connected to only once it has answered.
-Dnf5DaemonSession::Dnf5DaemonSession(const QString &path, QObject *parent)
-    : QObject(parent), bus(QStringLiteral("not yet connected")), path(path)
+Dnf5DaemonSession::Dnf5DaemonSession(const QString &path, const QString &locale, QObject *parent)
+    : QObject(parent), bus(QStringLiteral("not yet connected")), path(path), locale(locale)
 {
     connect(&pinger, SIGNAL(timeout()), this, SLOT(ping()));
 }
@@ -89,7 +89,6 @@ void Dnf5DaemonSession::start()
     connect(watcher, SIGNAL(serviceUnregistered(QString)), this, SLOT(daemonGone()));
     say(ServiceLine::asking(kService, path, QStringLiteral("libdnf5")));
     QVariantMap options;
-    const QString locale = userLocale();
     if (!locale.isEmpty())
         options.insert(QStringLiteral("locale"), locale);
     ask(kSessionManager, "open_session", {options}, kStepMs, SLOT(opened(QDBusPendingCallWatcher*)));

@@ -25,7 +25,8 @@ class Dnf5DaemonSession : public QObject
     Q_OBJECT
 
 public:
-    Dnf5DaemonSession(const QString &path, QObject *parent);
+    // locale: the user's, for the daemon's own messages; may be empty.
+    Dnf5DaemonSession(const QString &path, const QString &locale, QObject *parent);
 
     void start();
     int status() const { return exitStatus; }
@@ -66,6 +67,7 @@ private:
 
     QDBusConnection bus;
     const QString path;
+    const QString locale;
     QString session;
     QTimer pinger;
     QElapsedTimer asked; // since the transaction was asked for

@@ -5,11 +5,13 @@
 #include "package_file_facts_u.h"
 #include "service_bus_u.h"
 #include "packagekit_lock_wait_u.h"
-#include "packagekit_names_u.h"
+#include "packagekit_enums_u.h"
 #include "rpm_header_u.h"
 
 #include <QDBusError>
 #include <QDBusPendingCallWatcher>
+
+#include <iterator>
 
 namespace {
 
@@ -21,6 +23,40 @@ const qint64 kAuthorisationLimitMs = 290000;
 bool saysNoReason(const QString &details)
 {
     return details.section(QLatin1Char(':'), -1).trimmed().isEmpty();
+}
+
+// PackageKit's own name of an error code (PkErrorEnum), e.g. "not-authorized".
+const char *const kErrorNames[] = {
+    "unknown", "out-of-memory", "no-network", "not-supported", "internal-error", "gpg-failure",
+    "package-id-invalid", "package-not-installed", "package-not-found", "package-already-installed",
+    "package-download-failed", "group-not-found", "group-list-invalid", "dep-resolution-failed",
+    "filter-invalid", "create-thread-failed", "transaction-error", "transaction-cancelled", "no-cache",
+    "repo-not-found", "cannot-remove-system-package", "process-kill", "failed-initialization",
+    "failed-finalise", "failed-config-parsing", "cannot-cancel", "cannot-get-lock",
+    "no-packages-to-update", "cannot-write-repo-config", "local-install-failed", "bad-gpg-signature",
+    "missing-gpg-signature", "cannot-install-source-package", "repo-configuration-error",
+    "no-license-agreement", "file-conflicts", "package-conflicts", "repo-not-available",
+    "invalid-package-file", "package-install-blocked", "package-corrupt", "all-packages-already-installed",
+    "file-not-found", "no-more-mirrors-to-try", "no-distro-upgrade-data", "incompatible-architecture",
+    "no-space-on-device", "media-change-required", "not-authorized", "update-not-found",
+    "cannot-install-repo-unsigned", "cannot-update-repo-unsigned", "cannot-get-filelist",
+    "cannot-get-requires", "cannot-disable-repository", "restricted-download",
+    "package-failed-to-configure", "package-failed-to-build", "package-failed-to-install",
+    "package-failed-to-remove", "failed-due-to-running-process", "package-database-changed",
+    "provide-type-not-supported", "install-root-invalid", "cannot-fetch-sources", "cancelled-priority",
+    "unfinished-transaction", "lock-required", "repo-already-set"};
+QString errorName(uint code)
+{
+    return code < std::size(kErrorNames) ? QString::fromLatin1(kErrorNames[code]) : QStringLiteral("error %1").arg(code);
+}
+
+// How a transaction ended (PkExitEnum), e.g. "failed". Only the first three
+// are the same in every PackageKit release.
+const char *const kExitNames[] = {"unknown", "success", "failed", "cancelled"};
+QString exitName(uint exit)
+{
+    return exit < std::size(kExitNames) ? QString::fromLatin1(kExitNames[exit])
+                                        : QStringLiteral("exit code %1").arg(exit);
 }
 
 } // namespace
@@ -116,7 +152,7 @@ void PackageKitTransaction::onErrorCode(uint code, const QString &details)
     if (code == PkErrorNotAuthorized)
         say(QStringLiteral("Authorisation was refused: installing needs an administrator's permission, "
                            "which was not given."));
-    say(QStringLiteral("PackageKit error %1 (%2): %3").arg(packageKitErrorName(code)).arg(code).arg(details));
+    say(QStringLiteral("PackageKit error %1 (%2): %3").arg(errorName(code)).arg(code).arg(details));
 }
 
 // A transaction that PackageKit finished without success: why, in words,
@@ -138,7 +174,7 @@ void PackageKitTransaction::endUnsuccessful(uint exit)
     }
     if ((errorCode == PkErrorCannotGetLock || lostToLockWait()) && retryAfterLock())
         return;
-    say(ServiceLine::state(kService, QStringLiteral("the installation ended: ") + packageKitExitName(exit)));
+    say(ServiceLine::state(kService, QStringLiteral("the installation ended: ") + exitName(exit)));
     if (errorCode == PkErrorNotAuthorized) {
         if (waitingForAuth.isValid() && waitingForAuth.hasExpired(kAuthorisationLimitMs)) {
             sayAuthorisationTimedOut();

@@ -3,7 +3,7 @@
 #include "packagekit_transaction_u.h"
 #include "service_bus_u.h"
 #include "packagekit_lock_wait_u.h"
-#include "packagekit_names_u.h"
+#include "packagekit_enums_u.h"
 
 #include <QCoreApplication>
 #include <QDBusObjectPath>
@@ -12,6 +12,8 @@
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QFileInfo>
+
+#include <iterator>
 
 namespace {
 
@@ -35,11 +37,54 @@ QString desktopToolsMissing(bool deb)
                                 "recent releases no longer include)");
 }
 
+// What the transaction is doing (PkStatusEnum), e.g. "waiting for
+// authentication".
+const char *const kStatusWords[] = {
+    "in an unknown state", "waiting in the queue", "setting up", "running", "querying",
+    "getting information", "removing packages", "refreshing the software list", "downloading packages",
+    "installing packages", "updating packages", "cleaning up", "obsoleting packages",
+    "resolving dependencies", "checking signatures", "testing changes", "committing changes",
+    "requesting data", "finished", "cancelling", "downloading repository information",
+    "downloading the list of packages", "downloading file lists", "downloading lists of changes",
+    "downloading groups", "downloading update information", "repackaging files", "loading the cache",
+    "scanning applications", "generating package lists", "waiting for the package manager lock",
+    "waiting for authentication", "updating running applications", "checking applications in use",
+    "checking libraries in use", "copying files", "running hooks"};
+QString statusWords(uint status)
+{
+    return status < std::size(kStatusWords) ? QString::fromLatin1(kStatusWords[status])
+                                            : QStringLiteral("in state %1").arg(status);
+}
+
+// What happens to a package (PkInfoEnum), in one word, e.g. "installing".
+const char *const kInfoNames[] = {
+    "unknown", "installed", "available", "low", "enhancement", "normal", "bugfix", "important",
+    "security", "blocked", "downloading", "updating", "installing", "removing", "cleanup", "obsoleting",
+    "collection-installed", "collection-available", "finished", "reinstalling", "downgrading",
+    "preparing", "decompressing", "untrusted", "trusted", "unavailable", "critical"};
+QString infoWords(uint info)
+{
+    return info < std::size(kInfoNames) ? QString::fromLatin1(kInfoNames[info]) : QStringLiteral("state-%1").arg(info);
+}
+
+// A package ID ("name;version;architecture;data") in words:
+// "name version (architecture)".
+QString packageWords(const QString &packageId)
+{
+    const QStringList parts = packageId.split(QLatin1Char(';'));
+    QString words = parts.value(0);
+    if (!parts.value(1).isEmpty())
+        words += QLatin1Char(' ') + parts.value(1);
+    if (!parts.value(2).isEmpty())
+        words += QStringLiteral(" (%1)").arg(parts.value(2));
+    return words;
+}
+
 } // namespace
 
 // The system bus is connected to only once it has answered.
-PackageKitTransaction::PackageKitTransaction(const QString &path, bool deb, QObject *parent)
-    : QObject(parent), bus(QStringLiteral("not yet connected")), path(path), deb(deb)
+PackageKitTransaction::PackageKitTransaction(const QString &path, bool deb, const QString &locale, QObject *parent)
+    : QObject(parent), bus(QStringLiteral("not yet connected")), path(path), deb(deb), locale(locale)
 {
     connect(&pinger, SIGNAL(timeout()), this, SLOT(ping()));
     orphanGrace.setSingleShot(true);
@@ -107,7 +152,10 @@ LockWait *PackageKitTransaction::theLockWait()
 QDBusMessage PackageKitTransaction::packageKitCall(const QString &object, const char *interface, const char *method,
                                          const QVariantList &arguments) const
 {
-    return methodCall(kPackageKitService, object, interface, method, arguments);
+    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kPackageKitService), object,
+                                                       QLatin1String(interface), QLatin1String(method));
+    call.setArguments(arguments);
+    return call;
 }
 
 // A line shows only when it says something else than the last of its kind
@@ -224,16 +272,22 @@ void PackageKitTransaction::created(QDBusPendingCallWatcher *call)
 
     // Without interactive=true polkit may refuse rather than ask the user.
     QStringList hintList{QStringLiteral("interactive=true"), QStringLiteral("background=false")};
-    const QString locale = userLocale();
     if (!locale.isEmpty())
         hintList << QStringLiteral("locale=") + locale;
-    const QDBusMessage hinted = callAndWait(
-        bus, packageKitCall(transaction, kTransactionInterface, "SetHints", {hintList}), kDaemonAnswerMs);
-    if (hinted.type() == QDBusMessage::ErrorMessage) {
-        failWith(QStringLiteral("setting up the transaction"), QDBusError(hinted));
+    watch(bus.asyncCall(packageKitCall(transaction, kTransactionInterface, "SetHints", {hintList}), kDaemonAnswerMs),
+          SLOT(hinted(QDBusPendingCallWatcher*)));
+}
+
+void PackageKitTransaction::hinted(QDBusPendingCallWatcher *call)
+{
+    call->deleteLater();
+    const QDBusPendingReply<> reply = *call;
+    if (reply.isError()) {
+        failWith(QStringLiteral("setting up the transaction"), reply.error());
         return;
     }
-
+    if (phase == Phase::Ended)
+        return;
     // No flags: the demo and most vendors' packages are not signed by a key
     // the system trusts, and polkit asks for an administrator then.
     const QDBusMessage install = packageKitCall(transaction, kTransactionInterface, "InstallFiles",
@@ -358,7 +412,7 @@ void PackageKitTransaction::onPackage(uint info, const QString &packageId, const
 {
     if (info == PkInfoUpdating || info == PkInfoInstalling || info == PkInfoReinstalling || info == PkInfoDowngrading)
         enter(Phase::Changing);
-    const QString action = packageKitInfoWords(info), package = packageKitPackageWords(packageId);
+    const QString action = infoWords(info), package = packageWords(packageId);
     // One word and the package: the pair is told apart by its first space.
     if (differs(lastPackage, action + QLatin1Char(' ') + package))
         say(ServiceLine::package(kService, action, package));
@@ -377,7 +431,7 @@ void PackageKitTransaction::onPropertiesChanged(const QString &, const QVariantM
             waitingForAuth.invalidate();
         else if (!waitingForAuth.isValid())
             waitingForAuth.start();
-        const QString words = packageKitStatusWords(statusCode);
+        const QString words = statusWords(statusCode);
         if (differs(lastStatus, words))
             say(ServiceLine::state(kService, words));
     }

@@ -28,7 +28,8 @@ class PackageKitTransaction : public QObject
     Q_OBJECT
 
 public:
-    PackageKitTransaction(const QString &path, bool deb, QObject *parent);
+    // locale: the user's, for PackageKit's own messages; may be empty.
+    PackageKitTransaction(const QString &path, bool deb, const QString &locale, QObject *parent);
 
     void start();
     ServiceStatus status() const { return exitStatus; }
@@ -42,6 +43,7 @@ public slots:
 private slots:
     void daemonAnswered(QDBusPendingCallWatcher *call);
     void created(QDBusPendingCallWatcher *call);
+    void hinted(QDBusPendingCallWatcher *call);
     void installAnswered(QDBusPendingCallWatcher *call);
     void cancelAnswered(QDBusPendingCallWatcher *call);
     void pingAnswered(QDBusPendingCallWatcher *call);
@@ -90,6 +92,7 @@ private:
     QDBusConnection bus;
     const QString path;
     const bool deb;
+    const QString locale;
     Phase phase = Phase::Probing;
     QString backend;
     QString transaction;

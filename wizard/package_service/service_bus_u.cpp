@@ -18,15 +18,6 @@ const char kTransactionInterface[] = "org.freedesktop.PackageKit.Transaction";
 const char kPropertiesInterface[] = "org.freedesktop.DBus.Properties";
 const char kDnf5DaemonService[] = "org.rpm.dnf.v0";
 
-QDBusMessage methodCall(const char *service, const QString &path, const char *interface, const char *method,
-                        const QVariantList &arguments)
-{
-    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(service), path, QLatin1String(interface),
-                                                       QLatin1String(method));
-    call.setArguments(arguments);
-    return call;
-}
-
 QDBusMessage callAndWait(QDBusConnection &bus, const QDBusMessage &call, int timeoutMs)
 {
     QDBusPendingCall pending = bus.asyncCall(call, timeoutMs);
@@ -44,16 +35,6 @@ QString inWords(const QDBusError &error)
     return QStringLiteral("%1 (%2)").arg(error.message(), error.name());
 }
 
-QString userLocale()
-{
-    for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const QByteArray value = qgetenv(name);
-        if (!value.isEmpty())
-            return QString::fromLocal8Bit(value);
-    }
-    return QString();
-}
-
 QString nothingInstalledAfterCancel()
 {
     return QStringLiteral("The installation was cancelled: nothing was installed.");
@@ -66,8 +47,11 @@ bool leftWaiting = false;
 // A call of METHOD on the bus itself.
 QDBusMessage busCall(const char *method, const QVariantList &arguments = QVariantList())
 {
-    return methodCall("org.freedesktop.DBus", QStringLiteral("/org/freedesktop/DBus"), "org.freedesktop.DBus", method,
-                      arguments);
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+                                                       QStringLiteral("/org/freedesktop/DBus"),
+                                                       QStringLiteral("org.freedesktop.DBus"), QLatin1String(method));
+    call.setArguments(arguments);
+    return call;
 }
 
 // The service as the words of a check that failed name it.

@@ -25,10 +25,6 @@ const int kDaemonAnswerMs = 60000;
 // How long the system bus may take to accept a connection and answer.
 const int kBusSetupMs = 30000;
 
-// A call of METHOD on service's object PATH.
-QDBusMessage methodCall(const char *service, const QString &path, const char *interface, const char *method,
-                        const QVariantList &arguments = QVariantList());
-
 // Makes CALL and waits up to timeoutMs for its answer in an event loop of
 // its own, which goes on repainting windows but takes no user input: a bus
 // that does not answer freezes no window.
@@ -36,10 +32,6 @@ QDBusMessage callAndWait(QDBusConnection &bus, const QDBusMessage &call, int tim
 
 // An error in words, with its D-Bus name.
 QString inWords(const QDBusError &error);
-
-// The locale the user reads in, for the service's own messages; empty when
-// the environment names none.
-QString userLocale();
 
 // The last words of a run that was cancelled in time.
 QString nothingInstalledAfterCancel();

@@ -1,7 +1,7 @@
 // The clients' entry, the one function that main calls: each client arms
-// its death signal first, reads its arguments and the package file, then
-// runs its service's work, with the wizard's Cancel and end turned into
-// calls of it.
+// its death signal first, reads its arguments, the package file and the
+// user's locale, then runs its service's work, with the wizard's Cancel and
+// end turned into calls of it.
 #include "package_service_u.h"
 #include "dnf5daemon_session.h"
 #include "packagekit_transaction_u.h"
@@ -91,6 +91,18 @@ QString readablePackagePath(const char *argument, int *status)
     return QString();
 }
 
+// The locale the user reads in, for the service's own messages; empty when
+// the environment names none.
+QString userLocale()
+{
+    for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const QByteArray value = qgetenv(name);
+        if (!value.isEmpty())
+            return QString::fromLocal8Bit(value);
+    }
+    return QString();
+}
+
 // The status a client ends with. After a bus check left waiting on a bus
 // that never answered, it ends the process here: Qt's D-Bus clean-up at
 // exit would wait for that thread for ever.
@@ -135,7 +147,7 @@ bool runDnf5DaemonClient(int argc, char **argv, int *status)
     const QString path = readablePackagePath(argv[pathAt], status);
     if (path.isNull())
         return true;
-    Dnf5DaemonSession run(path, &app);
+    Dnf5DaemonSession run(path, userLocale(), &app);
     *status = runClient(app, run, wizard);
     return true;
 }
@@ -174,7 +186,7 @@ bool runPackageServiceClientIfAsked(int argc, char **argv, int *status)
     const QString path = readablePackagePath(argv[pathAt], status);
     if (path.isNull())
         return true;
-    PackageKitTransaction transaction(path, deb, &app);
+    PackageKitTransaction transaction(path, deb, userLocale(), &app);
     *status = runClient(app, transaction, wizard);
     return true;
 }
