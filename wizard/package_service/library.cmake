@@ -12,7 +12,7 @@ function(qor_add_package_service_library name)
       ${src}/package_file_facts_u.h ${src}/package_file_facts_u.cpp
       ${src}/service_client_u.cpp
       ${src}/service_bus_u.h ${src}/service_bus_u.cpp
-      ${src}/packagekit_enums_u.h
+      ${src}/packagekit_names_u.h
       ${src}/packagekit_transaction_u.h ${src}/packagekit_transaction_u.cpp
       ${src}/packagekit_transaction_end_u.cpp
       ${src}/packagekit_lock_wait_u.h ${src}/packagekit_lock_wait_u.cpp

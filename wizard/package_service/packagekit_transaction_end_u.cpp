@@ -5,7 +5,7 @@
 #include "package_file_facts_u.h"
 #include "service_bus_u.h"
 #include "packagekit_lock_wait_u.h"
-#include "packagekit_enums_u.h"
+#include "packagekit_names_u.h"
 #include "rpm_header_u.h"
 
 #include <QDBusError>

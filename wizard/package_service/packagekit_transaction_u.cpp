@@ -3,7 +3,7 @@
 #include "packagekit_transaction_u.h"
 #include "service_bus_u.h"
 #include "packagekit_lock_wait_u.h"
-#include "packagekit_enums_u.h"
+#include "packagekit_names_u.h"
 
 #include <QCoreApplication>
 #include <QDBusObjectPath>
