@@ -1,8 +1,8 @@
-// The named values of PackageKit's enumerations, as they cross the bus, that this
-// client acts on. The numbers are PackageKit's and stable: new values are
-// only ever added at the end, and the tables of words that follow them
-// (packagekit_transaction_u.cpp, packagekit_transaction_end_u.cpp) keep
-// PackageKit's order.
+// The named values of PackageKit's enumerations, as they cross the bus,
+// that this client acts on. The numbers are PackageKit's and stable: new
+// values are only ever added at the end, and the tables of words that
+// follow them (packagekit_transaction_u.cpp, packagekit_transaction_end_u.cpp)
+// keep PackageKit's order.
 #ifndef PACKAGEKIT_NAMES_U_H
 #define PACKAGEKIT_NAMES_U_H
 
