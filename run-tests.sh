@@ -5,7 +5,7 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/tools/build.sh" ON
 # The release installer as well, for the release test: its wizard's static
-# Qt is built once per machine (15 to 30 minutes) and cached. Both are built
+# Qt is built once per machine (a long build) and cached. Both are built
 # in a Debian 11 root (chroot), which needs root.
 if [ "$(id -u)" -eq 0 ]; then
   (cd "$here" && cmake --preset release >/dev/null && cmake --build --preset release)

@@ -4,7 +4,7 @@
 # library, the core X11/xcb libraries, xkbcommon, fontconfig, freetype and
 # the D-Bus client library. TARGET builds it; a changed wizard source, build
 # file or script builds it again. The first build on a machine also makes the
-# root and its Qt (15 to 30 minutes), cached in /var/cache/qor-qt5-static.
+# root and its Qt (tools/build-static-qt.sh), cached in /var/cache/qor-qt5-static.
 function(qor_add_self_contained_wizard target output)
   if(CMAKE_CROSSCOMPILING OR NOT CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
     message(FATAL_ERROR "QOR_SELF_CONTAINED_WIZARD: the self-contained wizard is built for x86_64 only; "
@@ -30,7 +30,7 @@ function(qor_add_self_contained_wizard target output)
               "${src}/cmake/QorPlatform.cmake" "${src}/cmake/QorStaticQt.cmake"
               "${src}/cmake/qor_build_config.h.in" "${src}/tools/build-static-qt.sh"
               "${src}/tools/build-static-wizard.sh"
-      COMMENT "Building the self-contained wizard (the first time on this machine also its static Qt: 15 to 30 minutes)"
+      COMMENT "Building the self-contained wizard (the first time on this machine also its static Qt, a long build)"
       USES_TERMINAL
       VERBATIM)
   add_custom_target(${target} ALL DEPENDS "${output}")

@@ -6,10 +6,10 @@
 # desktop, not the build machine's Qt or C++ runtime.
 #
 # Made once per machine and recipe, in $QOR_QT_STATIC_CACHE (default
-# /var/cache/qor-qt5-static)/<Qt version>-<recipe hash>/; the first run takes
-# 15 to 30 minutes on two cores, later runs return at once. The root is made
-# in a temporary folder and renamed when it is complete, so a run cut short
-# leaves nothing that a later run would take for a cached Qt.
+# /var/cache/qor-qt5-static)/<Qt version>-<recipe hash>/; the first run is
+# long (its note below says how long), later runs return at once. The root
+# is made in a temporary folder and renamed when it is complete, so a run
+# cut short leaves nothing that a later run would take for a cached Qt.
 #
 # The source is Debian's own qtbase-opensource-src of bookworm, with Debian's
 # patches applied by apt-get source (bullseye's 5.15.2 source is no longer
@@ -193,7 +193,7 @@ mkdir -p "$tmp"
 log=$tmp/build.log
 
 start=$(date +%s)
-note "making the bullseye root with Qt $source_version in $dir, once (15 to 30 minutes)"
+note "making the bullseye root with Qt $source_version in $dir, once (about 15 minutes on two quiet cores, up to an hour while other builds share them)"
 # shellcheck disable=SC2086
 # apt in the root fetches the source itself, over https too when a mirror
 # is reached that way: that needs the CA certificates, and changes nothing
