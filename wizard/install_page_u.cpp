@@ -66,8 +66,8 @@ void InstallPage::initializePage()
 {
     // A user who is not root installs with the desktop's installer programs
     // where they are (on an Ubuntu build: where the check finds pkexec and
-    // gdebi), else through PackageKit; the worker takes the road decided
-    // here. As root the package manager needs neither.
+    // gdebi), else through the system's package service; the worker runs
+    // the command decided here. As root the package manager needs neither.
     const bool root = getuid() == 0;
     if (!target.deb) {
         const ImageSystem system = detect_image_system();

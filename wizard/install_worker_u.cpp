@@ -337,10 +337,10 @@ void InstallWorker::run()
     QByteArray &output = runOutput.all();
 
     // For a crash QProcess gives the signal's number as the exit code, which
-    // would read as one of the program's own statuses (SIGTRAP, 5, as the
-    // PackageKit mode's "cancelled"). A crash is recorded as shells report
-    // it, 128 and the number, which no status of the PackageKit mode is,
-    // and said in words ahead of the trailer.
+    // would read as one of the program's own statuses (SIGTRAP, 5, as a
+    // package-service client's "cancelled"). A crash is recorded as shells
+    // report it, 128 and the number, which no status of a client is, and
+    // said in words ahead of the trailer.
     const bool crashed = process.exitStatus() == QProcess::CrashExit;
     const int exitCode = crashed ? 128 + process.exitCode() : process.exitCode();
     if (crashed) {

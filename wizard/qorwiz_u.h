@@ -256,9 +256,9 @@ public:
     // road that defaultInstallCommand takes for it.
     void setCommand(const InstallCommand &installCommand);
 
-    // Asks an installation through PackageKit to cancel itself (SIGTERM to
-    // the PackageKit mode). False when the install program is another, or
-    // has ended: nothing was asked then. Any thread.
+    // Asks an installation through a package service to cancel itself
+    // (SIGTERM to its client). False when the install program is another,
+    // or has ended: nothing was asked then. Any thread.
     bool requestCancel();
 
     // Why the run wrote no install log; empty when it wrote one. Set before
@@ -287,7 +287,7 @@ private:
     void emitStartFailure(const QString &reason);
 
     std::optional<InstallCommand> command;
-    // The PackageKit mode's process while it runs, else 0.
+    // A package-service client's process while it runs, else 0.
     std::mutex cancellableMutex;
     qint64 cancellablePid = 0;
 
